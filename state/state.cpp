@@ -1,0 +1,14 @@
+#include "state/state.h"
+
+namespace midi2mtx {
+
+conversion_state state;
+
+void reset_state() {
+    const message_buffer_t kept = state.message_buffer;
+    state = conversion_state{};
+    state.message_buffer = kept;
+    state.message_buffer.length = 0;
+}
+
+}  // namespace midi2mtx

@@ -1,0 +1,62 @@
+// The one record of run-wide state shared by the reader and the writer.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+
+#include "state/tables.h"
+
+namespace midi2mtx {
+
+
+// Growable storage for the payload of the current event, or of the
+// system-exclusive message being joined. Never shrinks.
+struct message_buffer_t {
+    unsigned char* storage = nullptr;
+    std::int32_t capacity = 0;
+    std::int32_t length = 0;
+};
+
+struct conversion_state {
+    // Options (set by the command line).
+    std::int32_t fold_width = 0;
+    std::int32_t note_names = 0;
+    std::int32_t measure_mode = 0;
+    std::int32_t merge_sysex = 1;
+    const channel_format_set* channel_formats = &short_channel_formats;
+
+    // Streams, owned by the driver; the input name is kept for read errors.
+    std::FILE* input = nullptr;
+    std::FILE* output = nullptr;
+    const char* input_name = "";
+
+    // Reader position.
+    std::int32_t chunk_remaining = 0;
+    std::int32_t current_time = 0;
+    message_buffer_t message_buffer;
+
+    // Track counters and measure arithmetic, kept by the writer.
+    std::int32_t tracks_started = 0;
+    std::int32_t tracks_remaining = 0;
+    std::int32_t division = 0;
+    std::int32_t ticks_per_beat = 0;
+    std::int32_t beats_per_measure = 0;
+    std::int32_t measure_offset = 0;
+    std::int32_t last_time_sig_time = 0;
+};
+
+extern conversion_state state;
+
+// Puts every field back to its start value, keeping the message buffer's
+// storage, so that in-process callers can convert one file after another.
+void reset_state();
+
+// Counters and times wrap modulo 2^32; signed overflow would be undefined.
+constexpr std::int32_t wrap_add(std::int32_t a, std::int32_t b) {
+    return static_cast<std::int32_t>(static_cast<std::uint32_t>(a) + static_cast<std::uint32_t>(b));
+}
+constexpr std::int32_t wrap_sub(std::int32_t a, std::int32_t b) {
+    return static_cast<std::int32_t>(static_cast<std::uint32_t>(a) - static_cast<std::uint32_t>(b));
+}
+
+}  // namespace midi2mtx
