@@ -1,0 +1,26 @@
+#include "app/exit.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "writer/output.h"
+
+namespace midi2mtx {
+
+namespace {
+exit_handler installed_handler = nullptr;
+}
+
+void set_exit_handler(exit_handler handler) { installed_handler = handler; }
+
+void pause_and_exit(int status) {
+    // The listing's own buffer is not a stdio buffer: hand it to the stream
+    // so that exit() writes out a partial listing as far as it got.
+    output_flush();
+    if (installed_handler != nullptr) installed_handler(status);
+    std::fputs("Press <Enter> key to continue . . . ", stderr);
+    std::fgetc(stdin);
+    std::exit(status);
+}
+
+}  // namespace midi2mtx

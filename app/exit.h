@@ -1,0 +1,16 @@
+// The single way out of the program.
+#pragma once
+
+namespace midi2mtx {
+
+// Writes out what the listing still holds, prints the prompt, waits for one
+// character (or the end) of standard input and ends the process.
+[[noreturn]] void pause_and_exit(int status);
+
+// In-process callers (tests, fuzzer, benchmark) install a handler that
+// unwinds instead of ending the process; it must not return. It runs after
+// the listing has been written out and replaces the prompt and the exit.
+using exit_handler = void (*)(int status);
+void set_exit_handler(exit_handler handler);
+
+}  // namespace midi2mtx

@@ -1,0 +1,133 @@
+// Quoted text, hex dumps and the lines built on them.
+#include <array>
+#include <cstdint>
+
+#include "state/state.h"
+#include "state/tables.h"
+#include "writer/output.h"
+#include "writer/writer.h"
+
+namespace midi2mtx {
+
+namespace {
+
+// Each byte's printed form; its length is also how far it moves the column.
+struct escaped_byte {
+    char text[4];
+    std::uint8_t length;
+};
+
+constexpr std::array<escaped_byte, 256> make_escapes() {
+    constexpr char hex[] = "0123456789abcdef";
+    std::array<escaped_byte, 256> table{};
+    for (unsigned b = 0; b < 256; ++b) {
+        escaped_byte& e = table[b];
+        const auto c = static_cast<char>(b);
+        if (b == 0x00 || b == '\n' || b == '\r' || b == '"' || b == '\\') {
+            e.text[0] = '\\';
+            e.text[1] = b == 0x00 ? '0' : b == '\n' ? 'n' : b == '\r' ? 'r' : c;
+            e.length = 2;
+        } else if (b >= 0x20 && b <= 0x7E) {
+            e.text[0] = c;
+            e.length = 1;
+        } else {
+            e.text[0] = '\\';
+            e.text[1] = 'x';
+            e.text[2] = hex[b >> 4];
+            e.text[3] = hex[b & 0xF];
+            e.length = 4;
+        }
+    }
+    return table;
+}
+constexpr std::array<escaped_byte, 256> escapes = make_escapes();
+
+// The column is only an estimate for folding: every payload starts as if
+// at column 25, whatever the line already holds. It is 64-bit so that a
+// huge payload under a huge width cannot overflow it.
+constexpr std::int64_t payload_start_column = 25;
+
+void hex_line(std::string_view label, std::int32_t length, const unsigned char* data) {
+    output_reserve(line_reserve);
+    write_time();
+    put_text(label);
+    write_hex(data, length);
+}
+
+}  // namespace
+
+void write_quoted(const unsigned char* data, std::int32_t length) {
+    const std::int32_t width = state.fold_width;
+    std::int64_t column = payload_start_column;
+    output_reserve(line_reserve);
+    put_char('"');
+    for (std::int32_t i = 0; i < length; ++i) {
+        const unsigned char byte = data[i];
+        output_reserve(8);
+        if (width != 0 && column >= width) {
+            put_text("\\\n\t");
+            column = 13;
+            // A blank first on a continuation line would be invisible.
+            if (byte == ' ') {
+                put_char('\\');
+                column = 14;
+            }
+        }
+        const escaped_byte& e = escapes[byte];
+        put_text({e.text, e.length});
+        column += e.length;
+    }
+    output_reserve(2);
+    put_text("\"\n");
+}
+
+void write_hex(const unsigned char* data, std::int32_t length) {
+    const std::int32_t width = state.fold_width;
+    std::int64_t column = payload_start_column;
+    for (std::int32_t i = 0; i < length; ++i) {
+        output_reserve(5);
+        if (width != 0 && column >= width) {
+            put_text("\\\n\t");
+            column = 14;
+        } else {
+            put_char(' ');
+            column += 3;
+        }
+        put_hex2(data[i]);
+    }
+    output_reserve(1);
+    put_char('\n');
+}
+
+void on_sysex(std::int32_t length, const unsigned char* data) { hex_line("SysEx", length, data); }
+void on_arbitrary(std::int32_t length, const unsigned char* data) { hex_line("Arb", length, data); }
+void on_sequencer_specific(std::int32_t length, const unsigned char* data) {
+    hex_line("SeqSpec", length, data);
+}
+
+void on_meta_other(int type, std::int32_t length, const unsigned char* data) {
+    output_reserve(line_reserve);
+    write_time();
+    put_text("Meta 0x");
+    put_hex2(static_cast<unsigned>(type));
+    write_hex(data, length);
+}
+
+void on_meta_text(int type, std::int32_t length, const unsigned char* data) {
+    output_reserve(line_reserve);
+    write_time();
+    if (type < 1 || type > 8) {
+        put_text("Meta 0x");
+        put_hex2(static_cast<unsigned>(type));
+        put_char(' ');
+    } else if (type == 3 && state.tracks_started == 1) {
+        put_text("Meta SeqName ");
+    } else {
+        put_text("Meta ");
+        put_text(meta_text_names[static_cast<unsigned>(type)]);
+        put_char(' ');
+    }
+    write_quoted(data, length);
+}
+
+}  // namespace midi2mtx

@@ -1,0 +1,77 @@
+// Meta events with decoded values, and the time-signature arithmetic.
+#include <cstdint>
+
+#include "state/state.h"
+#include "writer/output.h"
+#include "writer/writer.h"
+
+namespace midi2mtx {
+
+namespace {
+
+void begin_line(std::string_view keyword) {
+    output_reserve(line_reserve);
+    write_time();
+    put_text(keyword);
+}
+
+}  // namespace
+
+void on_sequence_number(int number) {
+    begin_line("SeqNr ");
+    put_int(number);
+    put_char('\n');
+}
+
+void on_end_of_track() { begin_line("Meta TrkEnd\n"); }
+
+void on_tempo(std::int32_t tempo) {
+    begin_line("Tempo ");
+    put_int(tempo);
+    put_char('\n');
+}
+
+void on_smpte(int hours, int minutes, int seconds, int frames, int fraction) {
+    begin_line("SMPTE");
+    for (const int value : {hours, minutes, seconds, frames, fraction}) {
+        put_char(' ');
+        put_int(value);
+    }
+    put_char('\n');
+}
+
+void on_time_signature(int numerator, int exponent, int clocks, int thirty_seconds) {
+    // Doubling in wrapping 32-bit arithmetic: exponent 31 gives INT32_MIN,
+    // 32 and above give 0.
+    const std::int32_t denominator =
+        exponent >= 0 && exponent < 32 ? static_cast<std::int32_t>(std::uint32_t{1} << exponent) : 0;
+
+    begin_line("TimeSig ");
+    put_int(numerator);
+    put_char('/');
+    put_int(denominator);
+    put_char(' ');
+    put_int(clocks);
+    put_char(' ');
+    put_int(thirty_seconds);
+    put_char('\n');
+
+    // Whole measures completed under the previous signature; both factors are
+    // small and non-negative, so the product cannot overflow.
+    const std::int32_t ticks_per_measure = state.ticks_per_beat * state.beats_per_measure;
+    if (ticks_per_measure != 0) {
+        const std::int32_t elapsed = wrap_sub(state.current_time, state.last_time_sig_time);
+        state.measure_offset = wrap_add(state.measure_offset, elapsed / ticks_per_measure);
+    }
+    state.last_time_sig_time = state.current_time;
+    state.beats_per_measure = numerator;
+    state.ticks_per_beat = denominator > 0 ? state.division * 4 / denominator : 0;
+}
+
+void on_key_signature(int accidentals, int mode) {
+    begin_line("KeySig ");
+    put_int(static_cast<signed char>(accidentals & 0xFF));
+    put_text(mode != 0 ? " minor\n" : " major\n");
+}
+
+}  // namespace midi2mtx
