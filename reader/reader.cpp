@@ -1,0 +1,159 @@
+#include "reader/reader.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "app/exit.h"
+#include "state/state.h"
+#include "state/tables.h"
+#include "writer/writer.h"
+
+namespace midi2mtx {
+
+namespace {
+
+// A read error is not the end of the file: taking it as one would turn an
+// unreadable input into a short, "successful" listing.
+[[noreturn]] void report_read_error(int error) {
+    std::fprintf(stderr, "***Error while reading input file %s\n", state.input_name);
+    std::fprintf(stderr, "%s\n", std::strerror(error));
+    pause_and_exit(1);
+}
+
+// The next byte straight from the stream, or EOF at its end.
+inline int input_byte() {
+    const int c = getc_unlocked(state.input);
+    if (c == EOF && std::ferror(state.input) != 0) report_read_error(errno);
+    return c;
+}
+
+void read_event(track_decoder& track) {
+    state.current_time = wrap_add(state.current_time, read_vlq());
+    const int b = read_byte();
+    if (track.sysex_pending && b != 0xF7) report_fatal("didn't find expected continuation of a sysex");
+
+    const bool running = b < 0x80;
+    int status = b;
+    if (running) {
+        if (track.running_status == 0) report_fatal("unexpected running status");
+        status = track.running_status;
+    } else if (b <= 0xEF) {
+        track.running_status = b;
+    }
+
+    const int count = channel_data_lengths[static_cast<unsigned>(status) >> 4];
+    if (count != 0) {
+        const int first = running ? b : read_byte();
+        const int second = count == 2 ? read_byte() : 0;
+        const int channel = track.running_status & 0x0F;
+        switch (status >> 4) {
+            case 0x8: on_note_off(channel, first, second); break;
+            case 0x9: on_note_on(channel, first, second); break;
+            case 0xA: on_poly_pressure(channel, first, second); break;
+            case 0xB: on_controller(channel, first, second); break;
+            case 0xC: on_program(channel, first); break;
+            case 0xD: on_channel_pressure(channel, first); break;
+            default: on_pitch_bend(channel, first, second); break;
+        }
+        return;
+    }
+
+    switch (status) {
+        case 0xF0: read_sysex_start(track); break;
+        case 0xF7: read_sysex_packet(track); break;
+        case 0xFF: read_meta_event(); break;
+        default: {
+            char message[32];
+            std::snprintf(message, sizeof message, "unexpected byte: 0x%02x", static_cast<unsigned>(status));
+            report_fatal(message);
+        }
+    }
+}
+
+}  // namespace
+
+void report_fatal(const char* message) {
+    if (state.tracks_remaining > 0) {
+        std::fprintf(stderr, "Error: %s\n", message);
+    } else {
+        std::fputs("Error: Garbage at end\n", stderr);
+    }
+    pause_and_exit(1);
+}
+
+int read_byte() {
+    const int c = input_byte();
+    if (c == EOF) report_fatal("premature EOF");
+    state.chunk_remaining = wrap_sub(state.chunk_remaining, 1);
+    return c;
+}
+
+int read_u16() {
+    const int high = read_byte();
+    return high << 8 | read_byte();
+}
+
+std::int32_t read_u32() {
+    std::uint32_t value = 0;
+    for (int i = 0; i < 4; ++i) value = value << 8 | static_cast<std::uint32_t>(read_byte());
+    return static_cast<std::int32_t>(value);
+}
+
+std::int32_t read_vlq() {
+    int b = read_byte();
+    std::uint32_t value = static_cast<std::uint32_t>(b);
+    if (b & 0x80) {
+        value &= 0x7F;
+        do {
+            b = read_byte();
+            value = (value << 7) + static_cast<std::uint32_t>(b & 0x7F);
+        } while (b & 0x80);
+    }
+    return static_cast<std::int32_t>(value);
+}
+
+int match_chunk_tag(const char* tag) {
+    int c = 0;
+    for (int i = 0; i < 4; ++i) {
+        c = input_byte();
+        if (c == EOF) return -1;
+        if (c != static_cast<unsigned char>(tag[i])) {
+            char message[16];
+            std::snprintf(message, sizeof message, "expecting %s", tag);
+            report_fatal(message);
+        }
+    }
+    return c;
+}
+
+void read_header_chunk() {
+    if (match_chunk_tag("MThd") == -1) return;
+    state.chunk_remaining = read_u32();
+    const int format = read_u16();
+    const int track_count = read_u16();
+    const int division = read_u16();
+    on_header(format, track_count, division);
+    while (state.chunk_remaining > 0) read_byte();
+}
+
+bool read_track_chunk() {
+    if (match_chunk_tag("MTrk") == -1) return false;
+    state.chunk_remaining = read_u32();
+    state.current_time = 0;
+    on_track_start();
+    track_decoder track;
+    // Tested only between events: an event running past the declared end is
+    // read whole and the next tag is expected right after it.
+    while (state.chunk_remaining > 0) read_event(track);
+    on_track_end();
+    return true;
+}
+
+void convert_file() {
+    read_header_chunk();
+    while (read_track_chunk()) {
+    }
+}
+
+}  // namespace midi2mtx
