@@ -1,0 +1,21 @@
+// The program: flags, file names, backup, conversion and report.
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+namespace midi2mtx {
+
+// Runs the whole program; every path out ends in pause_and_exit.
+[[noreturn]] void run_program(int argc, char** argv);
+
+// Position of the last "." in the whole name, or of its end when none.
+std::size_t last_dot(const std::string& name);
+
+// The listing's name for an input given without an output name.
+std::string derive_output_name(const std::string& input_name);
+
+// Opens a file; on failure prints why and returns no stream.
+std::FILE* open_input(const char* name, const char* mode);
+
+}  // namespace midi2mtx

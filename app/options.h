@@ -1,0 +1,29 @@
+// The flag scanner: walks the argument words one flag letter at a time.
+#pragma once
+
+namespace midi2mtx {
+
+// Letters the program accepts; a letter followed by "|" takes the rest of
+// its word as an argument.
+inline constexpr const char* option_spec = "F|f|BbNnTtVvMm";
+
+struct option_scanner {
+    // Word being scanned; 0 is the program's name, so scanning starts at 1.
+    // Once scanning has ended it names the first file name.
+    int option_word_index = 0;
+    // Flag letter last returned inside the current word, or none.
+    const char* option_position = nullptr;
+    // For a flag with an argument: the rest of its word (possibly empty).
+    const char* option_argument = "";
+};
+
+// Returns the next flag letter, 0 when the flags have ended, or -1 after
+// reporting an unrecognised letter (with `quiet` nonzero such letters skip
+// the rest of their word silently).
+int scan_option(option_scanner& scanner, int argc, char** argv, const char* spec, int quiet);
+
+// The F flag's number: leading blanks, an optional sign, then digits in
+// wrapping 32-bit arithmetic up to the first non-digit; no digits give 0.
+int parse_width(const char* text);
+
+}  // namespace midi2mtx
