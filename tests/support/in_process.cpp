@@ -1,0 +1,69 @@
+#include "tests/support/in_process.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "app/exit.h"
+#include "reader/reader.h"
+#include "state/state.h"
+#include "writer/output.h"
+
+namespace midi2mtx::test {
+
+namespace {
+[[noreturn]] void unwind(int status) { throw run_stopped{status}; }
+}  // namespace
+
+in_process_run::in_process_run() {
+    reset_state();
+    output_reset();
+    set_exit_handler(unwind);
+    state.output = open_memstream(&data_, &size_);
+}
+
+in_process_run::~in_process_run() {
+    output_reset();
+    std::fclose(state.output);
+    std::free(data_);
+    state.output = nullptr;
+    if (state.input != nullptr) std::fclose(state.input);
+    state.input = nullptr;
+    set_exit_handler(nullptr);
+}
+
+std::string in_process_run::listing() {
+    output_flush();
+    std::fflush(state.output);
+    return std::string(data_, size_);
+}
+
+conversion_result capture(const std::function<void()>& body) {
+    in_process_run run;
+    conversion_result result;
+    testing::internal::CaptureStderr();
+    try {
+        body();
+    } catch (const run_stopped& stop) {
+        result.stopped = true;
+        result.status = stop.status;
+    }
+    result.messages = testing::internal::GetCapturedStderr();
+    result.listing = run.listing();
+    return result;
+}
+
+conversion_result convert_bytes(const bytes& input, const std::function<void()>& configure) {
+    // fmemopen cannot open an empty buffer on every libc; a temporary file
+    // reads the same for any size.
+    return capture([&] {
+        if (configure) configure();
+        state.input = std::tmpfile();
+        std::fwrite(input.data(), 1, input.size(), state.input);
+        std::rewind(state.input);
+        state.input_name = "input.mid";
+        convert_file();
+    });
+}
+
+}  // namespace midi2mtx::test

@@ -1,0 +1,49 @@
+// Runs the conversion core in-process: a fatal path unwinds back here
+// instead of ending the test process.
+#pragma once
+
+#include <cstdio>
+#include <functional>
+#include <string>
+
+#include "tests/support/midi_bytes.h"
+
+namespace midi2mtx::test {
+
+struct conversion_result {
+    std::string listing;
+    std::string messages;  // what went to standard error
+    int status = 0;        // the status the run ended with; 0 when it completed
+    bool stopped = false;  // true when it ended through pause_and_exit
+};
+
+// Thrown by the installed exit handler.
+struct run_stopped {
+    int status;
+};
+
+// Resets the state, installs the unwinding exit handler and routes the
+// listing to an in-memory stream.
+class in_process_run {
+public:
+    in_process_run();
+    ~in_process_run();
+    in_process_run(const in_process_run&) = delete;
+    in_process_run& operator=(const in_process_run&) = delete;
+
+    // The listing written so far (flushes the output layer).
+    std::string listing();
+
+private:
+    char* data_ = nullptr;
+    std::size_t size_ = 0;
+};
+
+// Converts `input` after `configure` has set options on the fresh state.
+conversion_result convert_bytes(const bytes& input, const std::function<void()>& configure = {});
+
+// Runs `body` (writer operations, say) on a fresh state and returns what it
+// wrote; the body may also stop the run.
+conversion_result capture(const std::function<void()>& body);
+
+}  // namespace midi2mtx::test
