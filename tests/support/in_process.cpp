@@ -59,7 +59,7 @@ conversion_result convert_bytes(const bytes& input, const std::function<void()>&
     return capture([&] {
         if (configure) configure();
         state.input = std::tmpfile();
-        std::fwrite(input.data(), 1, input.size(), state.input);
+        if (!input.empty()) std::fwrite(input.data(), 1, input.size(), state.input);
         std::rewind(state.input);
         state.input_name = "input.mid";
         convert_file();
