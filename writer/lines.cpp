@@ -1,6 +1,7 @@
 // Time column, header, track and channel lines.
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 
 #include "app/exit.h"
 #include "state/state.h"
@@ -10,32 +11,78 @@
 
 namespace midi2mtx {
 
-void write_time() {
+namespace {
+
+// Events come in time order, so most fall in the beat of the event before.
+// The "measure:beat:" text of that beat is kept, with what it was computed
+// from, so that such an event costs one copy and a subtraction instead of
+// two divisions by variable divisors.
+struct beat_cache {
+    // The measure fields the text was computed from.
+    std::int32_t last_time_sig_time = 0;
+    std::int32_t ticks_per_beat = 0;
+    std::int32_t beats_per_measure = 0;
+    std::int32_t measure_offset = 0;
+    // The beat spans t from begin (inclusive) to end (exclusive); empty
+    // until a beat at t >= 0 has been computed.
+    std::int32_t begin = 0;
+    std::int32_t end = 0;
+    char prefix[32] = {};
+    std::size_t prefix_size = 0;
+};
+beat_cache beat;
+
+bool beat_matches(std::int32_t t) {
+    return t >= beat.begin && t < beat.end && beat.last_time_sig_time == state.last_time_sig_time &&
+           beat.ticks_per_beat == state.ticks_per_beat && beat.beats_per_measure == state.beats_per_measure &&
+           beat.measure_offset == state.measure_offset;
+}
+
+// Computes the beat holding t into the cache; the range stays empty for a
+// negative t, whose remainders keep the dividend's sign.
+void compute_beat(std::int32_t t) {
     const std::int32_t per_beat = state.ticks_per_beat;
     const std::int32_t per_measure = state.beats_per_measure;
+    // Both divisors are positive here, so no quotient can overflow.
+    const std::int32_t beats = t / per_beat;
+    char* q = format_int(beat.prefix, wrap_add(beats / per_measure, state.measure_offset));
+    *q++ = ':';
+    q = format_int(q, beats % per_measure);
+    *q++ = ':';
+    beat.prefix_size = static_cast<std::size_t>(q - beat.prefix);
+    beat.last_time_sig_time = state.last_time_sig_time;
+    beat.ticks_per_beat = per_beat;
+    beat.beats_per_measure = per_measure;
+    beat.measure_offset = state.measure_offset;
+    beat.begin = t - t % per_beat;
+    beat.end = t < 0 ? beat.begin : wrap_add(beat.begin, per_beat);
+}
+
+char* format_time(char* p) {
     // Without a usable metre (division 0, numerator 0, or a denominator too
     // large for the division) the column falls back to ticks.
-    if (state.measure_mode == 0 || per_beat == 0 || per_measure == 0) {
-        put_int(state.current_time);
-        put_char(' ');
-        return;
+    if (state.measure_mode == 0 || state.ticks_per_beat == 0 || state.beats_per_measure == 0) {
+        p = format_int(p, state.current_time);
+        *p = ' ';
+        return p + 1;
     }
-    // Both divisors are positive here, so no quotient can overflow.
     const std::int32_t t = wrap_sub(state.current_time, state.last_time_sig_time);
-    const std::int32_t beats = t / per_beat;
-    put_int(wrap_add(beats / per_measure, state.measure_offset));
-    put_char(':');
-    put_int(beats % per_measure);
-    put_char(':');
-    put_int(t % per_beat);
-    put_char(' ');
+    if (!beat_matches(t)) compute_beat(t);
+    std::memcpy(p, beat.prefix, sizeof beat.prefix);
+    p = format_int(p + beat.prefix_size, t - beat.begin);
+    *p = ' ';
+    return p + 1;
 }
+
+}  // namespace
+
+void write_time() { output_commit(format_time(output_line(line_reserve))); }
 
 const char* note_text(int note) {
     static char text[16];
     char* end = text;
     if (state.note_names != 0) {
-        const std::string_view name = note_names[static_cast<unsigned>(note) % 12];
+        const std::string_view name = note_names[static_cast<unsigned>(note) % 12].view();
         end = std::copy(name.begin(), name.end(), end);
         note /= 12;
     }
@@ -89,41 +136,40 @@ namespace {
 
 const channel_format& slot(channel_slot which) { return state.channel_formats->slots[which]; }
 
+// Time column, keyword and channel: the common start of every channel line.
+char* channel_start(const channel_format& format, int channel) {
+    char* p = format_time(output_line(line_reserve));
+    p = copy_fixed(p, format.head);
+    p = format_int(p, channel + 1);
+    return copy_fixed(p, format.second);
+}
+
 void channel_line(channel_slot which, int channel, int value) {
-    const channel_format& format = slot(which);
-    output_reserve(line_reserve);
-    write_time();
-    put_text(format.head);
-    put_int(channel + 1);
-    put_text(format.second);
-    put_int(value);
-    put_char('\n');
+    char* p = format_int(channel_start(slot(which), channel), value);
+    *p = '\n';
+    output_commit(p + 1);
 }
 
 void channel_line(channel_slot which, int channel, int first, int second) {
     const channel_format& format = slot(which);
-    output_reserve(line_reserve);
-    write_time();
-    put_text(format.head);
-    put_int(channel + 1);
-    put_text(format.second);
-    put_int(first);
-    put_text(format.third);
-    put_int(second);
-    put_char('\n');
+    char* p = format_int(channel_start(format, channel), first);
+    p = format_int(copy_fixed(p, format.third), second);
+    *p = '\n';
+    output_commit(p + 1);
 }
 
 void note_line(channel_slot which, int channel, int note, int value) {
     const channel_format& format = slot(which);
-    output_reserve(line_reserve);
-    write_time();
-    put_text(format.head);
-    put_int(channel + 1);
-    put_text(format.second);
-    put_text(note_text(note));
-    put_text(format.third);
-    put_int(value);
-    put_char('\n');
+    char* p = channel_start(format, channel);
+    // Spelled out rather than through note_text, which would cost a strlen
+    // on the commonest line of all.
+    if (state.note_names != 0) {
+        p = copy_fixed(p, note_names[static_cast<unsigned>(note) % 12]);
+        note /= 12;
+    }
+    p = format_int(copy_fixed(format_int(p, note), format.third), value);
+    *p = '\n';
+    output_commit(p + 1);
 }
 
 }  // namespace

@@ -5,10 +5,13 @@
 // Callers reserve room first (output_reserve) and then append without checks.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <string_view>
+
+#include "state/tables.h"
 
 namespace midi2mtx {
 
@@ -35,11 +38,61 @@ inline void put_text(std::string_view text) {
     output_detail::cursor += text.size();
 }
 
+// Copies a padded text with one fixed-size store; the reserve must leave
+// fixed_text::capacity bytes of room.
+inline void put_fixed(const fixed_text& text) {
+    std::memcpy(output_detail::cursor, text.text, fixed_text::capacity);
+    output_detail::cursor += text.size;
+}
+
+namespace output_detail {
+constexpr std::array<char, 200> make_digit_pairs() {
+    std::array<char, 200> pairs{};
+    for (int i = 0; i < 100; ++i) {
+        pairs[static_cast<std::size_t>(2 * i)] = static_cast<char>('0' + i / 10);
+        pairs[static_cast<std::size_t>(2 * i + 1)] = static_cast<char>('0' + i % 10);
+    }
+    return pairs;
+}
+inline constexpr std::array<char, 200> digit_pairs = make_digit_pairs();
+char* format_large(char* dest, std::uint32_t value);
+}  // namespace output_detail
+
 // Writes the decimal text of `value` at `dest` (11 bytes at most) and
-// returns the end.
-char* format_int(char* dest, std::int32_t value);
+// returns the end. Most values in a listing are below 100: those take no
+// division at all.
+inline char* format_int(char* dest, std::int32_t value) {
+    auto magnitude = static_cast<std::uint32_t>(value);
+    if (value < 0) {
+        *dest++ = '-';
+        magnitude = 0u - magnitude;
+    }
+    if (magnitude < 10) {
+        *dest = static_cast<char>('0' + magnitude);
+        return dest + 1;
+    }
+    if (magnitude < 100) {
+        std::memcpy(dest, &output_detail::digit_pairs[magnitude * 2], 2);
+        return dest + 2;
+    }
+    return output_detail::format_large(dest, magnitude);
+}
 
 inline void put_int(std::int32_t value) { output_detail::cursor = format_int(output_detail::cursor, value); }
+
+// The hot lines are assembled through a local pointer, which the compiler
+// keeps in a register (stores through the global cursor would force it to
+// reload after every byte written): take the line's room with output_line,
+// append with the char* helpers, and hand the end back with output_commit.
+inline char* output_line(std::size_t bytes) {
+    output_reserve(bytes);
+    return output_detail::cursor;
+}
+inline void output_commit(char* end) { output_detail::cursor = end; }
+inline char* copy_fixed(char* dest, const fixed_text& text) {
+    std::memcpy(dest, text.text, fixed_text::capacity);
+    return dest + text.size;
+}
 
 // Two lowercase hex digits.
 void put_hex2(unsigned byte);
