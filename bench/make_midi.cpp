@@ -5,6 +5,9 @@
 //                                  and a few system-exclusive messages
 //   make_midi sysex SIZE_MIB OUT   one track holding one system-exclusive
 //                                  message of SIZE_MIB
+//   make_midi every SIZE_MIB OUT [DIVISION]
+//                                  4 tracks mixing every kind of event, odd
+//                                  values included (for comparing writers)
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -84,11 +87,98 @@ bytes dense_track(int index, std::size_t target) {
     return t;
 }
 
+void put_meta(bytes& t, int type, const bytes& payload) {
+    t.push_back(0xFF);
+    t.push_back(static_cast<unsigned char>(type));
+    put_vlq(t, static_cast<std::uint32_t>(payload.size()));
+    t.insert(t.end(), payload.begin(), payload.end());
+}
+
+bytes random_bytes(lcg& rng, unsigned max_size) {
+    bytes b(rng.below(max_size + 1));
+    for (auto& x : b) x = static_cast<unsigned char>(rng.below(256));
+    return b;
+}
+
+// Every event kind the reader knows, with values at and past their edges.
+bytes every_track(int index, std::size_t target) {
+    bytes t;
+    lcg rng{static_cast<std::uint32_t>(index) * 104729u + 7};
+    int status = 0;
+    while (t.size() < target) {
+        const unsigned r = rng.below(100);
+        put_vlq(t, r < 5 ? rng.below(100000) : rng.below(200));
+        const unsigned kind = rng.below(24);
+        if (kind < 10) {  // channel message, under running status when it can
+            const int s = static_cast<int>(0x80 + rng.below(0x70));
+            if (s != status || rng.below(4) == 0) t.push_back(static_cast<unsigned char>(s));
+            status = s;
+            t.push_back(static_cast<unsigned char>(rng.below(128)));
+            const int high = s >> 4;
+            if (high != 0xC && high != 0xD) t.push_back(static_cast<unsigned char>(rng.below(256)));
+            continue;
+        }
+        switch (kind) {
+            case 10: put_meta(t, static_cast<int>(1 + rng.below(15)), random_bytes(rng, 120)); break;
+            case 11: put_meta(t, 0x58, {static_cast<unsigned char>(rng.below(13)),
+                                        static_cast<unsigned char>(rng.below(8) == 0 ? 28 + rng.below(8) : rng.below(7)),
+                                        static_cast<unsigned char>(rng.below(256)), 8});
+                break;
+            case 12: put_meta(t, 0x59, {static_cast<unsigned char>(rng.below(256)), static_cast<unsigned char>(rng.below(3))}); break;
+            case 13: put_meta(t, 0x54, random_bytes(rng, 6)); break;
+            case 14: put_meta(t, 0x51, random_bytes(rng, 4)); break;
+            case 15: put_meta(t, 0x00, random_bytes(rng, 3)); break;
+            case 16: put_meta(t, 0x7F, random_bytes(rng, 60)); break;
+            case 17: put_meta(t, static_cast<int>(0x10 + rng.below(0x60)), random_bytes(rng, 40)); break;
+            case 18: put_meta(t, 0x2F, {}); break;
+            case 19: {  // complete system exclusive
+                bytes payload = random_bytes(rng, 200);
+                payload.push_back(0xF7);
+                t.push_back(0xF0);
+                put_vlq(t, static_cast<std::uint32_t>(payload.size()));
+                t.insert(t.end(), payload.begin(), payload.end());
+                break;
+            }
+            case 20: {  // split system exclusive: F0 without F7, packets, closing packet
+                bytes first = random_bytes(rng, 50);
+                for (auto& x : first) x &= 0x7F;
+                t.push_back(0xF0);
+                put_vlq(t, static_cast<std::uint32_t>(first.size()));
+                t.insert(t.end(), first.begin(), first.end());
+                for (unsigned n = rng.below(3); n > 0; --n) {
+                    bytes packet = random_bytes(rng, 30);
+                    for (auto& x : packet) x &= 0x7F;
+                    put_vlq(t, rng.below(50));
+                    t.push_back(0xF7);
+                    put_vlq(t, static_cast<std::uint32_t>(packet.size()));
+                    t.insert(t.end(), packet.begin(), packet.end());
+                }
+                bytes last = random_bytes(rng, 10);
+                if (rng.below(4) != 0) last.push_back(0xF7);  // an empty closing packet also closes
+                else last.clear();
+                put_vlq(t, rng.below(50));
+                t.push_back(0xF7);
+                put_vlq(t, static_cast<std::uint32_t>(last.size()));
+                t.insert(t.end(), last.begin(), last.end());
+                break;
+            }
+            default: {  // arbitrary packet
+                const bytes packet = random_bytes(rng, 20);
+                t.push_back(0xF7);
+                put_vlq(t, static_cast<std::uint32_t>(packet.size()));
+                t.insert(t.end(), packet.begin(), packet.end());
+            }
+        }
+    }
+    t.insert(t.end(), {0x00, 0xFF, 0x2F, 0x00});
+    return t;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 4) {
-        std::fprintf(stderr, "usage: %s dense|sysex SIZE_MIB OUT\n", argv[0]);
+    if (argc != 4 && argc != 5) {
+        std::fprintf(stderr, "usage: %s dense|sysex|every SIZE_MIB OUT [DIVISION]\n", argv[0]);
         return 2;
     }
     const std::string mode = argv[1];
@@ -113,6 +203,13 @@ int main(int argc, char** argv) {
         t.push_back(0xF7);
         t.insert(t.end(), {0x00, 0xFF, 0x2F, 0x00});
         put_chunk(file, "MTrk", t);
+    } else if (mode == "every") {
+        const int tracks = 4;
+        put_be(head, 1, 2);
+        put_be(head, tracks, 2);
+        put_be(head, argc == 5 ? static_cast<std::uint32_t>(std::strtoul(argv[4], nullptr, 0)) : 96, 2);
+        put_chunk(file, "MThd", head);
+        for (int i = 0; i < tracks; ++i) put_chunk(file, "MTrk", every_track(i, size / tracks));
     } else {
         std::fprintf(stderr, "unknown mode %s\n", mode.c_str());
         return 2;
