@@ -125,6 +125,10 @@ void run_program(int argc, char** argv) {
         std::fprintf(stderr, "%s\n", std::strerror(error));
         pause_and_exit(1);
     }
+    convert_and_report(output_name);
+}
+
+void convert_and_report(const std::string& output_name) {
     std::fprintf(stderr, "Writing output to %s ...  ", output_name.c_str());
 
     convert_file();

@@ -9,6 +9,12 @@ namespace midi2mtx {
 // Runs the whole program; every path out ends in pause_and_exit.
 [[noreturn]] void run_program(int argc, char** argv);
 
+// Steps after the files are open: converts `state.input` into
+// `state.output`, checks and reports the result and closes both. Ends in
+// pause_and_exit; in-process callers (fault-injection tests) hand it streams
+// of their own.
+[[noreturn]] void convert_and_report(const std::string& output_name);
+
 // Position of the last "." in the whole name, or of its end when none.
 std::size_t last_dot(const std::string& name);
 

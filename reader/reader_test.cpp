@@ -202,3 +202,41 @@ TEST(Measures, TimeSignaturesAcrossTracks) {
 
 }  // namespace
 }  // namespace midi2mtx
+
+namespace midi2mtx {
+namespace {
+
+using namespace test;
+
+// A valid multi-track file cut at every byte offset converts to a prefix of
+// the full listing, ending normally only between chunks.
+TEST(Truncation, EveryPrefixOfAValidFile) {
+    const std::vector<bytes> tracks = {
+        meta(0, 3, text_bytes("Song")) + meta(0, 0x51, {0x07, 0xA1, 0x20}) + meta(0, 0x58, {3, 2, 24, 8}) +
+            bytes{0x00, 0x90, 60, 64, 0x60, 62, 64, 0x81, 0x00, 0x80, 60, 0} + end_of_track(),
+        bytes{0x00, 0xF0, 0x03, 0x43, 0x12, 0x00, 0x10, 0xF7, 0x02, 0x43, 0xF7, 0x00, 0xB1, 7, 100, 0x05, 10, 64} +
+            meta(0, 1, text_bytes("a \"text\"")) + bytes{0x83, 0x60, 0xE1, 0x00, 0x40} + end_of_track(),
+        bytes{0x00, 0xC2, 5, 0x00, 0xD2, 9} + meta(0, 0x7F, {0, 0, 0x41}) + end_of_track(),
+    };
+    bytes file = header(1, 3, 96);
+    std::vector<std::size_t> boundaries = {file.size()};
+    for (const bytes& t : tracks) {
+        file += track(t);
+        boundaries.push_back(file.size());
+    }
+    const conversion_result full = convert_bytes(file);
+    ASSERT_FALSE(full.stopped);
+
+    for (std::size_t cut = 0; cut < file.size(); ++cut) {
+        const conversion_result result = convert_bytes(bytes(file.begin(), file.begin() + static_cast<long>(cut)));
+        EXPECT_EQ(result.listing, full.listing.substr(0, result.listing.size())) << "cut at " << cut;
+        bool at_boundary = cut < 4;
+        for (const std::size_t b : boundaries) at_boundary = at_boundary || (cut >= b && cut < b + 4);
+        const std::string expected = at_boundary ? "" : cut < 14 ? "Error: Garbage at end\n" : "Error: premature EOF\n";
+        EXPECT_EQ(result.messages, expected) << "cut at " << cut;
+        EXPECT_EQ(result.status, expected.empty() ? 0 : 1) << "cut at " << cut;
+    }
+}
+
+}  // namespace
+}  // namespace midi2mtx

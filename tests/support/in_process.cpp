@@ -19,12 +19,14 @@ in_process_run::in_process_run() {
     reset_state();
     output_reset();
     set_exit_handler(unwind);
-    state.output = open_memstream(&data_, &size_);
+    memstream_ = open_memstream(&data_, &size_);
+    state.output = memstream_;
 }
 
 in_process_run::~in_process_run() {
     output_reset();
-    std::fclose(state.output);
+    if (state.output != nullptr && state.output != memstream_) std::fclose(state.output);
+    std::fclose(memstream_);
     std::free(data_);
     state.output = nullptr;
     if (state.input != nullptr) std::fclose(state.input);
@@ -33,8 +35,8 @@ in_process_run::~in_process_run() {
 }
 
 std::string in_process_run::listing() {
-    output_flush();
-    std::fflush(state.output);
+    if (state.output == memstream_) output_flush();
+    std::fflush(memstream_);
     return std::string(data_, size_);
 }
 

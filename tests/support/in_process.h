@@ -23,7 +23,8 @@ struct run_stopped {
 };
 
 // Resets the state, installs the unwinding exit handler and routes the
-// listing to an in-memory stream.
+// listing to an in-memory stream. A test may put a stream of its own into
+// state.output instead; whatever stream is left there is closed at the end.
 class in_process_run {
 public:
     in_process_run();
@@ -35,6 +36,7 @@ public:
     std::string listing();
 
 private:
+    std::FILE* memstream_ = nullptr;
     char* data_ = nullptr;
     std::size_t size_ = 0;
 };

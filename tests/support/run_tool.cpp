@@ -52,7 +52,8 @@ std::string slurp(const fs::path& file) {
 }
 }  // namespace
 
-tool_run scratch_dir::run(const std::vector<std::string>& args, const std::string& binary) const {
+tool_run scratch_dir::run(const std::vector<std::string>& args, const std::string& binary,
+                          rlim_t address_limit) const {
     // Captured outside the directory, so that the listing's directory holds
     // only what the program made.
     const fs::path err_file = path_.string() + ".err";
@@ -60,6 +61,10 @@ tool_run scratch_dir::run(const std::vector<std::string>& args, const std::strin
     const pid_t child = fork();
     if (child == 0) {
         if (chdir(path_.c_str()) != 0) _exit(126);
+        if (address_limit != 0) {
+            const rlimit limit{address_limit, address_limit};
+            if (setrlimit(RLIMIT_AS, &limit) != 0) _exit(126);
+        }
         const int in = open("/dev/null", O_RDONLY);
         const int err = open(err_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         const int out = open(out_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
@@ -67,13 +72,34 @@ tool_run scratch_dir::run(const std::vector<std::string>& args, const std::strin
         dup2(in, 0);
         dup2(out, 1);
         dup2(err, 2);
+        // MIDI2MTX_WRAPPER (for example a valgrind command line) runs the
+        // program under another tool.
+        std::vector<std::string> wrapper;
+        if (const char* words = std::getenv("MIDI2MTX_WRAPPER")) {
+            std::istringstream in(words);
+            for (std::string w; in >> w;) wrapper.push_back(w);
+        }
         std::vector<char*> argv;
+        for (std::string& w : wrapper) argv.push_back(w.data());
+        if (!wrapper.empty()) {
+            // A wrapper passes the name it was given as argument word 0:
+            // give it "midi2mtx", found through PATH as a link to the binary.
+            const fs::path links = path_.string() + ".bin";
+            fs::create_directories(links);
+            fs::create_symlink(fs::absolute(binary), links / "midi2mtx");
+            const std::string path = links.string() + ":" + (std::getenv("PATH") ? std::getenv("PATH") : "");
+            setenv("PATH", path.c_str(), 1);
+        }
         std::string name = "midi2mtx";
         argv.push_back(name.data());
         std::vector<std::string> words = args;
         for (std::string& w : words) argv.push_back(w.data());
         argv.push_back(nullptr);
-        execv(binary.c_str(), argv.data());
+        if (!wrapper.empty()) {
+            execvp(argv[0], argv.data());
+        } else {
+            execv(binary.c_str(), argv.data());
+        }
         _exit(127);
     }
     int wait_status = 0;
@@ -84,6 +110,8 @@ tool_run scratch_dir::run(const std::vector<std::string>& args, const std::strin
     result.out = slurp(out_file);
     fs::remove(err_file);
     fs::remove(out_file);
+    std::error_code ignored;
+    fs::remove_all(path_.string() + ".bin", ignored);
     return result;
 }
 

@@ -2,6 +2,8 @@
 // input from /dev/null, and collects what it left behind.
 #pragma once
 
+#include <sys/resource.h>
+
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -32,8 +34,9 @@ public:
     bool exists(const std::string& name) const;
 
     // Runs `binary` with argument word 0 "midi2mtx" and then `args`, in this
-    // directory.
-    tool_run run(const std::vector<std::string>& args, const std::string& binary = MIDI2MTX_BINARY) const;
+    // directory; a nonzero `address_limit` caps its address space (bytes).
+    tool_run run(const std::vector<std::string>& args, const std::string& binary = MIDI2MTX_BINARY,
+                 rlim_t address_limit = 0) const;
 
 private:
     std::filesystem::path path_;
