@@ -16,7 +16,7 @@ namespace midi2mtx {
 
 namespace {
 
-constexpr std::size_t input_buffer_size = 64 * 1024;
+constexpr std::size_t input_buffer_size = std::size_t{64} * 1024;
 
 namespace fs = std::filesystem;
 
@@ -67,13 +67,20 @@ void scan_flags(option_scanner& scanner, int argc, char** argv) {
         switch (flag) {
             case 0: return;
             case -1: pause_and_exit(1);
-            case 'B': case 'b': case 'T': case 't': state.measure_mode = wrap_add(state.measure_mode, 1); break;
-            case 'F': case 'f':
+            case 'B':
+            case 'b':
+            case 'T':
+            case 't': state.measure_mode = wrap_add(state.measure_mode, 1); break;
+            case 'F':
+            case 'f':
                 state.fold_width = *scanner.option_argument != '\0' ? parse_width(scanner.option_argument) : 80;
                 break;
-            case 'M': case 'm': state.merge_sysex = 0; break;
-            case 'N': case 'n': state.note_names = wrap_add(state.note_names, 1); break;
-            case 'V': case 'v': state.channel_formats = &long_channel_formats; break;
+            case 'M':
+            case 'm': state.merge_sysex = 0; break;
+            case 'N':
+            case 'n': state.note_names = wrap_add(state.note_names, 1); break;
+            case 'V':
+            case 'v': state.channel_formats = &long_channel_formats; break;
             default: break;  // the "|" of the flag specification
         }
     }

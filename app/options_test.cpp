@@ -74,18 +74,26 @@ TEST(ScanOption, ArgumentsAndQuietMode) {
 }
 
 TEST(ParseWidth, LikeTheCLibrary) {
-    const std::vector<std::pair<const char*, int>> rows = {
-        {"60", 60},   {"0", 0},     {"x", 0},           {"", 0},         {"  -14", -14}, {"+20", 20},
-        {"72abc", 72}, {"- 5", 0},  {"\t7", 7},         {"2147483647", 2147483647},
-        {"2147483648", -2147483647 - 1}, {"4294967297", 1}, {"-2147483648", -2147483647 - 1}};
+    const std::vector<std::pair<const char*, int>> rows = {{"60", 60},
+                                                           {"0", 0},
+                                                           {"x", 0},
+                                                           {"", 0},
+                                                           {"  -14", -14},
+                                                           {"+20", 20},
+                                                           {"72abc", 72},
+                                                           {"- 5", 0},
+                                                           {"\t7", 7},
+                                                           {"2147483647", 2147483647},
+                                                           {"2147483648", -2147483647 - 1},
+                                                           {"4294967297", 1},
+                                                           {"-2147483648", -2147483647 - 1}};
     for (const auto& [text, width] : rows) EXPECT_EQ(parse_width(text), width) << text;
 }
 
 TEST(OutputName, FromTheLastDotOfTheWholeName) {
     const std::vector<std::pair<std::string, std::string>> rows = {
-        {"song.mid", "song.mtx"},       {"song", "song.mtx"},       {"dir.old/song", "dir.mtx"},
-        {"a.b.mid", "a.b.mtx"},         {".mid", ".mtx"},           {"song.mtx", "song.mtx"},
-        {"dir/song.MID", "dir/song.mtx"}, {"song.", "song.mtx"}};
+        {"song.mid", "song.mtx"}, {"song", "song.mtx"},     {"dir.old/song", "dir.mtx"},      {"a.b.mid", "a.b.mtx"},
+        {".mid", ".mtx"},         {"song.mtx", "song.mtx"}, {"dir/song.MID", "dir/song.mtx"}, {"song.", "song.mtx"}};
     for (const auto& [input, output] : rows) EXPECT_EQ(derive_output_name(input), output) << input;
     EXPECT_EQ(last_dot("abc"), 3u);
     EXPECT_EQ(last_dot("a.b.c"), 3u);

@@ -70,13 +70,20 @@ bytes dense_track(int index, std::size_t target) {
             continue;
         }
         int high;
-        if (kind < 700) high = 0x9;
-        else if (kind < 820) high = 0x8;
-        else if (kind < 900) high = 0xB;
-        else if (kind < 940) high = 0xE;
-        else if (kind < 960) high = 0xA;
-        else if (kind < 980) high = 0xC;
-        else high = 0xD;
+        if (kind < 700)
+            high = 0x9;
+        else if (kind < 820)
+            high = 0x8;
+        else if (kind < 900)
+            high = 0xB;
+        else if (kind < 940)
+            high = 0xE;
+        else if (kind < 960)
+            high = 0xA;
+        else if (kind < 980)
+            high = 0xC;
+        else
+            high = 0xD;
         const int s = high << 4 | channel;
         if (s != status) t.push_back(static_cast<unsigned char>(s));
         status = s;
@@ -120,11 +127,16 @@ bytes every_track(int index, std::size_t target) {
         }
         switch (kind) {
             case 10: put_meta(t, static_cast<int>(1 + rng.below(15)), random_bytes(rng, 120)); break;
-            case 11: put_meta(t, 0x58, {static_cast<unsigned char>(rng.below(13)),
-                                        static_cast<unsigned char>(rng.below(8) == 0 ? 28 + rng.below(8) : rng.below(7)),
-                                        static_cast<unsigned char>(rng.below(256)), 8});
+            case 11:
+                put_meta(t, 0x58,
+                         {static_cast<unsigned char>(rng.below(13)),
+                          static_cast<unsigned char>(rng.below(8) == 0 ? 28 + rng.below(8) : rng.below(7)),
+                          static_cast<unsigned char>(rng.below(256)), 8});
                 break;
-            case 12: put_meta(t, 0x59, {static_cast<unsigned char>(rng.below(256)), static_cast<unsigned char>(rng.below(3))}); break;
+            case 12:
+                put_meta(t, 0x59,
+                         {static_cast<unsigned char>(rng.below(256)), static_cast<unsigned char>(rng.below(3))});
+                break;
             case 13: put_meta(t, 0x54, random_bytes(rng, 6)); break;
             case 14: put_meta(t, 0x51, random_bytes(rng, 4)); break;
             case 15: put_meta(t, 0x00, random_bytes(rng, 3)); break;
@@ -154,8 +166,10 @@ bytes every_track(int index, std::size_t target) {
                     t.insert(t.end(), packet.begin(), packet.end());
                 }
                 bytes last = random_bytes(rng, 10);
-                if (rng.below(4) != 0) last.push_back(0xF7);  // an empty closing packet also closes
-                else last.clear();
+                if (rng.below(4) != 0)
+                    last.push_back(0xF7);  // an empty closing packet also closes
+                else
+                    last.clear();
                 put_vlq(t, rng.below(50));
                 t.push_back(0xF7);
                 put_vlq(t, static_cast<std::uint32_t>(last.size()));

@@ -19,7 +19,7 @@ void grow_buffer() {
     // 32-bit count, so the capacity stops at its largest value.
     constexpr std::int32_t largest = std::numeric_limits<std::int32_t>::max();
     if (buffer.capacity == largest) report_fatal("malloc error!");
-    const std::int32_t capacity = buffer.capacity == 0             ? initial_capacity
+    const std::int32_t capacity = buffer.capacity == 0            ? initial_capacity
                                   : buffer.capacity > largest / 2 ? largest
                                                                   : buffer.capacity * 2;
     void* storage = std::realloc(buffer.storage, static_cast<std::size_t>(capacity));

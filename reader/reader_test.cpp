@@ -44,19 +44,19 @@ TEST(Framing, ChunksAndTheirEnds) {
         {"header only", format0, "MFile 0 1 96\n", ""},
         {"header length 10 skips four bytes", header(1, 1, 480, 10) + bytes{1, 2, 3, 4} + one_note,
          "MFile 1 1 480\n" + note_listing, ""},
-        {"header length 0 still has three fields", header(1, 1, 480, 0) + one_note,
-         "MFile 1 1 480\n" + note_listing, ""},
+        {"header length 0 still has three fields", header(1, 1, 480, 0) + one_note, "MFile 1 1 480\n" + note_listing,
+         ""},
         {"header length 2^31 skips to the end", header(1, 1, 480, 0x80000000u) + one_note, "MFile 1 1 480\n",
          "Error: premature EOF\n"},
         {"header cut inside its fields", bytes(format0.begin(), format0.begin() + 11), "", garbage},
-        {"tag cut short after the last track", format0 + one_note + text_bytes("MTr"),
-         "MFile 0 1 96\n" + note_listing, ""},
-        {"more tracks than announced", format0 + one_note + one_note,
-         "MFile 0 1 96\n" + note_listing + note_listing, ""},
+        {"tag cut short after the last track", format0 + one_note + text_bytes("MTr"), "MFile 0 1 96\n" + note_listing,
+         ""},
+        {"more tracks than announced", format0 + one_note + one_note, "MFile 0 1 96\n" + note_listing + note_listing,
+         ""},
         {"error in an unannounced track", format0 + one_note + track({0x00, 0xF4}),
          "MFile 0 1 96\n" + note_listing + "MTrk\n", garbage},
-        {"trailing bytes after all tracks", format0 + one_note + text_bytes("XXXX"),
-         "MFile 0 1 96\n" + note_listing, garbage},
+        {"trailing bytes after all tracks", format0 + one_note + text_bytes("XXXX"), "MFile 0 1 96\n" + note_listing,
+         garbage},
         {"trailing bytes before the last track", header(1, 2, 96) + one_note + text_bytes("MThd"),
          "MFile 1 2 96\n" + note_listing, "Error: expecting MTrk\n"},
         {"track length 0", format0 + track({}) + one_note, "MFile 0 1 96\nMTrk\nTrkEnd\n" + note_listing, ""},
@@ -80,29 +80,28 @@ TEST(Events, RunningStatusAndDeltaTimes) {
          "MFile 0 1 96\nMTrk\n0 On ch=1 n=60 v=64\n0 Meta Text \"x\"\n10 On ch=1 n=62 v=64\nTrkEnd\n", ""},
         {"first event a data byte", format0 + track({0x00, 0x3C, 0x40}), "MFile 0 1 96\nMTrk\n",
          "Error: unexpected running status\n"},
-        {"running status does not cross tracks",
-         format0 + track({0x00, 0x90, 0x3C, 0x40}) + track({0x00, 0x3C, 0x40}),
+        {"running status does not cross tracks", format0 + track({0x00, 0x90, 0x3C, 0x40}) + track({0x00, 0x3C, 0x40}),
          "MFile 0 1 96\nMTrk\n0 On ch=1 n=60 v=64\nTrkEnd\nMTrk\n", garbage},
-        {"delta 81 00 is 128", format0 + track({0x81, 0x00, 0xC0, 0x05}), "MFile 0 1 96\nMTrk\n128 PrCh ch=1 p=5\nTrkEnd\n",
-         ""},
+        {"delta 81 00 is 128", format0 + track({0x81, 0x00, 0xC0, 0x05}),
+         "MFile 0 1 96\nMTrk\n128 PrCh ch=1 p=5\nTrkEnd\n", ""},
         {"delta FF FF FF 7F", format0 + track({0xFF, 0xFF, 0xFF, 0x7F, 0xD1, 0x05}),
          "MFile 0 1 96\nMTrk\n268435455 ChPr ch=2 v=5\nTrkEnd\n", ""},
         // Overlong quantities and large sums wrap in 32 bits.
-        {"time wraps", format0 + track(vlq(0x7FFFFFFF & 0x0FFFFFFF) + bytes{0xC0, 1} + vlq(0x0FFFFFFF) + bytes{1} +
-                                        vlq(0x0FFFFFFF) + bytes{1} + vlq(0x0FFFFFFF) + bytes{1} + bytes{0x81, 0x00, 1}),
+        {"time wraps",
+         format0 + track(vlq(0x7FFFFFFF & 0x0FFFFFFF) + bytes{0xC0, 1} + vlq(0x0FFFFFFF) + bytes{1} + vlq(0x0FFFFFFF) +
+                         bytes{1} + vlq(0x0FFFFFFF) + bytes{1} + bytes{0x81, 0x00, 1}),
          "MFile 0 1 96\nMTrk\n268435455 PrCh ch=1 p=1\n536870910 PrCh ch=1 p=1\n805306365 PrCh ch=1 p=1\n"
          "1073741820 PrCh ch=1 p=1\n1073741948 PrCh ch=1 p=1\nTrkEnd\n",
          ""},
         {"data bytes are not tested", format0 + track({0x00, 0x90, 0x90, 0x40}),
          "MFile 0 1 96\nMTrk\n0 On ch=1 n=144 v=64\nTrkEnd\n", ""},
         {"every channel message",
-         format0 + track({0x00, 0x85, 1, 2, 0x00, 0x9F, 3, 0, 0x00, 0xA0, 4, 5, 0x00, 0xB1, 7, 100, 0x00, 0xC2, 9,
-                          0x00, 0xD3, 10, 0x00, 0xE4, 0x00, 0x40, 0x00, 0x01, 0x02}),
+         format0 + track({0x00, 0x85, 1,    2, 0x00, 0x9F, 3,  0,    0x00, 0xA0, 4,    5,    0x00, 0xB1, 7,
+                          100,  0x00, 0xC2, 9, 0x00, 0xD3, 10, 0x00, 0xE4, 0x00, 0x40, 0x00, 0x01, 0x02}),
          "MFile 0 1 96\nMTrk\n0 Off ch=6 n=1 v=2\n0 On ch=16 n=3 v=0\n0 PoPr ch=1 n=4 v=5\n0 Par ch=2 c=7 v=100\n"
          "0 PrCh ch=3 p=9\n0 ChPr ch=4 v=10\n0 Pb ch=5 v=8192\n0 Pb ch=5 v=257\nTrkEnd\n",
          ""},
-        {"end of track meta does not end the track",
-         format0 + track(end_of_track() + bytes{0x00, 0x90, 0x3C, 0x40}),
+        {"end of track meta does not end the track", format0 + track(end_of_track() + bytes{0x00, 0x90, 0x3C, 0x40}),
          "MFile 0 1 96\nMTrk\n0 Meta TrkEnd\n0 On ch=1 n=60 v=64\nTrkEnd\n", ""},
     });
     for (const int status : {0xF1, 0xF2, 0xF3, 0xF4, 0xF5, 0xF6, 0xF8, 0xFE}) {
@@ -126,8 +125,7 @@ TEST(SystemExclusive, JoiningOn) {
         {"empty packets", format0 + track({0x00, 0xF0, 0x00, 0x00, 0xF7, 0x00}), head + "0 SysEx f0\nTrkEnd\n", ""},
         {"no continuation", format0 + track({0x00, 0xF0, 0x01, 0x43, 0x00, 0x90, 0x3C, 0x40}), head,
          "Error: didn't find expected continuation of a sysex\n"},
-        {"dropped at the end of its track",
-         format0 + track({0x00, 0xF0, 0x01, 0x43}) + track({0x00, 0xF7, 0x01, 0x45}),
+        {"dropped at the end of its track", format0 + track({0x00, 0xF0, 0x01, 0x43}) + track({0x00, 0xF7, 0x01, 0x45}),
          head + "TrkEnd\nMTrk\n0 Arb 45\nTrkEnd\n", ""},
         {"arbitrary bytes", format0 + track({0x00, 0xF7, 0x03, 0x90, 0x3C, 0x40, 0x00, 0xF7, 0x00}),
          head + "0 Arb 90 3c 40\n0 Arb\nTrkEnd\n", ""},
@@ -138,8 +136,7 @@ TEST(SystemExclusive, JoiningOn) {
 }
 
 TEST(SystemExclusive, JoiningOff) {
-    check({{"packets stand alone",
-            format0 + track({0x00, 0xF0, 0x03, 0x43, 0x12, 0x00, 0x00, 0xF7, 0x02, 0x43, 0xF7}),
+    check({{"packets stand alone", format0 + track({0x00, 0xF0, 0x03, 0x43, 0x12, 0x00, 0x00, 0xF7, 0x02, 0x43, 0xF7}),
             "MFile 0 1 96\nMTrk\n0 SysEx f0 43 12 00\n0 Arb 43 f7\nTrkEnd\n", ""}},
           [] { state.merge_sysex = 0; });
 }
@@ -165,15 +162,14 @@ TEST(Meta, EveryType) {
     const std::string head = "MFile 0 1 96\nMTrk\n";
     check({
         {"values",
-         format0 + track(meta(0, 0x00, {0x00, 0x05}) + meta(0, 0x51, {0x07, 0xA1, 0x20}) +
-                         meta(0, 0x54, {0x61, 0, 1, 2, 3}) + meta(0, 0x58, {6, 3, 0x90, 8}) + meta(0, 0x59, {0xFD, 1}) +
-                         meta(0, 0x7F, {0x00, 0x00, 0x41}) + meta(0, 0x20, {0x01}) + meta(0, 0x21, {}) +
-                         meta(0, 0x0F, text_bytes("z")) + meta(0, 0x03, text_bytes("Song")) +
-                         meta(0, 0x02, text_bytes("(c)"))),
-         head +
-             "0 SeqNr 5\n0 Tempo 500000\n0 SMPTE 97 0 1 2 3\n0 TimeSig 6/8 144 8\n0 KeySig -3 minor\n"
-             "0 SeqSpec 00 00 41\n0 Meta 0x20 01\n0 Meta 0x21\n0 Meta 0x0f \"z\"\n0 Meta SeqName \"Song\"\n"
-             "0 Meta Copyright \"(c)\"\nTrkEnd\n",
+         format0 +
+             track(meta(0, 0x00, {0x00, 0x05}) + meta(0, 0x51, {0x07, 0xA1, 0x20}) + meta(0, 0x54, {0x61, 0, 1, 2, 3}) +
+                   meta(0, 0x58, {6, 3, 0x90, 8}) + meta(0, 0x59, {0xFD, 1}) + meta(0, 0x7F, {0x00, 0x00, 0x41}) +
+                   meta(0, 0x20, {0x01}) + meta(0, 0x21, {}) + meta(0, 0x0F, text_bytes("z")) +
+                   meta(0, 0x03, text_bytes("Song")) + meta(0, 0x02, text_bytes("(c)"))),
+         head + "0 SeqNr 5\n0 Tempo 500000\n0 SMPTE 97 0 1 2 3\n0 TimeSig 6/8 144 8\n0 KeySig -3 minor\n"
+                "0 SeqSpec 00 00 41\n0 Meta 0x20 01\n0 Meta 0x21\n0 Meta 0x0f \"z\"\n0 Meta SeqName \"Song\"\n"
+                "0 Meta Copyright \"(c)\"\nTrkEnd\n",
          ""},
         // Short payloads read their missing positions as 0; extra bytes are
         // ignored.
@@ -183,21 +179,22 @@ TEST(Meta, EveryType) {
          head + "0 SeqNr 256\n0 Tempo 0\n0 SMPTE 1 2 0 0 0\n0 TimeSig 3/1 0 0\n0 KeySig 0 major\n0 Tempo 1\nTrkEnd\n",
          ""},
         {"meta cut inside its type", format0 + track({0x00, 0xFF}, 2), head, "Error: premature EOF\n"},
-        {"sequence name in the second track", header(1, 2, 96) + track(meta(0, 3, text_bytes("A"))) +
-                                                   track(meta(0, 3, text_bytes("B"))),
+        {"sequence name in the second track",
+         header(1, 2, 96) + track(meta(0, 3, text_bytes("A"))) + track(meta(0, 3, text_bytes("B"))),
          "MFile 1 2 96\nMTrk\n0 Meta SeqName \"A\"\nTrkEnd\nMTrk\n0 Meta TrkName \"B\"\nTrkEnd\n", ""},
     });
 }
 
 TEST(Measures, TimeSignaturesAcrossTracks) {
-    check({{"measure column",
-            header(1, 2, 96) + track(meta(0, 0x58, {4, 2, 24, 8}) + bytes{0x83, 0x74, 0x90, 60, 64} +
-                                     meta(0x0F, 0x58, {4, 2, 24, 8})) +
-                track(bytes{0x64, 0x90, 60, 0}),
-            "MFile 1 2 96\nMTrk\n0:0:0 TimeSig 4/4 24 8\n1:1:20 On ch=1 n=60 v=64\n1:1:35 TimeSig 4/4 24 8\nTrkEnd\n"
-            "MTrk\n0:0:-31 On ch=1 n=60 v=0\nTrkEnd\n",
-            ""}},
-          [] { state.measure_mode = 1; });
+    check(
+        {{"measure column",
+          header(1, 2, 96) +
+              track(meta(0, 0x58, {4, 2, 24, 8}) + bytes{0x83, 0x74, 0x90, 60, 64} + meta(0x0F, 0x58, {4, 2, 24, 8})) +
+              track(bytes{0x64, 0x90, 60, 0}),
+          "MFile 1 2 96\nMTrk\n0:0:0 TimeSig 4/4 24 8\n1:1:20 On ch=1 n=60 v=64\n1:1:35 TimeSig 4/4 24 8\nTrkEnd\n"
+          "MTrk\n0:0:-31 On ch=1 n=60 v=0\nTrkEnd\n",
+          ""}},
+        [] { state.measure_mode = 1; });
 }
 
 }  // namespace

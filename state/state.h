@@ -8,7 +8,6 @@
 
 namespace midi2mtx {
 
-
 // Growable storage for the payload of the current event, or of the
 // system-exclusive message being joined. Never shrinks.
 struct message_buffer_t {

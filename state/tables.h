@@ -25,11 +25,10 @@ struct fixed_text {
 
 // Data bytes that follow a status byte, by its high nibble; 0 means the
 // status does not start a channel message.
-inline constexpr std::array<int, 16> channel_data_lengths = {0, 0, 0, 0, 0, 0, 0, 0,
-                                                             2, 2, 2, 2, 1, 1, 2, 0};
+inline constexpr std::array<int, 16> channel_data_lengths = {0, 0, 0, 0, 0, 0, 0, 0, 2, 2, 2, 2, 1, 1, 2, 0};
 
-inline constexpr std::array<fixed_text, 12> note_names = {
-    fixed_text{"c"}, {"c#"}, {"d"}, {"d#"}, {"e"}, {"f"}, {"f#"}, {"g"}, {"g#"}, {"a"}, {"a#"}, {"b"}};
+inline constexpr std::array<fixed_text, 12> note_names = {fixed_text{"c"}, {"c#"}, {"d"},  {"d#"}, {"e"},  {"f"},
+                                                          {"f#"},          {"g"},  {"g#"}, {"a"},  {"a#"}, {"b"}};
 
 // Indexed by meta type 1 to 8; entry 0 is unused.
 inline constexpr std::array<std::string_view, 9> meta_text_names = {
@@ -43,8 +42,16 @@ struct channel_format {
     fixed_text third;
 };
 
-enum channel_slot { slot_note_on, slot_note_off, slot_poly_pressure, slot_controller,
-                    slot_pitch_bend, slot_program, slot_channel_pressure, channel_slot_count };
+enum channel_slot {
+    slot_note_on,
+    slot_note_off,
+    slot_poly_pressure,
+    slot_controller,
+    slot_pitch_bend,
+    slot_program,
+    slot_channel_pressure,
+    channel_slot_count
+};
 
 struct channel_format_set {
     std::array<channel_format, channel_slot_count> slots;

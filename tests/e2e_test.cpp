@@ -41,6 +41,9 @@ TEST(EndToEnd, DemoFile) {
     EXPECT_EQ(run.err, written("demo.mtx", demo_listing.size()));
     EXPECT_EQ(run.out, "");
     EXPECT_EQ(dir.read("demo.mtx"), demo_listing);
+    // The listing shipped beside the sample, which the package check uses.
+    std::ifstream shipped(std::string(MIDI2MTX_SOURCE_DIR) + "/examples/demo.txt", std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(shipped), {}), demo_listing);
 
     run = dir.run({"-bnv", "demo.mid", "bnv.mtx"});
     EXPECT_EQ(run.status, 0);
@@ -139,7 +142,8 @@ TEST(EndToEnd, InputNamedLikeItsListing) {
     dir.write("song.mtx", demo_file());
     const tool_run run = dir.run({"song.mtx"});
     EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(dir.read("song$.mtx"), std::string(reinterpret_cast<const char*>(demo_file().data()), demo_file().size()));
+    EXPECT_EQ(dir.read("song$.mtx"),
+              std::string(reinterpret_cast<const char*>(demo_file().data()), demo_file().size()));
     EXPECT_EQ(dir.read("song.mtx"), demo_listing);
 }
 
@@ -170,8 +174,8 @@ TEST(EndToEnd, ReadErrorIsNotTheEndOfTheFile) {
     fs::create_directory(dir / "folder");
     const tool_run run = dir.run({"folder", "out.mtx"});
     EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.err, "Writing output to out.mtx ...  ***Error while reading input file folder\nIs a directory\n" +
-                           prompt);
+    EXPECT_EQ(run.err,
+              "Writing output to out.mtx ...  ***Error while reading input file folder\nIs a directory\n" + prompt);
     EXPECT_EQ(dir.read("out.mtx"), "");
 }
 
@@ -208,7 +212,8 @@ TEST(EndToEnd, FlagsThatShapeTheListing) {
     EXPECT_EQ(listing({"-fx"}), plain);
     EXPECT_EQ(listing({"-f60", "-f"}), listing({"-f80"}));
     const std::string folded = listing({"-bf72"});
-    EXPECT_NE(folded.find("0:0:0 Meta Text \"aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa\\\n\taaaa"), std::string::npos);
+    EXPECT_NE(folded.find("0:0:0 Meta Text \"aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa\\\n\taaaa"),
+              std::string::npos);
     EXPECT_NE(plain.find("0 SysEx f0 43 f7\n"), std::string::npos);
     const std::string split = listing({"-m"});
     EXPECT_NE(split.find("0 SysEx f0 43\n0 Arb f7\n"), std::string::npos);

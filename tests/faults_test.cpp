@@ -205,8 +205,8 @@ TEST(Faults, AllocationFailureOfTheMessageBuffer) {
     dir.write("big.mtx", std::string("kept"));
     const tool_run run = dir.run({"big.mid"}, MIDI2MTX_BINARY, rlim_t{48} << 20);
     EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.err, "Notice: Output file big.mtx already exits.\n\tIt is renamed as big$.mtx\n" + head_for("big.mtx") +
-                           "Error: malloc error!\n" + prompt);
+    EXPECT_EQ(run.err, "Notice: Output file big.mtx already exits.\n\tIt is renamed as big$.mtx\n" +
+                           head_for("big.mtx") + "Error: malloc error!\n" + prompt);
     EXPECT_EQ(dir.read("big$.mtx"), "kept");
     EXPECT_EQ(dir.read("big.mtx"), "MFile 0 1 96\nMTrk\n");
     EXPECT_EQ(dir.read("big.mid").size(), input.size());

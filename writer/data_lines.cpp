@@ -101,9 +101,7 @@ void write_hex(const unsigned char* data, std::int32_t length) {
 
 void on_sysex(std::int32_t length, const unsigned char* data) { hex_line("SysEx", length, data); }
 void on_arbitrary(std::int32_t length, const unsigned char* data) { hex_line("Arb", length, data); }
-void on_sequencer_specific(std::int32_t length, const unsigned char* data) {
-    hex_line("SeqSpec", length, data);
-}
+void on_sequencer_specific(std::int32_t length, const unsigned char* data) { hex_line("SeqSpec", length, data); }
 
 void on_meta_other(int type, std::int32_t length, const unsigned char* data) {
     output_reserve(line_reserve);

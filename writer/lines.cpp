@@ -176,9 +176,7 @@ void note_line(channel_slot which, int channel, int note, int value) {
 
 void on_note_on(int channel, int note, int velocity) { note_line(slot_note_on, channel, note, velocity); }
 void on_note_off(int channel, int note, int velocity) { note_line(slot_note_off, channel, note, velocity); }
-void on_poly_pressure(int channel, int note, int value) {
-    note_line(slot_poly_pressure, channel, note, value);
-}
+void on_poly_pressure(int channel, int note, int value) { note_line(slot_poly_pressure, channel, note, value); }
 void on_controller(int channel, int controller, int value) {
     channel_line(slot_controller, channel, controller, value);
 }

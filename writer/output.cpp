@@ -24,7 +24,7 @@ namespace {
 using output_detail::digit_pairs;
 
 inline char* put_pair(char* dest, std::uint32_t pair) {
-    std::memcpy(dest, &digit_pairs[pair * 2], 2);
+    std::memcpy(dest, &digit_pairs[std::size_t{pair} * 2], 2);
     return dest + 2;
 }
 

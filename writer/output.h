@@ -16,7 +16,7 @@
 namespace midi2mtx {
 
 namespace output_detail {
-inline constexpr std::size_t buffer_size = 256 * 1024;
+inline constexpr std::size_t buffer_size = std::size_t{256} * 1024;
 extern char buffer[buffer_size];
 extern char* cursor;
 void drain();
@@ -48,9 +48,9 @@ inline void put_fixed(const fixed_text& text) {
 namespace output_detail {
 constexpr std::array<char, 200> make_digit_pairs() {
     std::array<char, 200> pairs{};
-    for (int i = 0; i < 100; ++i) {
-        pairs[static_cast<std::size_t>(2 * i)] = static_cast<char>('0' + i / 10);
-        pairs[static_cast<std::size_t>(2 * i + 1)] = static_cast<char>('0' + i % 10);
+    for (std::size_t i = 0; i < 100; ++i) {
+        pairs[2 * i] = static_cast<char>('0' + i / 10);
+        pairs[2 * i + 1] = static_cast<char>('0' + i % 10);
     }
     return pairs;
 }
@@ -72,7 +72,7 @@ inline char* format_int(char* dest, std::int32_t value) {
         return dest + 1;
     }
     if (magnitude < 100) {
-        std::memcpy(dest, &output_detail::digit_pairs[magnitude * 2], 2);
+        std::memcpy(dest, &output_detail::digit_pairs[std::size_t{magnitude} * 2], 2);
         return dest + 2;
     }
     return output_detail::format_large(dest, magnitude);

@@ -19,8 +19,7 @@ const unsigned char* u(const char* s) { return reinterpret_cast<const unsigned c
 std::int32_t len(const std::string& s) { return static_cast<std::int32_t>(s.size()); }
 
 // Header, then `body` at `time`.
-std::string after_header(int division, std::int32_t time, const std::function<void()>& body,
-                         int measure_mode = 1) {
+std::string after_header(int division, std::int32_t time, const std::function<void()>& body, int measure_mode = 1) {
     return written([&] {
         state.measure_mode = measure_mode;
         on_header(0, 1, division);
@@ -48,9 +47,9 @@ TEST(TimeColumn, TicksAndMeasures) {
         {1, 0, 500, "500 "},
     };
     for (const row& r : rows) {
-        const std::string line = after_header(r.division, r.time, [] { write_time(); }, r.measure_mode);
-        EXPECT_EQ(line, std::string("MFile 0 1 ") + std::to_string(r.division) + "\n" + r.column)
-            << "time " << r.time;
+        const std::string line = after_header(
+            r.division, r.time, [] { write_time(); }, r.measure_mode);
+        EXPECT_EQ(line, std::string("MFile 0 1 ") + std::to_string(r.division) + "\n" + r.column) << "time " << r.time;
     }
 }
 
@@ -186,7 +185,10 @@ TEST(QuotedText, Folding) {
         {-3, "ab", "\"\\\n\ta\\\n\tb\"\n"},
         {16, "abcd", "\"\\\n\tabc\\\n\td\"\n"},
         // Escapes count their width: \xe9 moves the column by 4.
-        {30, "ab\xe9" "cd", "\"ab\\xe9\\\n\tcd\"\n"},
+        {30,
+         "ab\xe9"
+         "cd",
+         "\"ab\\xe9\\\n\tcd\"\n"},
         // A tab first on a continuation line is its plain escape.
         {26, "a\tb", "\"a\\\n\t\\x09b\"\n"},
         {40, "", "\"\"\n"},
@@ -250,9 +252,9 @@ TEST(DataLines, LabelsAndPayloads) {
 }
 
 TEST(DataLines, SequenceNameOnlyInFirstTrack) {
-    const std::vector<std::pair<int, const char*>> names = {
-        {1, "Text"}, {2, "Copyright"}, {3, "TrkName"}, {4, "InstrName"},
-        {5, "Lyric"}, {6, "Marker"}, {7, "Cue"}, {8, "Unrec"}};
+    const std::vector<std::pair<int, const char*>> names = {{1, "Text"},      {2, "Copyright"}, {3, "TrkName"},
+                                                            {4, "InstrName"}, {5, "Lyric"},     {6, "Marker"},
+                                                            {7, "Cue"},       {8, "Unrec"}};
     EXPECT_EQ(written([] {
                   on_header(1, 2, 96);
                   on_meta_text(3, 1, u("a"));  // before any track: a track name
@@ -290,10 +292,10 @@ TEST(TimeSignature, Denominators) {
         std::int32_t ticks_per_beat;
     };
     const std::vector<row> rows = {
-        {0, "TimeSig 4/1 24 8\n", 1920},  {2, "TimeSig 4/4 24 8\n", 480},
-        {3, "TimeSig 4/8 24 8\n", 240},   {11, "TimeSig 4/2048 24 8\n", 0},
+        {0, "TimeSig 4/1 24 8\n", 1920},        {2, "TimeSig 4/4 24 8\n", 480},
+        {3, "TimeSig 4/8 24 8\n", 240},         {11, "TimeSig 4/2048 24 8\n", 0},
         {30, "TimeSig 4/1073741824 24 8\n", 0}, {31, "TimeSig 4/-2147483648 24 8\n", 0},
-        {32, "TimeSig 4/0 24 8\n", 0},    {255, "TimeSig 4/0 24 8\n", 0},
+        {32, "TimeSig 4/0 24 8\n", 0},          {255, "TimeSig 4/0 24 8\n", 0},
     };
     for (const row& r : rows) {
         const auto result = capture([&] {
@@ -321,9 +323,12 @@ std::string measure_columns(int division, const std::vector<measure_step>& steps
         on_header(1, 2, division);
         for (const measure_step& s : steps) {
             state.current_time = s.time;
-            if (s.kind == measure_step::next_track) on_track_start();
-            else if (s.kind == measure_step::event) on_end_of_track();
-            else on_time_signature(s.numerator, s.exponent, 24, 8);
+            if (s.kind == measure_step::next_track)
+                on_track_start();
+            else if (s.kind == measure_step::event)
+                on_end_of_track();
+            else
+                on_time_signature(s.numerator, s.exponent, 24, 8);
         }
     });
 }
@@ -344,10 +349,10 @@ TEST(TimeSignature, MovesTheMeasureColumn) {
               "MFile 1 2 96\n5:0:0 TimeSig 4/4 24 8\nMTrk\n1:-2:-92 Meta TrkEnd\n");
     // A zero numerator: columns fall back to ticks and the next signature
     // leaves the offset alone; a good signature recovers.
-    EXPECT_EQ(measure_columns(96, {{m::signature, 384, 0, 2}, {m::event, 500}, {m::signature, 800},
-                                   {m::event, 800 + 384}}),
-              "MFile 1 2 96\n1:0:0 TimeSig 0/4 24 8\n500 Meta TrkEnd\n800 TimeSig 4/4 24 8\n"
-              "2:0:0 Meta TrkEnd\n");
+    EXPECT_EQ(
+        measure_columns(96, {{m::signature, 384, 0, 2}, {m::event, 500}, {m::signature, 800}, {m::event, 800 + 384}}),
+        "MFile 1 2 96\n1:0:0 TimeSig 0/4 24 8\n500 Meta TrkEnd\n800 TimeSig 4/4 24 8\n"
+        "2:0:0 Meta TrkEnd\n");
     // A denominator above four times the division gives 0 ticks per beat.
     EXPECT_EQ(measure_columns(1, {{m::signature, 0, 4, 3}, {m::event, 5}}),
               "MFile 1 2 1\n0:0:0 TimeSig 4/8 24 8\n5 Meta TrkEnd\n");

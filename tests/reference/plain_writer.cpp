@@ -20,8 +20,7 @@ struct format_set {
     const char* formats[7];
 };
 const format_set short_set = {{"On ch=%d n=%s v=%d\n", "Off ch=%d n=%s v=%d\n", "PoPr ch=%d n=%s v=%d\n",
-                               "Par ch=%d c=%d v=%d\n", "Pb ch=%d v=%d\n", "PrCh ch=%d p=%d\n",
-                               "ChPr ch=%d v=%d\n"}};
+                               "Par ch=%d c=%d v=%d\n", "Pb ch=%d v=%d\n", "PrCh ch=%d p=%d\n", "ChPr ch=%d v=%d\n"}};
 const format_set long_set = {{"On ch=%d note=%s vol=%d\n", "Off ch=%d note=%s vol=%d\n",
                               "PolyPr ch=%d note=%s val=%d\n", "Param ch=%d con=%d val=%d\n", "Pb ch=%d val=%d\n",
                               "ProgCh ch=%d prog=%d\n", "ChanPr ch=%d val=%d\n"}};
@@ -52,7 +51,9 @@ void one(int slot, int channel, int a) {
 
 // The output layer has nothing of its own to hold here.
 bool output_flush() { return state.output == nullptr || std::ferror(state.output) == 0; }
-bool output_finish() { return state.output == nullptr || (std::fflush(state.output) == 0 && !std::ferror(state.output)); }
+bool output_finish() {
+    return state.output == nullptr || (std::fflush(state.output) == 0 && !std::ferror(state.output));
+}
 void output_reset() {}
 int output_write_error() { return errno; }
 
@@ -70,8 +71,10 @@ void write_time() {
 
 const char* note_text(int number) {
     static char text[32];
-    if (state.note_names == 0) std::snprintf(text, sizeof text, "%d", number);
-    else std::snprintf(text, sizeof text, "%s%d", names[number % 12], number / 12);
+    if (state.note_names == 0)
+        std::snprintf(text, sizeof text, "%d", number);
+    else
+        std::snprintf(text, sizeof text, "%s%d", names[number % 12], number / 12);
     return text;
 }
 
@@ -124,12 +127,25 @@ void write_quoted(const unsigned char* data, std::int32_t length) {
                 column = 14;
             }
         }
-        if (b == 0) { std::fputs("\\0", state.output); column += 2; }
-        else if (b == '\n') { std::fputs("\\n", state.output); column += 2; }
-        else if (b == '\r') { std::fputs("\\r", state.output); column += 2; }
-        else if (b == '"' || b == '\\') { std::fprintf(state.output, "\\%c", b); column += 2; }
-        else if (std::isprint(b)) { std::fputc(b, state.output); column += 1; }
-        else { std::fprintf(state.output, "\\x%02x", b); column += 4; }
+        if (b == 0) {
+            std::fputs("\\0", state.output);
+            column += 2;
+        } else if (b == '\n') {
+            std::fputs("\\n", state.output);
+            column += 2;
+        } else if (b == '\r') {
+            std::fputs("\\r", state.output);
+            column += 2;
+        } else if (b == '"' || b == '\\') {
+            std::fprintf(state.output, "\\%c", b);
+            column += 2;
+        } else if (std::isprint(b)) {
+            std::fputc(b, state.output);
+            column += 1;
+        } else {
+            std::fprintf(state.output, "\\x%02x", b);
+            column += 4;
+        }
     }
     std::fputs("\"\n", state.output);
 }
@@ -148,8 +164,16 @@ void write_hex(const unsigned char* data, std::int32_t length) {
     std::fputc('\n', state.output);
 }
 
-void on_sysex(std::int32_t length, const unsigned char* data) { write_time(); std::fputs("SysEx", state.output); write_hex(data, length); }
-void on_arbitrary(std::int32_t length, const unsigned char* data) { write_time(); std::fputs("Arb", state.output); write_hex(data, length); }
+void on_sysex(std::int32_t length, const unsigned char* data) {
+    write_time();
+    std::fputs("SysEx", state.output);
+    write_hex(data, length);
+}
+void on_arbitrary(std::int32_t length, const unsigned char* data) {
+    write_time();
+    std::fputs("Arb", state.output);
+    write_hex(data, length);
+}
 void on_sequencer_specific(std::int32_t length, const unsigned char* data) {
     write_time();
     std::fputs("SeqSpec", state.output);
@@ -162,16 +186,31 @@ void on_meta_other(int type, std::int32_t length, const unsigned char* data) {
 }
 void on_meta_text(int type, std::int32_t length, const unsigned char* data) {
     write_time();
-    if (type < 1 || type > 8) std::fprintf(state.output, "Meta 0x%02x ", type);
-    else if (type == 3 && state.tracks_started == 1) std::fputs("Meta SeqName ", state.output);
-    else std::fprintf(state.output, "Meta %s ", text_names[type]);
+    if (type < 1 || type > 8)
+        std::fprintf(state.output, "Meta 0x%02x ", type);
+    else if (type == 3 && state.tracks_started == 1)
+        std::fputs("Meta SeqName ", state.output);
+    else
+        std::fprintf(state.output, "Meta %s ", text_names[type]);
     write_quoted(data, length);
 }
 
-void on_sequence_number(int number) { write_time(); std::fprintf(state.output, "SeqNr %d\n", number); }
-void on_end_of_track() { write_time(); std::fputs("Meta TrkEnd\n", state.output); }
-void on_tempo(std::int32_t tempo) { write_time(); std::fprintf(state.output, "Tempo %ld\n", static_cast<long>(tempo)); }
-void on_smpte(int h, int m, int s, int f, int ff) { write_time(); std::fprintf(state.output, "SMPTE %d %d %d %d %d\n", h, m, s, f, ff); }
+void on_sequence_number(int number) {
+    write_time();
+    std::fprintf(state.output, "SeqNr %d\n", number);
+}
+void on_end_of_track() {
+    write_time();
+    std::fputs("Meta TrkEnd\n", state.output);
+}
+void on_tempo(std::int32_t tempo) {
+    write_time();
+    std::fprintf(state.output, "Tempo %ld\n", static_cast<long>(tempo));
+}
+void on_smpte(int h, int m, int s, int f, int ff) {
+    write_time();
+    std::fprintf(state.output, "SMPTE %d %d %d %d %d\n", h, m, s, f, ff);
+}
 void on_key_signature(int accidentals, int mode) {
     write_time();
     std::fprintf(state.output, "KeySig %d %s\n", accidentals > 127 ? accidentals - 256 : accidentals,
@@ -186,8 +225,8 @@ void on_time_signature(int numerator, int exponent, int clocks, int thirty_secon
     std::fprintf(state.output, "TimeSig %d/%d %d %d\n", numerator, signed_denominator, clocks, thirty_seconds);
     const std::int32_t per_measure = state.ticks_per_beat * state.beats_per_measure;
     if (per_measure != 0)
-        state.measure_offset = wrap_add(state.measure_offset,
-                                        wrap_sub(state.current_time, state.last_time_sig_time) / per_measure);
+        state.measure_offset =
+            wrap_add(state.measure_offset, wrap_sub(state.current_time, state.last_time_sig_time) / per_measure);
     state.last_time_sig_time = state.current_time;
     state.beats_per_measure = numerator;
     state.ticks_per_beat = signed_denominator > 0 ? state.division * 4 / signed_denominator : 0;

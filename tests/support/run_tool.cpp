@@ -25,8 +25,8 @@ scratch_dir::~scratch_dir() {
 }
 
 void scratch_dir::write(const std::string& name, const bytes& data) const {
-    std::ofstream(path_ / name, std::ios::binary).write(reinterpret_cast<const char*>(data.data()),
-                                                        static_cast<std::streamsize>(data.size()));
+    std::ofstream(path_ / name, std::ios::binary)
+        .write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
 }
 
 void scratch_dir::write(const std::string& name, const std::string& text) const { write(name, text_bytes(text)); }
@@ -52,8 +52,7 @@ std::string slurp(const fs::path& file) {
 }
 }  // namespace
 
-tool_run scratch_dir::run(const std::vector<std::string>& args, const std::string& binary,
-                          rlim_t address_limit) const {
+tool_run scratch_dir::run(const std::vector<std::string>& args, const std::string& binary, rlim_t address_limit) const {
     // Captured outside the directory, so that the listing's directory holds
     // only what the program made.
     const fs::path err_file = path_.string() + ".err";
