@@ -58,20 +58,67 @@ void compute_beat(std::int32_t t) {
     beat.end = t < 0 ? beat.begin : wrap_add(beat.begin, per_beat);
 }
 
-char* format_time(char* p) {
-    // Without a usable metre (division 0, numerator 0, or a denominator too
-    // large for the division) the column falls back to ticks.
-    if (state.measure_mode == 0 || state.ticks_per_beat == 0 || state.beats_per_measure == 0) {
-        p = format_int(p, state.current_time);
-        *p = ' ';
-        return p + 1;
+// In ticks, successive events of a track mostly lie a few ticks apart: the
+// text of the last time is kept and moved on by the difference, which
+// usually touches only its last two digits.
+struct tick_cache {
+    std::int32_t value = 0;  // what `text` spells; below 100 nothing is kept
+    char text[16] = {};
+    std::size_t size = 0;
+};
+tick_cache ticks;
+
+// Moves the kept text on by `step` (0 to 99); false when the carry would
+// need a new leading digit.
+bool advance_ticks(std::int32_t step) {
+    char* const last_pair = ticks.text + ticks.size - 2;
+    std::int32_t low = (last_pair[0] - '0') * 10 + (last_pair[1] - '0') + step;
+    if (low >= 100) {
+        char* digit = last_pair - 1;
+        while (digit >= ticks.text && *digit == '9') *digit-- = '0';
+        if (digit < ticks.text) return false;
+        ++*digit;
+        low -= 100;
     }
+    std::memcpy(last_pair, &output_detail::digit_pairs[static_cast<std::size_t>(low) * 2], 2);
+    ticks.value += step;
+    return true;
+}
+
+char* format_ticks(char* p, std::int32_t time) {
+    const std::int32_t step = wrap_sub(time, ticks.value);
+    if (time < 100 || ticks.value < 100 || step < 0 || step >= 100 || !advance_ticks(step)) {
+        if (time < 100) {
+            ticks.value = 0;
+            return format_int(p, time);
+        }
+        ticks.value = time;
+        ticks.size = static_cast<std::size_t>(format_int(ticks.text, time) - ticks.text);
+    }
+    std::memcpy(p, ticks.text, sizeof ticks.text);
+    return p + ticks.size;
+}
+
+// The measure column, kept out of line so that the tick column inlines
+// into every line writer.
+[[gnu::noinline]] char* format_measure_time(char* p) {
     const std::int32_t t = wrap_sub(state.current_time, state.last_time_sig_time);
     if (!beat_matches(t)) compute_beat(t);
     std::memcpy(p, beat.prefix, sizeof beat.prefix);
     p = format_int(p + beat.prefix_size, t - beat.begin);
     *p = ' ';
     return p + 1;
+}
+
+inline char* format_time(char* p) {
+    // Without a usable metre (division 0, numerator 0, or a denominator too
+    // large for the division) the column falls back to ticks.
+    if (state.measure_mode == 0 || state.ticks_per_beat == 0 || state.beats_per_measure == 0) {
+        p = format_ticks(p, state.current_time);
+        *p = ' ';
+        return p + 1;
+    }
+    return format_measure_time(p);
 }
 
 }  // namespace
