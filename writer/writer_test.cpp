@@ -377,3 +377,55 @@ TEST(TimeSignature, ArithmeticRunsWithoutMeasureDisplay) {
 
 }  // namespace
 }  // namespace midi2mtx
+
+namespace midi2mtx {
+namespace {
+
+// The time column keeps text between events; whatever the order of times,
+// each column must read as if formatted from scratch.
+TEST(TimeColumn, SuccessiveTimesReadAsFreshlyFormatted) {
+    std::vector<std::int32_t> times = {
+        0, 5,   98,  99,    100,   101,   199,    200, 999,  1000,          1099,      1100,      9999,
+        5, 150, 149, 10099, 10100, 99999, 100000, -5,  -150, INT32_MAX - 1, INT32_MAX, INT32_MIN, INT32_MIN + 99};
+    std::uint32_t seed = 12345;
+    std::int32_t t = 0;
+    for (int i = 0; i < 3000; ++i) {
+        seed = seed * 1664525u + 1013904223u;
+        const auto r = static_cast<std::int32_t>((seed >> 8) % 300);
+        t = (seed >> 30) == 0 ? r : t + r / 3;
+        times.push_back(t);
+    }
+    for (const int measure_mode : {0, 1}) {
+        for (const auto& [division, numerator] : std::vector<std::pair<int, int>>{{96, 4}, {480, 3}, {7, 5}}) {
+            std::string expected;
+            const std::string listing = written([&, division = division, numerator = numerator] {
+                state.measure_mode = measure_mode;
+                on_header(0, 1, division);
+                state.current_time = 50;
+                on_time_signature(numerator, 2, 24, 8);
+                // Under 4/4 at the signature's tick; whole measures carry on.
+                const int offset = 50 / (division * 4);
+                const int first_beats = 50 / division;
+                expected = measure_mode == 0 ? "50 "
+                                             : std::to_string(first_beats / 4) + ":" + std::to_string(first_beats % 4) +
+                                                   ":" + std::to_string(50 % division) + " ";
+                expected += "TimeSig " + std::to_string(numerator) + "/4 24 8\n";
+                for (const std::int32_t time : times) {
+                    state.current_time = time;
+                    write_time();
+                    const std::int32_t since = wrap_sub(time, 50);
+                    const std::int32_t beats = since / division;
+                    expected += measure_mode == 0 ? std::to_string(time) + " "
+                                                  : std::to_string(beats / numerator + offset) + ":" +
+                                                        std::to_string(beats % numerator) + ":" +
+                                                        std::to_string(since % division) + " ";
+                }
+            });
+            EXPECT_EQ(listing, "MFile 0 1 " + std::to_string(division) + "\n" + expected)
+                << "division " << division << " measure mode " << measure_mode;
+        }
+    }
+}
+
+}  // namespace
+}  // namespace midi2mtx
