@@ -38,13 +38,6 @@ inline void put_text(std::string_view text) {
     output_detail::cursor += text.size();
 }
 
-// Copies a padded text with one fixed-size store; the reserve must leave
-// fixed_text::capacity bytes of room.
-inline void put_fixed(const fixed_text& text) {
-    std::memcpy(output_detail::cursor, text.text, fixed_text::capacity);
-    output_detail::cursor += text.size;
-}
-
 namespace output_detail {
 constexpr std::array<char, 200> make_digit_pairs() {
     std::array<char, 200> pairs{};
