@@ -11,8 +11,6 @@ namespace midi2mtx {
 namespace output_detail {
 char buffer[buffer_size];
 char* cursor = buffer;
-
-void drain() { output_flush(); }
 }  // namespace output_detail
 
 namespace {

@@ -19,8 +19,12 @@ namespace output_detail {
 inline constexpr std::size_t buffer_size = std::size_t{256} * 1024;
 extern char buffer[buffer_size];
 extern char* cursor;
-void drain();
 }  // namespace output_detail
+
+// Hands everything buffered to `state.output` (dropped when there is none).
+// Returns false when the stream has met a write error; the first error is
+// kept for output_write_error.
+bool output_flush();
 
 // Room that any single line of fixed fields fits in.
 inline constexpr std::size_t line_reserve = 160;
@@ -28,7 +32,7 @@ inline constexpr std::size_t line_reserve = 160;
 // Makes sure `bytes` (at most a line's worth) can be appended.
 inline void output_reserve(std::size_t bytes) {
     using namespace output_detail;
-    if (static_cast<std::size_t>(buffer + buffer_size - cursor) < bytes) drain();
+    if (static_cast<std::size_t>(buffer + buffer_size - cursor) < bytes) output_flush();
 }
 
 inline void put_char(char c) { *output_detail::cursor++ = c; }
@@ -89,10 +93,6 @@ inline char* copy_fixed(char* dest, const fixed_text& text) {
 
 // Two lowercase hex digits.
 void put_hex2(unsigned byte);
-
-// Hands everything buffered to `state.output` (dropped when there is none).
-// Returns false when the stream has met a write error.
-bool output_flush();
 
 // output_flush, then the stream's own flush: false when any write of the
 // listing failed.
