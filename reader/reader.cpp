@@ -28,9 +28,37 @@ inline int input_byte() {
     return c;
 }
 
+// A variable-length quantity from `next_byte`: seven bits a byte, most
+// significant first, until a byte with its top bit clear; overlong values
+// wrap in 32 bits.
+template <class NextByte>
+std::int32_t decode_vlq(NextByte next_byte) {
+    int b = next_byte();
+    auto value = static_cast<std::uint32_t>(b);
+    if (b & 0x80) {
+        value &= 0x7F;
+        do {
+            b = next_byte();
+            value = (value << 7) + static_cast<std::uint32_t>(b & 0x7F);
+        } while (b & 0x80);
+    }
+    return static_cast<std::int32_t>(value);
+}
+
 void read_event(track_decoder& track) {
-    state.current_time = wrap_add(state.current_time, read_vlq());
-    const int b = read_byte();
+    // Channel messages are the bulk of a file: their bytes are counted in a
+    // local, written back to the chunk's count before anything else runs,
+    // which keeps the count out of memory between the bytes of an event.
+    std::int32_t remaining = state.chunk_remaining;
+    const auto next_byte = [&remaining] {
+        const int c = input_byte();
+        if (c == EOF) report_fatal("premature EOF");
+        remaining = wrap_sub(remaining, 1);
+        return c;
+    };
+    state.current_time = wrap_add(state.current_time, decode_vlq(next_byte));
+    const int b = next_byte();
+    state.chunk_remaining = remaining;
     if (track.sysex_pending && b != 0xF7) report_fatal("didn't find expected continuation of a sysex");
 
     const bool running = b < 0x80;
@@ -44,8 +72,9 @@ void read_event(track_decoder& track) {
 
     const int count = channel_data_lengths[static_cast<unsigned>(status) >> 4];
     if (count != 0) {
-        const int first = running ? b : read_byte();
-        const int second = count == 2 ? read_byte() : 0;
+        const int first = running ? b : next_byte();
+        const int second = count == 2 ? next_byte() : 0;
+        state.chunk_remaining = remaining;
         const int channel = track.running_status & 0x0F;
         switch (status >> 4) {
             case 0x8: on_note_off(channel, first, second); break;
@@ -100,18 +129,7 @@ std::int32_t read_u32() {
     return static_cast<std::int32_t>(value);
 }
 
-std::int32_t read_vlq() {
-    int b = read_byte();
-    std::uint32_t value = static_cast<std::uint32_t>(b);
-    if (b & 0x80) {
-        value &= 0x7F;
-        do {
-            b = read_byte();
-            value = (value << 7) + static_cast<std::uint32_t>(b & 0x7F);
-        } while (b & 0x80);
-    }
-    return static_cast<std::int32_t>(value);
-}
+std::int32_t read_vlq() { return decode_vlq(read_byte); }
 
 int match_chunk_tag(const char* tag) {
     int c = 0;

@@ -10,18 +10,24 @@ namespace midi2mtx {
 
 // A short text padded to a fixed size, so that the writer can copy it with
 // one fixed-size store and then advance by its real length.
-struct fixed_text {
-    static constexpr std::size_t capacity = 16;
+template <std::size_t Capacity>
+struct padded_text {
+    static constexpr std::size_t capacity = Capacity;
     char text[capacity] = {};
     std::uint8_t size = 0;
 
+    constexpr padded_text() = default;
     template <std::size_t N>
-    consteval fixed_text(const char (&literal)[N]) : size(static_cast<std::uint8_t>(N - 1)) {
-        static_assert(N <= capacity, "fixed_text too long");
+    consteval padded_text(const char (&literal)[N]) : size(static_cast<std::uint8_t>(N - 1)) {
+        static_assert(N <= capacity, "text too long for its padding");
         for (std::size_t i = 0; i + 1 < N; ++i) text[i] = literal[i];
+    }
+    constexpr void append(std::string_view more) {
+        for (const char c : more) text[size++] = c;
     }
     constexpr std::string_view view() const { return {text, size}; }
 };
+using fixed_text = padded_text<16>;
 
 // Data bytes that follow a status byte, by its high nibble; 0 means the
 // status does not start a channel message.
@@ -53,11 +59,30 @@ enum channel_slot {
     channel_slot_count
 };
 
+// What every channel line starts with after its time column, for each slot
+// and channel: "On ch=1 n=", so that a line begins with one copy.
+using channel_start_text = padded_text<32>;
+
 struct channel_format_set {
     std::array<channel_format, channel_slot_count> slots;
+    std::array<std::array<channel_start_text, 16>, channel_slot_count> starts{};
+
+    constexpr explicit channel_format_set(const std::array<channel_format, channel_slot_count>& formats)
+        : slots(formats) {
+        for (std::size_t s = 0; s < channel_slot_count; ++s) {
+            for (std::size_t channel = 0; channel < 16; ++channel) {
+                channel_start_text& start = starts[s][channel];
+                start.append(slots[s].head.view());
+                const char number[] = {static_cast<char>('0' + (channel + 1) / 10),
+                                       static_cast<char>('0' + (channel + 1) % 10)};
+                start.append(channel + 1 < 10 ? std::string_view(number + 1, 1) : std::string_view(number, 2));
+                start.append(slots[s].second.view());
+            }
+        }
+    }
 };
 
-inline constexpr channel_format_set short_channel_formats = {{{
+inline constexpr channel_format_set short_channel_formats{{{
     {"On ch=", " n=", " v="},
     {"Off ch=", " n=", " v="},
     {"PoPr ch=", " n=", " v="},
@@ -67,7 +92,7 @@ inline constexpr channel_format_set short_channel_formats = {{{
     {"ChPr ch=", " v=", ""},
 }}};
 
-inline constexpr channel_format_set long_channel_formats = {{{
+inline constexpr channel_format_set long_channel_formats{{{
     {"On ch=", " note=", " vol="},
     {"Off ch=", " note=", " vol="},
     {"PolyPr ch=", " note=", " val="},

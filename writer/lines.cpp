@@ -63,38 +63,40 @@ void compute_beat(std::int32_t t) {
 // usually touches only its last two digits.
 struct tick_cache {
     std::int32_t value = 0;  // what `text` spells; below 100 nothing is kept
+    std::int32_t low = 0;    // value % 100, the number in the last two digits
     char text[16] = {};
     std::size_t size = 0;
 };
 tick_cache ticks;
 
-// Moves the kept text on by `step` (0 to 99); false when the carry would
-// need a new leading digit.
-bool advance_ticks(std::int32_t step) {
-    char* const last_pair = ticks.text + ticks.size - 2;
-    std::int32_t low = (last_pair[0] - '0') * 10 + (last_pair[1] - '0') + step;
-    if (low >= 100) {
-        char* digit = last_pair - 1;
-        while (digit >= ticks.text && *digit == '9') *digit-- = '0';
-        if (digit < ticks.text) return false;
-        ++*digit;
-        low -= 100;
-    }
-    std::memcpy(last_pair, &output_detail::digit_pairs[static_cast<std::size_t>(low) * 2], 2);
-    ticks.value += step;
-    return true;
-}
-
 char* format_ticks(char* p, std::int32_t time) {
-    const std::int32_t step = wrap_sub(time, ticks.value);
-    if (time < 100 || ticks.value < 100 || step < 0 || step >= 100 || !advance_ticks(step)) {
+    const auto step = static_cast<std::uint32_t>(wrap_sub(time, ticks.value));
+    // (A step that wraps past the largest time leaves a small time.)
+    bool kept = ticks.value >= 100 && step < 100 && time >= 100;
+    if (kept) {
+        char* const last_pair = ticks.text + ticks.size - 2;
+        ticks.low += static_cast<std::int32_t>(step);
+        if (ticks.low >= 100) {
+            ticks.low -= 100;
+            char* digit = last_pair - 1;
+            while (digit >= ticks.text && *digit == '9') *digit-- = '0';
+            // A carry past the first digit needs a longer text: start anew.
+            if (digit >= ticks.text)
+                ++*digit;
+            else
+                kept = false;
+        }
+        std::memcpy(last_pair, &output_detail::digit_pairs[static_cast<std::size_t>(ticks.low) * 2], 2);
+    }
+    if (!kept) {
         if (time < 100) {
             ticks.value = 0;
             return format_int(p, time);
         }
-        ticks.value = time;
+        ticks.low = time % 100;
         ticks.size = static_cast<std::size_t>(format_int(ticks.text, time) - ticks.text);
     }
+    ticks.value = time;
     std::memcpy(p, ticks.text, sizeof ticks.text);
     return p + ticks.size;
 }
@@ -181,33 +183,31 @@ void on_track_end() {
 
 namespace {
 
-const channel_format& slot(channel_slot which) { return state.channel_formats->slots[which]; }
-
-// Time column, keyword and channel: the common start of every channel line.
-char* channel_start(const channel_format& format, int channel) {
+// Time column, keyword, channel and the first value's label: the common
+// start of every channel line.
+[[gnu::always_inline]] inline char* channel_start(channel_slot which, int channel) {
     char* p = format_time(output_line(line_reserve));
-    p = copy_fixed(p, format.head);
-    p = format_int(p, channel + 1);
-    return copy_fixed(p, format.second);
+    return copy_fixed(p, state.channel_formats->starts[which][static_cast<unsigned>(channel)]);
 }
 
+const channel_format& slot(channel_slot which) { return state.channel_formats->slots[which]; }
+
 void channel_line(channel_slot which, int channel, int value) {
-    char* p = format_int(channel_start(slot(which), channel), value);
+    char* p = format_int(channel_start(which, channel), value);
     *p = '\n';
     output_commit(p + 1);
 }
 
 void channel_line(channel_slot which, int channel, int first, int second) {
-    const channel_format& format = slot(which);
-    char* p = format_int(channel_start(format, channel), first);
-    p = format_int(copy_fixed(p, format.third), second);
+    char* p = format_int(channel_start(which, channel), first);
+    p = format_int(copy_fixed(p, slot(which).third), second);
     *p = '\n';
     output_commit(p + 1);
 }
 
 void note_line(channel_slot which, int channel, int note, int value) {
     const channel_format& format = slot(which);
-    char* p = channel_start(format, channel);
+    char* p = channel_start(which, channel);
     // Spelled out rather than through note_text, which would cost a strlen
     // on the commonest line of all.
     if (state.note_names != 0) {

@@ -56,8 +56,8 @@ char* format_large(char* dest, std::uint32_t value);
 }  // namespace output_detail
 
 // Writes the decimal text of `value` at `dest` (11 bytes at most) and
-// returns the end. Most values in a listing are below 100: those take no
-// division at all.
+// returns the end. Data bytes, channels and most ticks are below 1000: those
+// take a table lookup or two and no call.
 inline char* format_int(char* dest, std::int32_t value) {
     auto magnitude = static_cast<std::uint32_t>(value);
     if (value < 0) {
@@ -71,6 +71,11 @@ inline char* format_int(char* dest, std::int32_t value) {
     if (magnitude < 100) {
         std::memcpy(dest, &output_detail::digit_pairs[std::size_t{magnitude} * 2], 2);
         return dest + 2;
+    }
+    if (magnitude < 1000) {
+        *dest = static_cast<char>('0' + magnitude / 100);
+        std::memcpy(dest + 1, &output_detail::digit_pairs[std::size_t{magnitude % 100} * 2], 2);
+        return dest + 3;
     }
     return output_detail::format_large(dest, magnitude);
 }
@@ -86,8 +91,9 @@ inline char* output_line(std::size_t bytes) {
     return output_detail::cursor;
 }
 inline void output_commit(char* end) { output_detail::cursor = end; }
-inline char* copy_fixed(char* dest, const fixed_text& text) {
-    std::memcpy(dest, text.text, fixed_text::capacity);
+template <std::size_t Capacity>
+inline char* copy_fixed(char* dest, const padded_text<Capacity>& text) {
+    std::memcpy(dest, text.text, Capacity);
     return dest + text.size;
 }
 
