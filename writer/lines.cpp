@@ -60,11 +60,13 @@ void compute_beat(std::int32_t t) {
 
 // In ticks, successive events of a track mostly lie a few ticks apart: the
 // text of the last time is kept and moved on by the difference, which
-// usually touches only its last two digits.
+// usually changes only its last two digits. Those two are written into the
+// line from the number `low` and never into the kept text: a narrow store
+// read back by the wide copy would stall the copy.
 struct tick_cache {
-    std::int32_t value = 0;  // what `text` spells; below 100 nothing is kept
-    std::int32_t low = 0;    // value % 100, the number in the last two digits
-    char text[16] = {};
+    std::int32_t value = 0;  // the time kept; below 100 nothing is kept
+    std::int32_t low = 0;    // value % 100
+    char text[16] = {};      // its digits, the last two possibly stale
     std::size_t size = 0;
 };
 tick_cache ticks;
@@ -74,11 +76,10 @@ char* format_ticks(char* p, std::int32_t time) {
     // (A step that wraps past the largest time leaves a small time.)
     bool kept = ticks.value >= 100 && step < 100 && time >= 100;
     if (kept) {
-        char* const last_pair = ticks.text + ticks.size - 2;
         ticks.low += static_cast<std::int32_t>(step);
         if (ticks.low >= 100) {
             ticks.low -= 100;
-            char* digit = last_pair - 1;
+            char* digit = ticks.text + ticks.size - 3;
             while (digit >= ticks.text && *digit == '9') *digit-- = '0';
             // A carry past the first digit needs a longer text: start anew.
             if (digit >= ticks.text)
@@ -86,7 +87,6 @@ char* format_ticks(char* p, std::int32_t time) {
             else
                 kept = false;
         }
-        std::memcpy(last_pair, &output_detail::digit_pairs[static_cast<std::size_t>(ticks.low) * 2], 2);
     }
     if (!kept) {
         if (time < 100) {
@@ -98,7 +98,9 @@ char* format_ticks(char* p, std::int32_t time) {
     }
     ticks.value = time;
     std::memcpy(p, ticks.text, sizeof ticks.text);
-    return p + ticks.size;
+    p += ticks.size;
+    std::memcpy(p - 2, &output_detail::digit_pairs[static_cast<std::size_t>(ticks.low) * 2], 2);
+    return p;
 }
 
 // The measure column, kept out of line so that the tick column inlines
