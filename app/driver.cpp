@@ -81,7 +81,7 @@ void scan_flags(option_scanner& scanner, int argc, char** argv) {
             case 'n': state.note_names = wrap_add(state.note_names, 1); break;
             case 'V':
             case 'v': state.channel_formats = &long_channel_formats; break;
-            default: break;  // the "|" of the flag specification
+            default: break;  // the "|" in option_spec
         }
     }
 }
