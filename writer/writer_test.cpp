@@ -180,6 +180,7 @@ TEST(QuotedText, Folding) {
         {40, thirty, "\"abcdefghijklmno\\\n\t\\ pqrstuvwxyz0123\"\n"},
         // Width 25 folds before the first byte; after a fold the column is 13.
         {25, "ab", "\"\\\n\tab\"\n"},
+        {13, "ab", "\"\\\n\ta\\\n\tb\"\n"},
         {14, "abc", "\"\\\n\ta\\\n\tb\\\n\tc\"\n"},
         {14, " b", "\"\\\n\t\\ \\\n\tb\"\n"},
         {-3, "ab", "\"\\\n\ta\\\n\tb\"\n"},
@@ -215,6 +216,7 @@ TEST(HexDump, Folding) {
         {25, "\\\n\tf0 7e 7f 09 01\\\n\tf7\n"},
         {26, " f0\\\n\t7e 7f 09 01 f7\n"},
         {40, " f0 7e 7f 09 01\\\n\tf7\n"},
+        {13, "\\\n\tf0\\\n\t7e\\\n\t7f\\\n\t09\\\n\t01\\\n\tf7\n"},
         {14, "\\\n\tf0\\\n\t7e\\\n\t7f\\\n\t09\\\n\t01\\\n\tf7\n"},
         {15, "\\\n\tf0 7e\\\n\t7f 09\\\n\t01 f7\n"},
         {17, "\\\n\tf0 7e\\\n\t7f 09\\\n\t01 f7\n"},
