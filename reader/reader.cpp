@@ -47,8 +47,9 @@ std::int32_t decode_vlq(NextByte next_byte) {
 
 void read_event(track_decoder& track) {
     // Channel messages are the bulk of a file: their bytes are counted in a
-    // local, written back to the chunk's count before anything else runs,
-    // which keeps the count out of memory between the bytes of an event.
+    // local, written back to the chunk's count once the event's own bytes
+    // are read (before the payload handlers, which read on), which keeps the
+    // count out of memory between the bytes of an event.
     std::int32_t remaining = state.chunk_remaining;
     const auto next_byte = [&remaining] {
         const int c = input_byte();
@@ -58,7 +59,6 @@ void read_event(track_decoder& track) {
     };
     state.current_time = wrap_add(state.current_time, decode_vlq(next_byte));
     const int b = next_byte();
-    state.chunk_remaining = remaining;
     if (track.sysex_pending && b != 0xF7) report_fatal("didn't find expected continuation of a sysex");
 
     const bool running = b < 0x80;
@@ -88,6 +88,7 @@ void read_event(track_decoder& track) {
         return;
     }
 
+    state.chunk_remaining = remaining;
     switch (status) {
         case 0xF0: read_sysex_start(track); break;
         case 0xF7: read_sysex_packet(track); break;
