@@ -28,6 +28,15 @@ inline int input_byte() {
     return c;
 }
 
+// The next byte of the current chunk, counted down in `remaining`; the end
+// of the input here is premature.
+inline int counted_byte(std::int32_t& remaining) {
+    const int c = input_byte();
+    if (c == EOF) report_fatal("premature EOF");
+    remaining = wrap_sub(remaining, 1);
+    return c;
+}
+
 // A variable-length quantity from `next_byte`: seven bits a byte, most
 // significant first, until a byte with its top bit clear; overlong values
 // wrap in 32 bits.
@@ -51,12 +60,7 @@ void read_event(track_decoder& track) {
     // are read (before the payload handlers, which read on), which keeps the
     // count out of memory between the bytes of an event.
     std::int32_t remaining = state.chunk_remaining;
-    const auto next_byte = [&remaining] {
-        const int c = input_byte();
-        if (c == EOF) report_fatal("premature EOF");
-        remaining = wrap_sub(remaining, 1);
-        return c;
-    };
+    const auto next_byte = [&remaining] { return counted_byte(remaining); };
     state.current_time = wrap_add(state.current_time, decode_vlq(next_byte));
     const int b = next_byte();
     if (track.sysex_pending && b != 0xF7) report_fatal("didn't find expected continuation of a sysex");
@@ -112,12 +116,7 @@ void report_fatal(const char* message) {
     pause_and_exit(1);
 }
 
-int read_byte() {
-    const int c = input_byte();
-    if (c == EOF) report_fatal("premature EOF");
-    state.chunk_remaining = wrap_sub(state.chunk_remaining, 1);
-    return c;
-}
+int read_byte() { return counted_byte(state.chunk_remaining); }
 
 int read_u16() {
     const int high = read_byte();
