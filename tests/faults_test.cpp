@@ -103,6 +103,16 @@ bytes large_file() {
 
 std::string full_listing(const bytes& input) { return convert_bytes(input).listing; }
 
+// Converts `input` through the driver's last steps into `sink`, backed by
+// out.mtx in `dir`.
+conversion_result convert_into(const scratch_dir& dir, failing_sink& sink, const bytes& input) {
+    return capture([&] {
+        state.input = memory_input(input);
+        state.output = open_failing_sink(sink, (dir / "out.mtx").string());
+        convert_and_report("out.mtx");
+    });
+}
+
 std::string head_for(const std::string& name) { return "Writing output to " + name + " ...  "; }
 const std::string head = head_for("out.mtx");
 
@@ -110,11 +120,7 @@ TEST(Faults, WriteFailsInTheMiddleOfTheListing) {
     scratch_dir dir;
     const bytes input = large_file();
     failing_sink sink{.budget = 100000};
-    const conversion_result result = capture([&] {
-        state.input = memory_input(input);
-        state.output = open_failing_sink(sink, (dir / "out.mtx").string());
-        convert_and_report("out.mtx");
-    });
+    const conversion_result result = convert_into(dir, sink, input);
     EXPECT_TRUE(result.stopped);
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(result.messages, head + "***Error while writing to output file out.mtx\nNo space left on device\n");
@@ -124,11 +130,7 @@ TEST(Faults, WriteFailsInTheMiddleOfTheListing) {
 TEST(Faults, WriteFailsAtTheFinalFlush) {
     scratch_dir dir;
     failing_sink sink{.budget = 50};
-    const conversion_result result = capture([&] {
-        state.input = memory_input(demo_file());
-        state.output = open_failing_sink(sink, (dir / "out.mtx").string());
-        convert_and_report("out.mtx");
-    });
+    const conversion_result result = convert_into(dir, sink, demo_file());
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(result.messages, head + "***Error while writing to output file out.mtx\nNo space left on device\n");
     EXPECT_EQ(dir.read("out.mtx"), full_listing(demo_file()).substr(0, 50));
@@ -138,11 +140,7 @@ TEST(Faults, CloseFails) {
     scratch_dir dir;
     failing_sink sink{.budget = 1 << 30, .fail_close = true};
     const std::string listing = full_listing(demo_file());
-    const conversion_result result = capture([&] {
-        state.input = memory_input(demo_file());
-        state.output = open_failing_sink(sink, (dir / "out.mtx").string());
-        convert_and_report("out.mtx");
-    });
+    const conversion_result result = convert_into(dir, sink, demo_file());
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(result.messages, head + std::to_string(listing.size()) +
                                    " bytes written.\n***Error while writing to output file out.mtx\n"
@@ -154,11 +152,7 @@ TEST(Faults, CompleteRunThroughTheSameStreams) {
     scratch_dir dir;
     failing_sink sink{.budget = 1 << 30};
     const std::string listing = full_listing(large_file());
-    const conversion_result result = capture([&] {
-        state.input = memory_input(large_file());
-        state.output = open_failing_sink(sink, (dir / "out.mtx").string());
-        convert_and_report("out.mtx");
-    });
+    const conversion_result result = convert_into(dir, sink, large_file());
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(result.messages, head + std::to_string(listing.size()) + " bytes written.\n");
     EXPECT_EQ(dir.read("out.mtx"), listing);
