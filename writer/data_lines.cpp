@@ -47,11 +47,17 @@ constexpr std::array<escaped_byte, 256> escapes = make_escapes();
 // huge payload under a huge width cannot overflow it.
 constexpr std::int64_t payload_start_column = 25;
 
+// write_time leaves a line's room, which covers every label here.
 void hex_line(std::string_view label, std::int32_t length, const unsigned char* data) {
-    output_reserve(line_reserve);
     write_time();
     put_text(label);
     write_hex(data, length);
+}
+
+// "Meta 0x%02x": a meta type without a name.
+void put_meta_type(int type) {
+    put_text("Meta 0x");
+    put_hex2(static_cast<unsigned>(type));
 }
 
 }  // namespace
@@ -104,19 +110,15 @@ void on_arbitrary(std::int32_t length, const unsigned char* data) { hex_line("Ar
 void on_sequencer_specific(std::int32_t length, const unsigned char* data) { hex_line("SeqSpec", length, data); }
 
 void on_meta_other(int type, std::int32_t length, const unsigned char* data) {
-    output_reserve(line_reserve);
     write_time();
-    put_text("Meta 0x");
-    put_hex2(static_cast<unsigned>(type));
+    put_meta_type(type);
     write_hex(data, length);
 }
 
 void on_meta_text(int type, std::int32_t length, const unsigned char* data) {
-    output_reserve(line_reserve);
     write_time();
     if (type < 1 || type > 8) {
-        put_text("Meta 0x");
-        put_hex2(static_cast<unsigned>(type));
+        put_meta_type(type);
         put_char(' ');
     } else if (type == 3 && state.tracks_started == 1) {
         put_text("Meta SeqName ");

@@ -9,8 +9,8 @@ namespace midi2mtx {
 
 namespace {
 
+// write_time leaves a line's room, which covers every value line.
 void begin_line(std::string_view keyword) {
-    output_reserve(line_reserve);
     write_time();
     put_text(keyword);
 }
