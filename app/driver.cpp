@@ -12,7 +12,7 @@
 #include "state/tables.h"
 #include "writer/output.h"
 
-namespace midi2mtx {
+namespace smfasm {
 
 namespace {
 
@@ -153,4 +153,4 @@ void convert_and_report(const std::string& output_name) {
     pause_and_exit(0);
 }
 
-}  // namespace midi2mtx
+}  // namespace smfasm

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <string>
 
-namespace midi2mtx {
+namespace smfasm {
 
 // Runs the whole program; every path out ends in pause_and_exit.
 [[noreturn]] void run_program(int argc, char** argv);
@@ -24,4 +24,4 @@ std::string derive_output_name(const std::string& input_name);
 // Opens a file; on failure prints why and returns no stream.
 std::FILE* open_input(const char* name, const char* mode);
 
-}  // namespace midi2mtx
+}  // namespace smfasm

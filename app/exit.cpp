@@ -5,7 +5,7 @@
 
 #include "writer/output.h"
 
-namespace midi2mtx {
+namespace smfasm {
 
 namespace {
 exit_handler installed_handler = nullptr;
@@ -23,4 +23,4 @@ void pause_and_exit(int status) {
     std::exit(status);
 }
 
-}  // namespace midi2mtx
+}  // namespace smfasm

@@ -1,7 +1,7 @@
 // The single way out of the program.
 #pragma once
 
-namespace midi2mtx {
+namespace smfasm {
 
 // Writes out what the listing still holds, prints the prompt, waits for one
 // character (or the end) of standard input and ends the process.
@@ -13,4 +13,4 @@ namespace midi2mtx {
 using exit_handler = void (*)(int status);
 void set_exit_handler(exit_handler handler);
 
-}  // namespace midi2mtx
+}  // namespace smfasm

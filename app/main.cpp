@@ -1,3 +1,3 @@
 #include "app/driver.h"
 
-int main(int argc, char** argv) { midi2mtx::run_program(argc, argv); }
+int main(int argc, char** argv) { smfasm::run_program(argc, argv); }

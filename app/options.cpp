@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
-namespace midi2mtx {
+namespace smfasm {
 
 int scan_option(option_scanner& scanner, int argc, char** argv, const char* spec, int quiet) {
     for (;;) {
@@ -48,4 +48,4 @@ int parse_width(const char* text) {
     return static_cast<int>(negative ? 0u - value : value);
 }
 
-}  // namespace midi2mtx
+}  // namespace smfasm

@@ -1,7 +1,7 @@
 // The flag scanner: walks the argument words one flag letter at a time.
 #pragma once
 
-namespace midi2mtx {
+namespace smfasm {
 
 // Letters the program accepts; a letter followed by "|" takes the rest of
 // its word as an argument.
@@ -26,4 +26,4 @@ int scan_option(option_scanner& scanner, int argc, char** argv, const char* spec
 // wrapping 32-bit arithmetic up to the first non-digit; no digits give 0.
 int parse_width(const char* text);
 
-}  // namespace midi2mtx
+}  // namespace smfasm

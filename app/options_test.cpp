@@ -6,7 +6,7 @@
 #include "app/driver.h"
 #include "app/options.h"
 
-namespace midi2mtx {
+namespace smfasm {
 namespace {
 
 struct scan_result {
@@ -17,7 +17,7 @@ struct scan_result {
 };
 
 scan_result scan(std::vector<std::string> words, int quiet = 0) {
-    words.insert(words.begin(), "midi2mtx");
+    words.insert(words.begin(), "smfdis");
     std::vector<char*> argv;
     for (std::string& w : words) argv.push_back(w.data());
     option_scanner scanner;
@@ -49,9 +49,9 @@ TEST(ScanOption, Words) {
         {{"-vVmM"}, {'v', 'V', 'm', 'M', 0}, 2, ""},
         {{"-bf72", "s"}, {'b', 'f', 0}, 2, ""},
         {{"-", "-n", "s"}, {'n', 0}, 3, ""},
-        {{"-x"}, {-1}, 1, "midi2mtx: no such flag: x\n"},
-        {{"-bxz"}, {'b', -1}, 1, "midi2mtx: no such flag: xz\n"},
-        {{"--"}, {-1}, 1, "midi2mtx: no such flag: -\n"},
+        {{"-x"}, {-1}, 1, "smfdis: no such flag: x\n"},
+        {{"-bxz"}, {'b', -1}, 1, "smfdis: no such flag: xz\n"},
+        {{"--"}, {-1}, 1, "smfdis: no such flag: -\n"},
         {{"-|"}, {'|', 0}, 2, ""},
         {{"-|n"}, {'|', 'n', 0}, 2, ""},
         {{"song.mid", "-v"}, {0}, 1, ""},
@@ -100,4 +100,4 @@ TEST(OutputName, FromTheLastDotOfTheWholeName) {
 }
 
 }  // namespace
-}  // namespace midi2mtx
+}  // namespace smfasm

@@ -1,13 +1,13 @@
 #!/usr/bin/env python3
-"""Throughput benchmark: midi2mtx against midicsv on generated dense files.
+"""Throughput benchmark: smfdis against midicsv on generated dense files.
 
 Usage: bench.py BUILD_DIR [--runs N]
 
 Generates a dense 16-track file of 1 MiB and of 16 MiB and a file holding one
 16 MiB system-exclusive message (bench/make_midi.cpp), then times, interleaved
-and several runs each: midi2mtx with default flags and with -bnv, midicsv on
-the same file, and cat copying midi2mtx's own listing. Prints medians, the
-ratio midicsv/midi2mtx, peak resident memory and time per input MiB.
+and several runs each: smfdis with default flags and with -bnv, midicsv on
+the same file, and cat copying smfdis's own listing. Prints medians, the
+ratio midicsv/smfdis, peak resident memory and time per input MiB.
 """
 import argparse
 import os
@@ -43,13 +43,13 @@ def main():
     parser.add_argument("build")
     parser.add_argument("--runs", type=int, default=7)
     args = parser.parse_args()
-    tool = os.path.join(args.build, "midi2mtx")
+    tool = os.path.join(args.build, "smfdis")
     make = os.path.join(args.build, "bench", "make_midi")
     have_midicsv = shutil.which("midicsv") is not None
     if not have_midicsv:
         print("midicsv is not installed (Debian package midicsv): its columns stay empty")
 
-    work = tempfile.mkdtemp(prefix="midi2mtx-bench-")
+    work = tempfile.mkdtemp(prefix="smfasm-bench-")
     try:
         files = {}
         for name, mode, mib in (("dense 1 MiB", "dense", 1), ("dense 16 MiB", "dense", 16),
@@ -69,8 +69,8 @@ def main():
 
         results = {}
         for name, (path, mib) in files.items():
-            cases = {"midi2mtx": lambda p=path: ours(p, []),
-                     "midi2mtx -bnv": lambda p=path: ours(p, ["-bnv"])}
+            cases = {"smfdis": lambda p=path: ours(p, []),
+                     "smfdis -bnv": lambda p=path: ours(p, ["-bnv"])}
             if have_midicsv and name.startswith("dense"):
                 cases["midicsv"] = lambda p=path: timed(["midicsv", p], csv)
             samples = {case: [] for case in cases}
@@ -78,7 +78,7 @@ def main():
             for _ in range(args.runs):
                 for case, run in cases.items():
                     samples[case].append(run())
-                    if case == "midi2mtx":
+                    if case == "smfdis":
                         # Copy the listing this very run wrote.
                         samples["cat listing"].append(timed(["cat", listing], copy))
             results[name] = (mib, {case: (statistics.median(s for s, _ in runs), max(m for _, m in runs))
@@ -96,11 +96,11 @@ def main():
         for name, (mib, cases) in results.items():
             if "midicsv" in cases:
                 peer = cases["midicsv"][0]
-                print(f"{name}: midicsv/midi2mtx {peer / cases['midi2mtx'][0]:.2f}, "
-                      f"midicsv/midi2mtx -bnv {peer / cases['midi2mtx -bnv'][0]:.2f}, "
-                      f"midi2mtx/cat {cases['midi2mtx'][0] / cases['cat listing'][0]:.2f}")
+                print(f"{name}: midicsv/smfdis {peer / cases['smfdis'][0]:.2f}, "
+                      f"midicsv/smfdis -bnv {peer / cases['smfdis -bnv'][0]:.2f}, "
+                      f"smfdis/cat {cases['smfdis'][0] / cases['cat listing'][0]:.2f}")
         small, big = results["dense 1 MiB"], results["dense 16 MiB"]
-        for case in ("midi2mtx", "midi2mtx -bnv"):
+        for case in ("smfdis", "smfdis -bnv"):
             per_small = small[1][case][0] / small[0]
             per_big = big[1][case][0] / big[0]
             print(f"{case}: time per MiB at 16 MiB is {100 * (per_big / per_small - 1):+.1f} % of that at 1 MiB")

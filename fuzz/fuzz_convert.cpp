@@ -27,7 +27,7 @@ std::FILE* sink() {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    using namespace midi2mtx;
+    using namespace smfasm;
     // The first byte is the options; fmemopen refuses an empty buffer, and
     // the empty file is the unit tests' business.
     if (size < 2) return 0;

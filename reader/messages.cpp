@@ -7,7 +7,7 @@
 #include "state/state.h"
 #include "writer/writer.h"
 
-namespace midi2mtx {
+namespace smfasm {
 
 namespace {
 
@@ -116,4 +116,4 @@ void dispatch_meta(int type) {
     }
 }
 
-}  // namespace midi2mtx
+}  // namespace smfasm

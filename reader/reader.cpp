@@ -9,7 +9,7 @@
 #include "state/tables.h"
 #include "writer/writer.h"
 
-namespace midi2mtx {
+namespace smfasm {
 
 namespace {
 
@@ -174,4 +174,4 @@ void convert_file() {
     }
 }
 
-}  // namespace midi2mtx
+}  // namespace smfasm

@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-namespace midi2mtx {
+namespace smfasm {
 
 // Decoder state of one track chunk, made afresh for each.
 struct track_decoder {
@@ -36,4 +36,4 @@ void dispatch_meta(int type);
 void msg_reset();
 void msg_append(int byte);
 
-}  // namespace midi2mtx
+}  // namespace smfasm

@@ -7,7 +7,7 @@
 #include "state/state.h"
 #include "tests/support/in_process.h"
 
-namespace midi2mtx {
+namespace smfasm {
 namespace {
 
 using namespace test;
@@ -198,9 +198,9 @@ TEST(Measures, TimeSignaturesAcrossTracks) {
 }
 
 }  // namespace
-}  // namespace midi2mtx
+}  // namespace smfasm
 
-namespace midi2mtx {
+namespace smfasm {
 namespace {
 
 using namespace test;
@@ -236,4 +236,4 @@ TEST(Truncation, EveryPrefixOfAValidFile) {
 }
 
 }  // namespace
-}  // namespace midi2mtx
+}  // namespace smfasm

@@ -1,6 +1,6 @@
 #include "state/state.h"
 
-namespace midi2mtx {
+namespace smfasm {
 
 conversion_state state;
 
@@ -11,4 +11,4 @@ void reset_state() {
     state.message_buffer.length = 0;
 }
 
-}  // namespace midi2mtx
+}  // namespace smfasm

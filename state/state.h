@@ -6,7 +6,7 @@
 
 #include "state/tables.h"
 
-namespace midi2mtx {
+namespace smfasm {
 
 // Growable storage for the payload of the current event, or of the
 // system-exclusive message being joined. Never shrinks.
@@ -58,4 +58,4 @@ constexpr std::int32_t wrap_sub(std::int32_t a, std::int32_t b) {
     return static_cast<std::int32_t>(static_cast<std::uint32_t>(a) - static_cast<std::uint32_t>(b));
 }
 
-}  // namespace midi2mtx
+}  // namespace smfasm

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string_view>
 
-namespace midi2mtx {
+namespace smfasm {
 
 // A short text padded to a fixed size, so that the writer can copy it with
 // one fixed-size store and then advance by its real length.
@@ -102,4 +102,4 @@ inline constexpr channel_format_set long_channel_formats{{{
     {"ChanPr ch=", " val=", ""},
 }}};
 
-}  // namespace midi2mtx
+}  // namespace smfasm

@@ -11,7 +11,7 @@
 #include "tests/support/midi_bytes.h"
 #include "tests/support/run_tool.h"
 
-namespace midi2mtx::test {
+namespace smfasm::test {
 namespace {
 
 namespace fs = std::filesystem;
@@ -25,7 +25,7 @@ const std::string demo_listing_bnv =
     "0:0:0 On ch=1 note=c5 vol=64\n0:1:0 On ch=1 note=c5 vol=0\n0:1:0 Meta TrkEnd\nTrkEnd\n";
 
 bytes demo_file() {
-    std::ifstream in(std::string(MIDI2MTX_SOURCE_DIR) + "/examples/demo.mid", std::ios::binary);
+    std::ifstream in(std::string(SMFASM_SOURCE_DIR) + "/examples/demo.mid", std::ios::binary);
     return bytes(std::istreambuf_iterator<char>(in), {});
 }
 
@@ -42,7 +42,7 @@ TEST(EndToEnd, DemoFile) {
     EXPECT_EQ(run.out, "");
     EXPECT_EQ(dir.read("demo.mtx"), demo_listing);
     // The listing shipped beside the sample, which the package check uses.
-    std::ifstream shipped(std::string(MIDI2MTX_SOURCE_DIR) + "/examples/demo.txt", std::ios::binary);
+    std::ifstream shipped(std::string(SMFASM_SOURCE_DIR) + "/examples/demo.txt", std::ios::binary);
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(shipped), {}), demo_listing);
 
     run = dir.run({"-bnv", "demo.mid", "bnv.mtx"});
@@ -62,9 +62,9 @@ TEST(EndToEnd, CommandLineErrors) {
     const std::vector<row> rows = {
         {{}, "***Error: No input file specified.\n" + prompt},
         {{"-bn"}, "***Error: No input file specified.\n" + prompt},
-        {{"-x", "song.mid"}, "midi2mtx: no such flag: x\n" + prompt},
-        {{"-bxz", "song.mid"}, "midi2mtx: no such flag: xz\n" + prompt},
-        {{"--", "song.mid"}, "midi2mtx: no such flag: -\n" + prompt},
+        {{"-x", "song.mid"}, "smfdis: no such flag: x\n" + prompt},
+        {{"-bxz", "song.mid"}, "smfdis: no such flag: xz\n" + prompt},
+        {{"--", "song.mid"}, "smfdis: no such flag: -\n" + prompt},
         {{"missing.mid"}, "***Error: Cannot open 'missing.mid'!\nNo such file or directory" + prompt},
     };
     for (const row& r : rows) {
@@ -221,4 +221,4 @@ TEST(EndToEnd, FlagsThatShapeTheListing) {
 }
 
 }  // namespace
-}  // namespace midi2mtx::test
+}  // namespace smfasm::test

@@ -19,7 +19,7 @@
 #include "tests/support/midi_bytes.h"
 #include "tests/support/run_tool.h"
 
-namespace midi2mtx::test {
+namespace smfasm::test {
 namespace {
 
 // A file stream that accepts `budget` bytes, then fails every write with
@@ -90,7 +90,7 @@ std::FILE* memory_input(const bytes& data) {
 }
 
 bytes demo_file() {
-    std::ifstream in(std::string(MIDI2MTX_SOURCE_DIR) + "/examples/demo.mid", std::ios::binary);
+    std::ifstream in(std::string(SMFASM_SOURCE_DIR) + "/examples/demo.mid", std::ios::binary);
     return bytes(std::istreambuf_iterator<char>(in), {});
 }
 
@@ -175,18 +175,18 @@ TEST(Faults, ReadFailsInTheMiddleOfATrack) {
 }
 
 #if defined(__SANITIZE_ADDRESS__)
-#define MIDI2MTX_UNDER_ASAN 1
+#define SMFASM_UNDER_ASAN 1
 #elif defined(__has_feature)
 #if __has_feature(address_sanitizer)
-#define MIDI2MTX_UNDER_ASAN 1
+#define SMFASM_UNDER_ASAN 1
 #endif
 #endif
 
 TEST(Faults, AllocationFailureOfTheMessageBuffer) {
-#ifdef MIDI2MTX_UNDER_ASAN
+#ifdef SMFASM_UNDER_ASAN
     GTEST_SKIP() << "AddressSanitizer reserves more address space than any useful limit";
 #else
-    if (std::getenv("MIDI2MTX_WRAPPER") != nullptr) GTEST_SKIP() << "a wrapper needs more address space";
+    if (std::getenv("SMFASM_WRAPPER") != nullptr) GTEST_SKIP() << "a wrapper needs more address space";
     scratch_dir dir;
     // 64 MiB of system exclusive cannot fit under a 48 MiB address space.
     const std::uint32_t size = 64u << 20;
@@ -197,7 +197,7 @@ TEST(Faults, AllocationFailureOfTheMessageBuffer) {
     const bytes input = header(0, 1, 96) + track(events);
     dir.write("big.mid", input);
     dir.write("big.mtx", std::string("kept"));
-    const tool_run run = dir.run({"big.mid"}, MIDI2MTX_BINARY, rlim_t{48} << 20);
+    const tool_run run = dir.run({"big.mid"}, SMFDIS_BINARY, rlim_t{48} << 20);
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.err, "Notice: Output file big.mtx already exits.\n\tIt is renamed as big$.mtx\n" +
                            head_for("big.mtx") + "Error: malloc error!\n" + prompt);
@@ -222,4 +222,4 @@ TEST(Faults, BackupCannotBeRenamed) {
 }
 
 }  // namespace
-}  // namespace midi2mtx::test
+}  // namespace smfasm::test

@@ -7,7 +7,7 @@
 #include "writer/output.h"
 #include "writer/writer.h"
 
-namespace midi2mtx {
+namespace smfasm {
 
 namespace {
 
@@ -130,4 +130,4 @@ void on_meta_text(int type, std::int32_t length, const unsigned char* data) {
     write_quoted(data, length);
 }
 
-}  // namespace midi2mtx
+}  // namespace smfasm

@@ -9,7 +9,7 @@
 #include "writer/output.h"
 #include "writer/writer.h"
 
-namespace midi2mtx {
+namespace smfasm {
 
 namespace {
 
@@ -233,4 +233,4 @@ void on_program(int channel, int program) { channel_line(slot_program, channel, 
 void on_channel_pressure(int channel, int value) { channel_line(slot_channel_pressure, channel, value); }
 void on_pitch_bend(int channel, int low, int high) { channel_line(slot_pitch_bend, channel, low + high * 128); }
 
-}  // namespace midi2mtx
+}  // namespace smfasm

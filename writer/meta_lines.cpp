@@ -5,7 +5,7 @@
 #include "writer/output.h"
 #include "writer/writer.h"
 
-namespace midi2mtx {
+namespace smfasm {
 
 namespace {
 
@@ -74,4 +74,4 @@ void on_key_signature(int accidentals, int mode) {
     put_text(mode != 0 ? " minor\n" : " major\n");
 }
 
-}  // namespace midi2mtx
+}  // namespace smfasm

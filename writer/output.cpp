@@ -6,7 +6,7 @@
 
 #include "state/state.h"
 
-namespace midi2mtx {
+namespace smfasm {
 
 namespace output_detail {
 char buffer[buffer_size];
@@ -91,4 +91,4 @@ void output_reset() {
 
 int output_write_error() { return first_write_error; }
 
-}  // namespace midi2mtx
+}  // namespace smfasm

@@ -13,7 +13,7 @@
 
 #include "state/tables.h"
 
-namespace midi2mtx {
+namespace smfasm {
 
 namespace output_detail {
 inline constexpr std::size_t buffer_size = std::size_t{256} * 1024;
@@ -111,4 +111,4 @@ void output_reset();
 // The system's error number of the first failed write, or 0.
 int output_write_error();
 
-}  // namespace midi2mtx
+}  // namespace smfasm

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-namespace midi2mtx {
+namespace smfasm {
 
 // Time column and note text (the note text lives in one buffer, overwritten
 // by every call).
@@ -42,4 +42,4 @@ void on_smpte(int hours, int minutes, int seconds, int frames, int fraction);
 void on_time_signature(int numerator, int exponent, int clocks, int thirty_seconds);
 void on_key_signature(int accidentals, int mode);
 
-}  // namespace midi2mtx
+}  // namespace smfasm

@@ -7,7 +7,7 @@
 #include "tests/support/in_process.h"
 #include "writer/writer.h"
 
-namespace midi2mtx {
+namespace smfasm {
 namespace {
 
 using test::capture;
@@ -378,9 +378,9 @@ TEST(TimeSignature, ArithmeticRunsWithoutMeasureDisplay) {
 }
 
 }  // namespace
-}  // namespace midi2mtx
+}  // namespace smfasm
 
-namespace midi2mtx {
+namespace smfasm {
 namespace {
 
 // The time column keeps text between events; whatever the order of times,
@@ -430,4 +430,4 @@ TEST(TimeColumn, SuccessiveTimesReadAsFreshlyFormatted) {
 }
 
 }  // namespace
-}  // namespace midi2mtx
+}  // namespace smfasm

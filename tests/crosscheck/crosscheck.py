@@ -1,14 +1,14 @@
 #!/usr/bin/env python3
-"""Compares midi2mtx listings, event by event, with midicsv's decoding of the
+"""Compares smfdis listings, event by event, with midicsv's decoding of the
 same real MIDI files.
 
 Both listings are reduced to one tuple per event (track, tick, kind, values);
 where the two tools differ by design the midicsv side is transformed
 explicitly (see EXPECTED DIFFERENCES below), never skipped.
 
-Usage: crosscheck.py MIDI2MTX FILE.mid...
+Usage: crosscheck.py SMFDIS FILE.mid...
 Exit status 0 when every file agrees in both sysex modes, 1 otherwise, 77
-(skipped) when midicsv is not installed and MIDI2MTX_REQUIRE_CROSSCHECK is
+(skipped) when midicsv is not installed and SMFASM_REQUIRE_CROSSCHECK is
 not set.
 """
 import os
@@ -19,18 +19,18 @@ import sys
 import tempfile
 
 # EXPECTED DIFFERENCES
-# 1. Joined system exclusive: midicsv lists every packet; midi2mtx (without
+# 1. Joined system exclusive: midicsv lists every packet; smfdis (without
 #    -m) joins an F0 packet lacking its closing F7 with the F7 packets that
 #    follow, on one line at the time of the closing packet. The midicsv side
 #    is joined here the same way; a track ending with the message still open
 #    drops it, and any other event while it is open is the "didn't find
 #    expected continuation of a sysex" error that ends the listing.
 # 2. midicsv decodes meta types 0x20 (channel prefix) and 0x21 (port) as
-#    numbers; midi2mtx dumps their payload bytes as an unrecognised meta type.
-# 3. midicsv names "Unknown_meta_event" what midi2mtx dumps as "Meta 0x%02x";
+#    numbers; smfdis dumps their payload bytes as an unrecognised meta type.
+# 3. midicsv names "Unknown_meta_event" what smfdis dumps as "Meta 0x%02x";
 #    both keep type and bytes, compared as such.
-# 4. midicsv gives the time-signature exponent, midi2mtx the denominator.
-# 5. midicsv prints the end-of-track meta event as End_track; midi2mtx as
+# 4. midicsv gives the time-signature exponent, smfdis the denominator.
+# 5. midicsv prints the end-of-track meta event as End_track; smfdis as
 #    "Meta TrkEnd". The chunk boundaries (Start_track, "MTrk"/"TrkEnd") are
 #    compared as track numbers.
 
@@ -228,7 +228,7 @@ def from_listing(text):
     return events
 
 
-def run_midi2mtx(binary, path, flags, workdir):
+def run_smfdis(binary, path, flags, workdir):
     out = os.path.join(workdir, "out.mtx")
     if os.path.exists(out):
         os.remove(out)
@@ -243,7 +243,7 @@ def check(binary, path, workdir):
     for flags, joined in (([], True), (["-m"], False)):
         before = len(failures)
         expected, error = from_midicsv(path, joined)
-        status, messages, listing = run_midi2mtx(binary, path, flags, workdir)
+        status, messages, listing = run_smfdis(binary, path, flags, workdir)
         actual = from_listing(listing)
         label = f"{os.path.basename(path)} {' '.join(flags) or '(joined)'}"
         if error:
@@ -253,11 +253,11 @@ def check(binary, path, workdir):
             failures.append(f"{label}: status {status}: {messages!r}")
         for i, (want, got) in enumerate(zip(expected, actual)):
             if want != got:
-                failures.append(f"{label}: event {i} differs:\n  midicsv  {want!r:.300}\n  midi2mtx {got!r:.300}")
+                failures.append(f"{label}: event {i} differs:\n  midicsv  {want!r:.300}\n  smfdis {got!r:.300}")
                 break
         else:
             if len(expected) != len(actual):
-                failures.append(f"{label}: {len(expected)} events from midicsv, {len(actual)} from midi2mtx")
+                failures.append(f"{label}: {len(expected)} events from midicsv, {len(actual)} from smfdis")
         if len(failures) == before:
             print(f"ok   {label}: {len(actual)} events")
     return failures
@@ -266,7 +266,7 @@ def check(binary, path, workdir):
 def main():
     if shutil.which("midicsv") is None:
         print("midicsv is not installed (Debian package midicsv)")
-        return 1 if os.environ.get("MIDI2MTX_REQUIRE_CROSSCHECK") else 77
+        return 1 if os.environ.get("SMFASM_REQUIRE_CROSSCHECK") else 77
     binary, files = sys.argv[1], sys.argv[2:]
     failures = []
     with tempfile.TemporaryDirectory() as workdir:

@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Makes real MIDI files with other software from the example sources that
 # Debian's abcmidi and midicsv packages ship (ABC tunes, a CSV song and the
-# CSV torture test), then cross-checks midi2mtx against midicsv on them.
+# CSV torture test), then cross-checks smfdis against midicsv on them.
 # Exit 77 (skipped) when those tools are missing, unless
-# MIDI2MTX_REQUIRE_CROSSCHECK is set, as CI does.
+# SMFASM_REQUIRE_CROSSCHECK is set, as CI does.
 set -euo pipefail
 binary=$1
 here=$(cd "$(dirname "$0")" && pwd)
@@ -11,7 +11,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 for tool in abc2midi midicsv csvmidi perl python3; do
   if ! command -v "$tool" >/dev/null; then
     echo "$tool is not installed (Debian packages abcmidi, midicsv)"
-    [ -n "${MIDI2MTX_REQUIRE_CROSSCHECK:-}" ] && exit 1
+    [ -n "${SMFASM_REQUIRE_CROSSCHECK:-}" ] && exit 1
     exit 77
   fi
 done

@@ -1,6 +1,6 @@
 // The writer operations in their plainest form: one fprintf per item with
 // the listing's own format strings, no buffering of our own, no caches.
-// Linked in place of writer/ into midi2mtx_plain, whose listings the tests
+// Linked in place of writer/ into smfdis_plain, whose listings the tests
 // compare byte for byte with the real program's.
 #include <cctype>
 #include <cerrno>
@@ -12,7 +12,7 @@
 #include "writer/output.h"
 #include "writer/writer.h"
 
-namespace midi2mtx {
+namespace smfasm {
 
 namespace {
 
@@ -232,4 +232,4 @@ void on_time_signature(int numerator, int exponent, int clocks, int thirty_secon
     state.ticks_per_beat = signed_denominator > 0 ? state.division * 4 / signed_denominator : 0;
 }
 
-}  // namespace midi2mtx
+}  // namespace smfasm

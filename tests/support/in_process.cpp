@@ -9,7 +9,7 @@
 #include "state/state.h"
 #include "writer/output.h"
 
-namespace midi2mtx::test {
+namespace smfasm::test {
 
 namespace {
 [[noreturn]] void unwind(int status) { throw run_stopped{status}; }
@@ -68,4 +68,4 @@ conversion_result convert_bytes(const bytes& input, const std::function<void()>&
     });
 }
 
-}  // namespace midi2mtx::test
+}  // namespace smfasm::test

@@ -8,7 +8,7 @@
 
 #include "tests/support/midi_bytes.h"
 
-namespace midi2mtx::test {
+namespace smfasm::test {
 
 struct conversion_result {
     std::string listing;
@@ -48,4 +48,4 @@ conversion_result convert_bytes(const bytes& input, const std::function<void()>&
 // wrote; the body may also stop the run.
 conversion_result capture(const std::function<void()>& body);
 
-}  // namespace midi2mtx::test
+}  // namespace smfasm::test

@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-namespace midi2mtx::test {
+namespace smfasm::test {
 
 using bytes = std::vector<unsigned char>;
 
@@ -53,4 +53,4 @@ inline bytes meta(std::uint32_t delta, int type, const bytes& payload) {
 
 inline bytes end_of_track(std::uint32_t delta = 0) { return meta(delta, 0x2F, {}); }
 
-}  // namespace midi2mtx::test
+}  // namespace smfasm::test

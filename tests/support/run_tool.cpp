@@ -9,12 +9,12 @@
 #include <sstream>
 #include <stdexcept>
 
-namespace midi2mtx::test {
+namespace smfasm::test {
 
 namespace fs = std::filesystem;
 
 scratch_dir::scratch_dir() {
-    std::string pattern = (fs::temp_directory_path() / "midi2mtx-test-XXXXXX").string();
+    std::string pattern = (fs::temp_directory_path() / "smfasm-test-XXXXXX").string();
     if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
     path_ = pattern;
 }
@@ -71,10 +71,10 @@ tool_run scratch_dir::run(const std::vector<std::string>& args, const std::strin
         dup2(in, 0);
         dup2(out, 1);
         dup2(err, 2);
-        // MIDI2MTX_WRAPPER (for example a valgrind command line) runs the
+        // SMFASM_WRAPPER (for example a valgrind command line) runs the
         // program under another tool.
         std::vector<std::string> wrapper;
-        if (const char* words = std::getenv("MIDI2MTX_WRAPPER")) {
+        if (const char* words = std::getenv("SMFASM_WRAPPER")) {
             std::istringstream in(words);
             for (std::string w; in >> w;) wrapper.push_back(w);
         }
@@ -82,14 +82,14 @@ tool_run scratch_dir::run(const std::vector<std::string>& args, const std::strin
         for (std::string& w : wrapper) argv.push_back(w.data());
         if (!wrapper.empty()) {
             // A wrapper passes the name it was given as argument word 0:
-            // give it "midi2mtx", found through PATH as a link to the binary.
+            // give it "smfdis", found through PATH as a link to the binary.
             const fs::path links = path_.string() + ".bin";
             fs::create_directories(links);
-            fs::create_symlink(fs::absolute(binary), links / "midi2mtx");
+            fs::create_symlink(fs::absolute(binary), links / "smfdis");
             const std::string path = links.string() + ":" + (std::getenv("PATH") ? std::getenv("PATH") : "");
             setenv("PATH", path.c_str(), 1);
         }
-        std::string name = "midi2mtx";
+        std::string name = "smfdis";
         argv.push_back(name.data());
         std::vector<std::string> words = args;
         for (std::string& w : words) argv.push_back(w.data());
@@ -114,4 +114,4 @@ tool_run scratch_dir::run(const std::vector<std::string>& args, const std::strin
     return result;
 }
 
-}  // namespace midi2mtx::test
+}  // namespace smfasm::test

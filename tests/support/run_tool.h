@@ -1,4 +1,4 @@
-// Runs the real midi2mtx binary in a temporary directory, with standard
+// Runs the real smfdis binary in a temporary directory, with standard
 // input from /dev/null, and collects what it left behind.
 #pragma once
 
@@ -10,7 +10,7 @@
 
 #include "tests/support/midi_bytes.h"
 
-namespace midi2mtx::test {
+namespace smfasm::test {
 
 struct tool_run {
     int status = -1;
@@ -33,9 +33,9 @@ public:
     std::string read(const std::string& name) const;
     bool exists(const std::string& name) const;
 
-    // Runs `binary` with argument word 0 "midi2mtx" and then `args`, in this
+    // Runs `binary` with argument word 0 "smfdis" and then `args`, in this
     // directory; a nonzero `address_limit` caps its address space (bytes).
-    tool_run run(const std::vector<std::string>& args, const std::string& binary = MIDI2MTX_BINARY,
+    tool_run run(const std::vector<std::string>& args, const std::string& binary = SMFDIS_BINARY,
                  rlim_t address_limit = 0) const;
 
 private:
@@ -44,4 +44,4 @@ private:
 
 inline const std::string prompt = "Press <Enter> key to continue . . . ";
 
-}  // namespace midi2mtx::test
+}  // namespace smfasm::test
