@@ -1,0 +1,49 @@
+// Output files that never destroy anything: backups, exclusive creation and
+// installing a finished file, shared by both programs.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace smfasm {
+
+// First thing in main: each of descriptors 0, 1 and 2 that is closed is
+// opened on /dev/null, so that no file the program opens can take its place;
+// SIGPIPE and SIGXFSZ are ignored, so that a failing write returns its error
+// instead of killing the process without a word.
+void prepare_process();
+
+// The name `name` backs up to when `dollars` "$" are used: everything from
+// its last "." is replaced by the dollars and `extension` (".mtx", ".mid").
+std::string backup_name(const std::string& name, int dollars, std::string_view extension);
+
+// Moves the regular file (or dangling link) standing at `name`, readable or
+// not, to the first free backup name, never replacing anything there; a
+// race lost to another process moves on to the next name. Prints the notice
+// "Notice: Output file %s already exits.\n\tIt is renamed as %s\n". Nothing,
+// or a directory, device or FIFO, at `name` is left alone. Returns false
+// after printing "***Error: Output file %s exists and cannot be renamed.\n".
+bool move_aside(const std::string& name, std::string_view extension);
+
+// Opens `name` for writing without replacing a regular file: it is created
+// exclusively, after moving aside whatever regular file stands there (again
+// whenever one appears meanwhile); a device or FIFO is opened as it stands.
+struct opened_output {
+    int fd = -1;              // the open descriptor, or -1
+    int error = 0;            // errno of the failed open
+    bool backup_failed = false;  // move_aside failed (and has said so)
+};
+opened_output open_output(const std::string& name, std::string_view extension);
+
+// A new private file in the directory of `name` (for a file assembled in
+// full before it takes the name); -1 with errno set on failure.
+int create_temp_beside(const std::string& name, std::string& temp_name);
+
+// Gives the finished file `temp_name` the name `name` without replacing
+// anything: a regular file standing there is moved aside first (again
+// whenever one appears meanwhile). Returns false with errno set, or after
+// move_aside has reported its failure (`backup_failed`).
+bool install_file(const std::string& temp_name, const std::string& name, std::string_view extension,
+                  bool& backup_failed);
+
+}  // namespace smfasm
