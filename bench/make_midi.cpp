@@ -2,7 +2,10 @@
 //
 //   make_midi dense SIZE_MIB OUT   16 tracks of dense channel traffic under
 //                                  running status, with text and tempo metas
-//                                  and a few system-exclusive messages
+//                                  and a few system-exclusive messages;
+//                                  written the canonical way (running status
+//                                  only between channel events), so that
+//                                  assembling its listing gives it back
 //   make_midi sysex SIZE_MIB OUT   one track holding one system-exclusive
 //                                  message of SIZE_MIB
 //   make_midi every SIZE_MIB OUT [DIVISION]
@@ -59,14 +62,17 @@ bytes dense_track(int index, std::size_t target) {
             const char text[] = "Lyric \"sung\" here\n";
             t.insert(t.end(), {0xFF, 0x05, static_cast<unsigned char>(sizeof text - 1)});
             t.insert(t.end(), text, text + sizeof text - 1);
+            status = 0;
             continue;
         }
         if (kind < 5) {  // tempo
             t.insert(t.end(), {0xFF, 0x51, 0x03, 0x07, static_cast<unsigned char>(rng.below(256)), 0x20});
+            status = 0;
             continue;
         }
         if (kind < 6) {  // system exclusive
             t.insert(t.end(), {0xF0, 0x08, 0x43, 0x10, 0x4C, 0x00, 0x00, 0x7E, 0x00, 0xF7});
+            status = 0;
             continue;
         }
         int high;

@@ -1,0 +1,269 @@
+#include "app/asm_driver.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "app/files.h"
+#include "asm/assembler.h"
+#include "asm/listing_reader.h"
+
+namespace smfasm {
+
+namespace {
+
+constexpr const char* usage = "usage: smfasm [-bBtTnNvVmM] [-f[N]] [--no-running-status] [--] LISTING [OUTPUT]\n";
+constexpr const char* version = "smfasm 1.0.0\n";
+constexpr std::size_t write_block = std::size_t{256} * 1024;
+
+// Writes the file's bytes to a descriptor in large blocks; the first
+// failure is kept and later writes are dropped.
+class descriptor_sink : public byte_sink {
+public:
+    explicit descriptor_sink(int fd) : fd_(fd) { buffer_.reserve(write_block); }
+
+    void write(const unsigned char* data, std::size_t size) override {
+        if (buffer_.size() + size > write_block) flush();
+        if (size >= write_block) {
+            write_all(data, size);
+        } else {
+            buffer_.insert(buffer_.end(), data, data + size);
+        }
+    }
+    // False, with the error kept, when any write failed.
+    bool flush() {
+        write_all(buffer_.data(), buffer_.size());
+        buffer_.clear();
+        return error_ == 0;
+    }
+    int error() const { return error_; }
+
+private:
+    void write_all(const unsigned char* data, std::size_t size) {
+        while (size > 0 && error_ == 0) {
+            const ssize_t done = ::write(fd_, data, size);
+            if (done < 0 && errno == EINTR) continue;
+            if (done <= 0) {
+                error_ = done < 0 ? errno : EIO;
+                return;
+            }
+            data += done;
+            size -= static_cast<std::size_t>(done);
+        }
+    }
+
+    int fd_;
+    int error_ = 0;
+    std::vector<unsigned char> buffer_;
+};
+
+// The temporary file beside the output, removed should a signal end the
+// run before it is installed: a stopped run leaves nothing behind.
+char pending_temp[4096];
+
+extern "C" void remove_pending_temp(int signal_number) {
+    if (pending_temp[0] != '\0') ::unlink(pending_temp);
+    std::signal(signal_number, SIG_DFL);
+    std::raise(signal_number);
+}
+
+void remove_temp_on_signals(const std::string& name) {
+    if (name.size() >= sizeof pending_temp) return;
+    std::memcpy(pending_temp, name.c_str(), name.size() + 1);
+    for (const int s : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) std::signal(s, remove_pending_temp);
+}
+
+void forget_temp() {
+    for (const int s : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) std::signal(s, SIG_DFL);
+    pending_temp[0] = '\0';
+}
+
+// An unnamed file for output that cannot be renamed into place (standard
+// output, a device, a FIFO): the bytes wait there until the listing has
+// assembled without error.
+int anonymous_temp() {
+    const char* dir = std::getenv("TMPDIR");
+    std::string pattern = std::string(dir != nullptr && *dir != '\0' ? dir : "/tmp") + "/smfasm-XXXXXX";
+    const int fd = ::mkstemp(pattern.data());
+    if (fd >= 0) ::unlink(pattern.c_str());
+    return fd;
+}
+
+bool copy_file(int from, int to) {
+    if (::lseek(from, 0, SEEK_SET) != 0) return false;
+    std::vector<char> block(write_block);
+    for (;;) {
+        const ssize_t got = ::read(from, block.data(), block.size());
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) return false;
+        if (got == 0) return true;
+        for (ssize_t done = 0; done < got;) {
+            const ssize_t put = ::write(to, block.data() + done, static_cast<std::size_t>(got - done));
+            if (put < 0 && errno == EINTR) continue;
+            if (put <= 0) {
+                if (put == 0) errno = EIO;
+                return false;
+            }
+            done += put;
+        }
+    }
+}
+
+struct command_line {
+    assembly_options options;
+    const char* listing = nullptr;
+    const char* output = nullptr;
+};
+
+int usage_error(const char* message) {
+    std::fprintf(stderr, "smfasm: %s\n%s", message, usage);
+    return 2;
+}
+
+// Returns -1 when the run goes on, or the exit status to end with.
+int scan_command_line(int argc, char** argv, command_line& line) {
+    int word = 1;
+    for (; word < argc; ++word) {
+        const std::string_view w = argv[word];
+        if (w.size() < 2 || w[0] != '-') break;
+        if (w == "--") {
+            ++word;
+            break;
+        }
+        if (w == "--help") {
+            std::fputs(usage, stdout);
+            std::fputs("Assembles a listing written by smfdis back into a Standard MIDI File.\n", stdout);
+            return 0;
+        }
+        if (w == "--version") {
+            std::fputs(version, stdout);
+            return 0;
+        }
+        if (w == "--no-running-status") {
+            line.options.running_status = false;
+            continue;
+        }
+        if (w[1] == '-') return usage_error(("no such option: " + std::string(w)).c_str());
+        for (std::size_t i = 1; i < w.size(); ++i) {
+            const char c = w[i];
+            // The lister's F takes the rest of its word; it and the other
+            // lister flags are accepted so that a user can repeat them.
+            if (c == 'f' || c == 'F') break;
+            if (c == 'm' || c == 'M') {
+                line.options.packets = true;
+            } else if (std::strchr("bBtTnNvV", c) == nullptr) {
+                return usage_error(("no such flag: " + std::string(w.substr(i))).c_str());
+            }
+        }
+    }
+    if (word >= argc) return usage_error("no listing named");
+    line.listing = argv[word++];
+    if (word < argc) line.output = argv[word++];
+    if (word < argc) return usage_error("too many arguments");
+    return -1;
+}
+
+std::string derived_output_name(const std::string& listing) {
+    const std::size_t dot = listing.rfind('.');
+    return listing.substr(0, dot == std::string::npos ? listing.size() : dot) + ".mid";
+}
+
+int file_error(const char* what, const std::string& name, int error) {
+    std::fprintf(stderr, "smfasm: %s %s: %s\n", what, name.c_str(), std::strerror(error));
+    return 1;
+}
+
+}  // namespace
+
+int run_assembler(int argc, char** argv) {
+    prepare_process();
+    command_line line;
+    if (const int status = scan_command_line(argc, argv, line); status >= 0) return status;
+
+    const std::string listing_name = line.listing;
+    const bool from_stdin = listing_name == "-";
+    if (from_stdin && line.output == nullptr) return usage_error("reading standard input needs an OUTPUT name");
+    const std::string output_name = line.output != nullptr ? line.output : derived_output_name(listing_name);
+    const bool to_stdout = output_name == "-";
+    if (to_stdout && ::isatty(STDOUT_FILENO) != 0) {
+        std::fputs("smfasm: refusing to write a MIDI file to a terminal\n", stderr);
+        return 1;
+    }
+
+    const int input = from_stdin ? STDIN_FILENO : ::open(listing_name.c_str(), O_RDONLY | O_CLOEXEC);
+    if (input < 0) return file_error("cannot open", listing_name, errno);
+
+    // A device or FIFO under the output name is written as it stands, once
+    // the file is whole; anything else gets a finished file renamed in.
+    struct stat info {};
+    const bool in_place = to_stdout || (::stat(output_name.c_str(), &info) == 0 && !S_ISREG(info.st_mode));
+    if (in_place && !to_stdout && S_ISDIR(info.st_mode)) return file_error("cannot write", output_name, EISDIR);
+    std::string temp_name;
+    const int temp = in_place ? anonymous_temp() : create_temp_beside(output_name, temp_name);
+    if (temp < 0) return file_error("cannot create a file beside", output_name, errno);
+    if (!in_place) remove_temp_on_signals(temp_name);
+    const auto discard = [&] {
+        ::close(temp);
+        if (!temp_name.empty()) ::unlink(temp_name.c_str());
+        forget_temp();
+    };
+
+    listing_reader reader(input);
+    descriptor_sink sink(temp);
+    const std::string shown_name = from_stdin ? "<stdin>" : listing_name;
+    const int errors = assemble(reader, shown_name.c_str(), line.options, sink, stderr);
+    if (reader.read_error() != 0) {
+        discard();
+        return file_error("error reading", listing_name, reader.read_error());
+    }
+    if (!from_stdin) ::close(input);
+    if (errors != 0) {
+        discard();
+        std::fprintf(stderr, "%s: %d error%s; no MIDI file written\n", shown_name.c_str(), errors,
+                     errors == 1 ? "" : "s");
+        return 1;
+    }
+    if (!sink.flush()) {
+        const int error = sink.error();
+        discard();
+        return file_error("error writing", temp_name.empty() ? output_name : temp_name, error);
+    }
+
+    if (in_place) {
+        const int target = to_stdout ? STDOUT_FILENO : ::open(output_name.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+        const bool copied = target >= 0 && copy_file(temp, target);
+        const int error = errno;
+        ::close(temp);
+        if (target >= 0 && !to_stdout && ::close(target) != 0 && copied) {
+            return file_error("error writing", output_name, errno);
+        }
+        if (!copied) return file_error("error writing", output_name, error);
+        return 0;
+    }
+    if (::close(temp) != 0) {
+        const int error = errno;
+        ::unlink(temp_name.c_str());
+        forget_temp();
+        return file_error("error writing", temp_name, error);
+    }
+    bool backup_failed = false;
+    if (!install_file(temp_name, output_name, ".mid", backup_failed)) {
+        const int error = errno;
+        ::unlink(temp_name.c_str());
+        forget_temp();
+        if (backup_failed) return 1;
+        return file_error("cannot write", output_name, error);
+    }
+    forget_temp();
+    return 0;
+}
+
+}  // namespace smfasm

@@ -1,0 +1,588 @@
+#include "asm/assembler.h"
+
+#include <array>
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "asm/fields.h"
+#include "state/keywords.h"
+#include "state/tables.h"
+
+namespace smfasm {
+
+namespace {
+
+// What a keyword after the time column starts.
+enum class event_kind : std::uint8_t {
+    none,
+    channel,
+    sysex,
+    arbitrary,
+    sequencer_specific,
+    meta,
+    sequence_number,
+    tempo,
+    smpte,
+    time_signature,
+    key_signature
+};
+
+// A channel line's words, taken apart from the writer's own formats:
+// "On ch=" gives the keyword "On" and the label "ch", " n=" the label "n".
+struct channel_syntax {
+    std::string_view channel_label;
+    std::array<std::string_view, 2> second;  // short and long set
+    std::array<std::string_view, 2> third;   // empty for one-value lines
+};
+
+constexpr std::string_view label_of(std::string_view text) {
+    while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
+    if (!text.empty() && text.back() == '=') text.remove_suffix(1);
+    return text;
+}
+
+constexpr std::string_view head_keyword(const channel_format& format) {
+    const std::string_view head = format.head.view();
+    return head.substr(0, head.find(' '));
+}
+
+struct keyword_entry {
+    std::string_view word;
+    event_kind kind = event_kind::none;
+    std::uint8_t slot = 0;
+};
+
+// The event keywords, hashed on length and both ends: one probe and one
+// compare per line on the hot path.
+class keyword_table {
+public:
+    keyword_table() {
+        for (std::size_t s = 0; s < channel_slot_count; ++s) {
+            add(head_keyword(short_channel_formats.slots[s]), event_kind::channel, s);
+            add(head_keyword(long_channel_formats.slots[s]), event_kind::channel, s);
+            const channel_format& short_format = short_channel_formats.slots[s];
+            const channel_format& long_format = long_channel_formats.slots[s];
+            const std::string_view head = short_format.head.view();
+            syntax_[s].channel_label = label_of(head.substr(head.find(' ')));
+            syntax_[s].second = {label_of(short_format.second.view()), label_of(long_format.second.view())};
+            syntax_[s].third = {label_of(short_format.third.view()), label_of(long_format.third.view())};
+        }
+        add(keyword::sysex, event_kind::sysex);
+        add(keyword::arbitrary, event_kind::arbitrary);
+        add(keyword::sequencer_specific, event_kind::sequencer_specific);
+        add(keyword::meta, event_kind::meta);
+        add(keyword::sequence_number, event_kind::sequence_number);
+        add(keyword::tempo, event_kind::tempo);
+        add(keyword::smpte, event_kind::smpte);
+        add(keyword::time_signature, event_kind::time_signature);
+        add(keyword::key_signature, event_kind::key_signature);
+    }
+
+    const keyword_entry* find(std::string_view word) const {
+        if (word.empty()) return nullptr;
+        for (std::size_t i = hash(word);; i = (i + 1) % entries_.size()) {
+            const keyword_entry& e = entries_[i];
+            if (e.kind == event_kind::none) return nullptr;
+            if (e.word == word) return &e;
+        }
+    }
+
+    const channel_syntax& syntax(std::size_t slot) const { return syntax_[slot]; }
+
+private:
+    static std::size_t hash(std::string_view word) {
+        return (word.size() * 7 + static_cast<unsigned char>(word.front()) * 3 +
+                static_cast<unsigned char>(word.back())) %
+               64;
+    }
+    void add(std::string_view word, event_kind kind, std::size_t slot = 0) {
+        std::size_t i = hash(word);
+        while (entries_[i].kind != event_kind::none && entries_[i].word != word) i = (i + 1) % entries_.size();
+        entries_[i] = {word, kind, static_cast<std::uint8_t>(slot)};
+    }
+
+    std::array<keyword_entry, 64> entries_{};
+    std::array<channel_syntax, channel_slot_count> syntax_{};
+};
+
+const keyword_table& keywords() {
+    static const keyword_table table;
+    return table;
+}
+
+bool is_time_start(char c) { return (c >= '0' && c <= '9') || c == '-'; }
+
+// The metre the lister keeps for its measure column, moved the same way.
+struct metre {
+    bool smpte = false;
+    std::int32_t division = 0;
+    std::int32_t ticks_per_beat = 0;
+    std::int32_t beats_per_measure = 0;
+    std::int32_t measure_offset = 0;
+    std::int32_t last_time_sig_time = 0;
+};
+
+std::uint32_t wrap(std::int64_t v) { return static_cast<std::uint32_t>(v); }
+
+class assembler {
+public:
+    assembler(const char* name, const assembly_options& options, byte_sink& out, std::FILE* messages)
+        : name_(name), options_(options), out_(out), messages_(messages) {}
+
+    // False once too many errors have been reported.
+    bool line(const listing_line& line);
+    int finish(std::int64_t lines_read);
+
+private:
+    void frame_line(field_cursor& c);
+    void event_line(field_cursor& c);
+    std::int32_t event_time(const time_field& t) const;
+
+    void channel_event(field_cursor& c, std::size_t slot, std::int32_t time);
+    void payload_event(field_cursor& c, event_kind kind, std::int32_t time);
+    void meta_event(field_cursor& c, std::int32_t time);
+    void time_signature(field_cursor& c, std::int32_t time);
+
+    // Starts an event at `time`: its delta time goes into the track.
+    void begin_event(std::int32_t time);
+    void put(unsigned char byte) { track_.push_back(byte); }
+    void put_vlq(std::uint32_t value);
+    void put_meta(int type, const unsigned char* data, std::size_t size);
+    void put_meta(int type, std::initializer_list<unsigned char> data) { put_meta(type, data.begin(), data.size()); }
+    void emit(const unsigned char* data, std::size_t size) { out_.write(data, size); }
+
+    void report(const listing_line& line, const char* at, const std::string& message);
+
+    const char* name_;
+    assembly_options options_;
+    byte_sink& out_;
+    std::FILE* messages_;
+    int errors_ = 0;
+    std::int64_t line_number_ = 0;  // of the line being read
+
+    std::int64_t header_line_ = 0;  // 0 until the MFile line
+    int announced_tracks_ = 0;
+    int tracks_ = 0;
+    std::int64_t track_line_ = 0;  // the open track's MTrk line, or 0
+    metre metre_;
+
+    std::vector<unsigned char> track_;
+    std::int32_t previous_time_ = 0;
+    int running_status_ = 0;  // the last channel status written, 0 after any other event
+    payload_bytes payload_;
+};
+
+bool assembler::line(const listing_line& line) {
+    line_number_ = line.number;
+    const char* begin = line.begin;
+    while (begin != line.end && (*begin == ' ' || *begin == '\t')) ++begin;
+    if (line.ends_in_fold) {
+        report(line, line.end - 1, "the listing ends inside a folded line");
+    } else if (begin != line.end && *begin != '#') {
+        try {
+            field_cursor c(line.begin, line.end);
+            if (is_time_start(*line.begin)) {
+                event_line(c);
+            } else {
+                frame_line(c);
+            }
+        } catch (const line_error& error) {
+            report(line, error.at, error.message);
+        }
+    }
+    return errors_ < max_reported_errors;
+}
+
+void assembler::frame_line(field_cursor& c) {
+    const char* start = c.position();
+    const std::string_view word = c.word();
+    if (word == keyword::header) {
+        if (header_line_ != 0)
+            field_cursor::fail(start, "a second MFile (the first is on line " + std::to_string(header_line_) + ")");
+        c.expect_blank("the format");
+        const auto format = static_cast<int>(c.number(0, 65535, "the format"));
+        c.expect_blank("the track count");
+        const auto tracks = static_cast<int>(c.number(0, 65535, "the track count"));
+        c.expect_blank("the division");
+        const auto division = static_cast<int>(c.number(-128, 32767, "the division"));
+        int word16 = division;
+        if (division < 0) {
+            c.expect_blank("the ticks per frame");
+            word16 = (division & 0xFF) << 8 | static_cast<int>(c.number(0, 255, "the ticks per frame"));
+        }
+        c.expect_end();
+        header_line_ = line_number_;
+        announced_tracks_ = tracks;
+        metre_ = {division < 0, word16, word16, 4, 0, 0};
+        const unsigned char bytes[14] = {'M',
+                                         'T',
+                                         'h',
+                                         'd',
+                                         0,
+                                         0,
+                                         0,
+                                         6,
+                                         static_cast<unsigned char>(format >> 8),
+                                         static_cast<unsigned char>(format),
+                                         static_cast<unsigned char>(tracks >> 8),
+                                         static_cast<unsigned char>(tracks),
+                                         static_cast<unsigned char>(word16 >> 8),
+                                         static_cast<unsigned char>(word16)};
+        emit(bytes, sizeof bytes);
+        return;
+    }
+    if (word == keyword::track_start) {
+        c.expect_end();
+        if (header_line_ == 0) field_cursor::fail(start, "MTrk before the MFile line");
+        if (track_line_ != 0) {
+            field_cursor::fail(start, "MTrk inside the track begun on line " + std::to_string(track_line_) +
+                                          " (its TrkEnd is missing)");
+        }
+        track_line_ = line_number_;
+        track_.clear();
+        previous_time_ = 0;
+        running_status_ = 0;
+        return;
+    }
+    if (word == keyword::track_end) {
+        c.expect_end();
+        if (track_line_ == 0) field_cursor::fail(start, "TrkEnd without its MTrk");
+        const std::size_t size = track_.size();
+        if (size > UINT32_MAX) field_cursor::fail(start, "the track is too long for a track chunk");
+        const unsigned char head[8] = {'M',
+                                       'T',
+                                       'r',
+                                       'k',
+                                       static_cast<unsigned char>(size >> 24),
+                                       static_cast<unsigned char>(size >> 16),
+                                       static_cast<unsigned char>(size >> 8),
+                                       static_cast<unsigned char>(size)};
+        emit(head, sizeof head);
+        emit(track_.data(), size);
+        track_line_ = 0;
+        ++tracks_;
+        return;
+    }
+    if (word.empty()) field_cursor::fail(start, "expected a time, MFile, MTrk or TrkEnd");
+    field_cursor::fail(start, "unknown keyword \"" + std::string(word) + "\"");
+}
+
+std::int32_t assembler::event_time(const time_field& t) const {
+    if (!t.measure) return t.ticks;
+    const metre& m = metre_;
+    if (m.smpte || m.ticks_per_beat == 0 || m.beats_per_measure == 0) {
+        field_cursor::fail(t.at, "a measure time needs a metre, and " +
+                                     std::string(m.smpte ? "SMPTE time has none" : "the metre here is unusable") +
+                                     ": write the time in ticks");
+    }
+    // The lister's column run backwards, in the same wrapping arithmetic.
+    const std::uint32_t beats = (wrap(t.ticks) - wrap(m.measure_offset)) * wrap(m.beats_per_measure) + wrap(t.beat);
+    return static_cast<std::int32_t>(beats * wrap(m.ticks_per_beat) + wrap(t.tick) + wrap(m.last_time_sig_time));
+}
+
+void assembler::event_line(field_cursor& c) {
+    const time_field t = c.time();
+    c.expect_blank("the event");
+    const char* start = c.position();
+    const std::string_view word = c.word();
+    const keyword_entry* entry = keywords().find(word);
+    if (entry == nullptr) {
+        if (word.empty()) field_cursor::fail(start, "expected an event keyword");
+        field_cursor::fail(start, "unknown keyword \"" + std::string(word) + "\"");
+    }
+    if (track_line_ == 0) {
+        field_cursor::fail(t.at,
+                           header_line_ == 0 ? "an event before the MFile line" : "an event outside MTrk ... TrkEnd");
+    }
+    const std::int32_t time = event_time(t);
+    const std::uint32_t delta = wrap(time) - wrap(previous_time_);
+    if (delta >= (std::uint32_t{1} << 28)) {
+        field_cursor::fail(t.at, "time goes backwards: tick " + std::to_string(time) + " after tick " +
+                                     std::to_string(previous_time_));
+    }
+    switch (entry->kind) {
+        case event_kind::channel: channel_event(c, entry->slot, time); break;
+        case event_kind::meta: meta_event(c, time); break;
+        case event_kind::time_signature: time_signature(c, time); break;
+        default: payload_event(c, entry->kind, time); break;
+    }
+}
+
+void assembler::begin_event(std::int32_t time) {
+    put_vlq(wrap(time) - wrap(previous_time_));
+    previous_time_ = time;
+}
+
+void assembler::put_vlq(std::uint32_t value) {
+    unsigned char bytes[5];
+    int n = 0;
+    bytes[n++] = static_cast<unsigned char>(value & 0x7F);
+    while ((value >>= 7) != 0) bytes[n++] = static_cast<unsigned char>(0x80 | (value & 0x7F));
+    while (n > 0) put(bytes[--n]);
+}
+
+void assembler::put_meta(int type, const unsigned char* data, std::size_t size) {
+    put(0xFF);
+    put(static_cast<unsigned char>(type));
+    put_vlq(static_cast<std::uint32_t>(size));
+    track_.insert(track_.end(), data, data + size);
+    running_status_ = 0;
+}
+
+void assembler::channel_event(field_cursor& c, std::size_t slot, std::int32_t time) {
+    const channel_syntax& syntax = keywords().syntax(slot);
+    c.expect_blank("the channel");
+    if (!c.take_label(syntax.channel_label)) {
+        field_cursor::fail(c.position(), "expected " + std::string(syntax.channel_label) + "=");
+    }
+    const auto channel = static_cast<int>(c.number(1, 16, "the channel"));
+    const auto take_either = [&c](const std::array<std::string_view, 2>& labels) {
+        c.expect_blank(labels[0].data());
+        if (!c.take_label(labels[0]) && !c.take_label(labels[1])) {
+            field_cursor::fail(c.position(),
+                               "expected " + std::string(labels[0]) + "= or " + std::string(labels[1]) + "=");
+        }
+    };
+    take_either(syntax.second);
+    int first = 0;
+    int second = -1;  // none
+    if (slot == slot_note_on || slot == slot_note_off || slot == slot_poly_pressure) {
+        first = c.note();
+    } else if (slot == slot_pitch_bend) {
+        // The lister prints low + 128 x high of two bytes as read.
+        const auto value = static_cast<int>(c.number(0, 255 + 255 * 128, "the pitch bend"));
+        second = value / 128 < 255 ? value / 128 : 255;
+        first = value - 128 * second;
+    } else {
+        first = static_cast<int>(c.number(0, 255, "the value"));
+    }
+    if (!syntax.third[0].empty()) {
+        take_either(syntax.third);
+        second = static_cast<int>(c.number(0, 255, "the value"));
+    }
+    c.expect_end();
+
+    begin_event(time);
+    const int status = channel_slot_status[slot] | (channel - 1);
+    // A first data byte of 128 or more would read as a status byte.
+    if (status != running_status_ || first >= 0x80 || !options_.running_status) put(static_cast<unsigned char>(status));
+    put(static_cast<unsigned char>(first));
+    if (second >= 0) put(static_cast<unsigned char>(second));
+    running_status_ = status;
+}
+
+void assembler::payload_event(field_cursor& c, event_kind kind, std::int32_t time) {
+    payload_.clear();
+    std::int64_t values[5] = {};
+    const auto value = [&c](std::int64_t high, const char* what) {
+        c.expect_blank(what);
+        return c.number(0, high, what);
+    };
+    switch (kind) {
+        case event_kind::sysex:
+        case event_kind::arbitrary:
+        case event_kind::sequencer_specific: {
+            const char* start = c.position();
+            c.hex_bytes(payload_);
+            if (kind == event_kind::sysex && (payload_.empty() || payload_[0] != 0xF0)) {
+                c.skip_blanks();
+                field_cursor::fail(start, "a SysEx line must start with f0");
+            }
+            if (payload_.size() >= (std::size_t{1} << 28)) field_cursor::fail(start, "the payload is too long");
+            break;
+        }
+        case event_kind::sequence_number: values[0] = value(65535, "the sequence number"); break;
+        case event_kind::tempo: values[0] = value(0xFFFFFF, "the tempo"); break;
+        case event_kind::smpte:
+            for (std::int64_t& v : values) v = value(255, "the SMPTE value");
+            break;
+        case event_kind::key_signature: {
+            c.expect_blank("the accidentals");
+            values[0] = c.number(-128, 127, "the accidentals");
+            c.expect_blank("major or minor");
+            const char* start = c.position();
+            const std::string_view mode = c.word();
+            if (mode != keyword::major && mode != keyword::minor) field_cursor::fail(start, "expected major or minor");
+            values[1] = mode == keyword::minor ? 1 : 0;
+            break;
+        }
+        default: break;
+    }
+    c.expect_end();
+
+    begin_event(time);
+    const auto byte = [](std::int64_t v) { return static_cast<unsigned char>(v); };
+    switch (kind) {
+        case event_kind::sysex: {
+            put(0xF0);
+            put_vlq(static_cast<std::uint32_t>(payload_.size() - 1));
+            track_.insert(track_.end(), payload_.begin() + 1, payload_.end());
+            // A joined message the lister closed on an empty packet: the
+            // same packet again, so that the file lists the same way.
+            if (!options_.packets && (payload_.size() == 1 || payload_.back() != 0xF7)) {
+                put(0x00);
+                put(0xF7);
+                put(0x00);
+            }
+            running_status_ = 0;
+            break;
+        }
+        case event_kind::arbitrary:
+            put(0xF7);
+            put_vlq(static_cast<std::uint32_t>(payload_.size()));
+            track_.insert(track_.end(), payload_.begin(), payload_.end());
+            running_status_ = 0;
+            break;
+        case event_kind::sequencer_specific:
+            put_meta(meta_type::sequencer_specific, payload_.data(), payload_.size());
+            break;
+        case event_kind::sequence_number:
+            put_meta(meta_type::sequence_number, {byte(values[0] >> 8), byte(values[0])});
+            break;
+        case event_kind::tempo:
+            put_meta(meta_type::tempo, {byte(values[0] >> 16), byte(values[0] >> 8), byte(values[0])});
+            break;
+        case event_kind::smpte:
+            put_meta(meta_type::smpte,
+                     {byte(values[0]), byte(values[1]), byte(values[2]), byte(values[3]), byte(values[4])});
+            break;
+        case event_kind::key_signature: put_meta(meta_type::key_signature, {byte(values[0]), byte(values[1])}); break;
+        default: break;
+    }
+}
+
+void assembler::meta_event(field_cursor& c, std::int32_t time) {
+    c.expect_blank("the meta type");
+    payload_.clear();
+    const char* start = c.position();
+    int type = -1;
+    bool text = true;
+    if (c.looking_at("0x")) {
+        type = c.hex_type();
+        c.skip_blanks();
+        text = !c.at_end() && *c.position() == '"';
+    } else {
+        const std::string_view name = c.word();
+        if (name == keyword::end_of_track) {
+            c.expect_end();
+            begin_event(time);
+            put_meta(meta_type::end_of_track, nullptr, 0);
+            return;
+        }
+        if (name == keyword::sequence_name) type = meta_type::sequence_name;
+        for (std::size_t i = 1; i < meta_text_names.size() && type < 0; ++i) {
+            if (!name.empty() && name == meta_text_names[i]) type = static_cast<int>(i);
+        }
+        if (type < 0) field_cursor::fail(start, "unknown meta name \"" + std::string(name) + "\"");
+        c.expect_blank("the quoted text");
+    }
+    if (text) {
+        c.quoted(payload_);
+    } else {
+        c.hex_bytes(payload_);
+    }
+    c.expect_end();
+    if (payload_.size() >= (std::size_t{1} << 28)) field_cursor::fail(start, "the payload is too long");
+    begin_event(time);
+    put_meta(type, payload_.data(), payload_.size());
+}
+
+void assembler::time_signature(field_cursor& c, std::int32_t time) {
+    c.expect_blank("the numerator");
+    const auto numerator = static_cast<int>(c.number(0, 255, "the numerator"));
+    c.expect("/", "\"/\" and the denominator");
+    const char* start = c.position();
+    const std::int64_t denominator = c.number(INT32_MIN, INT32_MAX, "the denominator");
+    // The lister doubles in 32 bits: exponent 31 prints as -2147483648 and
+    // anything larger as 0; those read back as 31 and 32.
+    int exponent = 0;
+    if (denominator == 0) {
+        exponent = 32;
+    } else if (denominator == INT32_MIN) {
+        exponent = 31;
+    } else if (denominator > 0 && (denominator & (denominator - 1)) == 0) {
+        while ((std::int64_t{1} << exponent) != denominator) ++exponent;
+    } else {
+        field_cursor::fail(start, "the TimeSig denominator " + std::to_string(denominator) + " is not a power of two");
+    }
+    c.expect_blank("the clocks per click");
+    const auto clocks = static_cast<int>(c.number(0, 255, "the clocks per click"));
+    c.expect_blank("the 32nds per quarter");
+    const auto thirty_seconds = static_cast<int>(c.number(0, 255, "the 32nds per quarter"));
+    c.expect_end();
+
+    begin_event(time);
+    put_meta(meta_type::time_signature,
+             {static_cast<unsigned char>(numerator), static_cast<unsigned char>(exponent),
+              static_cast<unsigned char>(clocks), static_cast<unsigned char>(thirty_seconds)});
+
+    // The metre moves exactly as the lister moves it.
+    metre& m = metre_;
+    const std::int32_t ticks_per_measure = m.ticks_per_beat * m.beats_per_measure;
+    if (ticks_per_measure != 0) {
+        const auto elapsed = static_cast<std::int32_t>(wrap(time) - wrap(m.last_time_sig_time));
+        m.measure_offset = static_cast<std::int32_t>(wrap(m.measure_offset) + wrap(elapsed / ticks_per_measure));
+    }
+    m.last_time_sig_time = time;
+    m.beats_per_measure = numerator;
+    const std::int32_t denominator_value = exponent < 31 ? std::int32_t{1} << exponent : 0;
+    m.ticks_per_beat = denominator_value > 0 ? m.division * 4 / denominator_value : 0;
+}
+
+void assembler::report(const listing_line& line, const char* at, const std::string& message) {
+    if (errors_ >= max_reported_errors) return;
+    ++errors_;
+    if (at == nullptr || at < line.begin) at = line.begin;
+    if (at > line.end) at = line.end;
+    // The physical line holding `at`, and its column.
+    std::int64_t number = line.number;
+    const char* physical = line.begin;
+    for (const char* p = line.begin; p < at; ++p) {
+        if (*p == '\n') {
+            ++number;
+            physical = p + 1;
+        }
+    }
+    const char* physical_end = physical;
+    while (physical_end < line.end && *physical_end != '\n') ++physical_end;
+    if (physical_end > physical && physical_end[-1] == '\r') --physical_end;
+    std::fprintf(messages_, "%s:%lld:%lld: %s\n", name_, static_cast<long long>(number),
+                 static_cast<long long>(at - physical + 1), message.c_str());
+    std::fwrite(physical, 1, static_cast<std::size_t>(physical_end - physical), messages_);
+    std::fputc('\n', messages_);
+    for (const char* p = physical; p < at && p < physical_end; ++p) std::fputc(*p == '\t' ? '\t' : ' ', messages_);
+    std::fputs("^\n", messages_);
+}
+
+int assembler::finish(std::int64_t lines_read) {
+    if (track_line_ != 0 && errors_ < max_reported_errors) {
+        ++errors_;
+        std::fprintf(messages_, "%s:%lld:1: the listing ends inside the track begun on line %lld (TrkEnd missing)\n",
+                     name_, static_cast<long long>(lines_read + 1), static_cast<long long>(track_line_));
+    }
+    if (errors_ >= max_reported_errors) {
+        std::fprintf(messages_, "%s: stopped after %d errors\n", name_, errors_);
+    }
+    if (errors_ == 0 && header_line_ != 0 && tracks_ != announced_tracks_) {
+        std::fprintf(messages_, "%s: warning: MFile announces %d tracks, the listing holds %d\n", name_,
+                     announced_tracks_, tracks_);
+    }
+    return errors_;
+}
+
+}  // namespace
+
+int assemble(listing_reader& in, const char* name, const assembly_options& options, byte_sink& out,
+             std::FILE* messages) {
+    assembler a(name, options, out, messages);
+    listing_line line;
+    while (in.next(line)) {
+        if (!a.line(line)) break;
+    }
+    return a.finish(in.lines_read());
+}
+
+}  // namespace smfasm

@@ -1,0 +1,38 @@
+// The assembler: listing lines in, Standard MIDI File bytes out.
+#pragma once
+
+#include <cstddef>
+#include <cstdio>
+
+#include "asm/listing_reader.h"
+
+namespace smfasm {
+
+struct assembly_options {
+    // The listing was made with -m: every SysEx and Arb line is one packet
+    // as it stood, never a message joined from several.
+    bool packets = false;
+    // Omit a channel event's status byte when it repeats the one before.
+    bool running_status = true;
+};
+
+// Where the file's bytes go: the header as soon as it is read, then each
+// track chunk whole when its TrkEnd line is reached.
+class byte_sink {
+public:
+    virtual void write(const unsigned char* data, std::size_t size) = 0;
+
+protected:
+    ~byte_sink() = default;
+};
+
+// At most this many bad lines are reported before the assembler gives up.
+inline constexpr int max_reported_errors = 20;
+
+// Assembles the whole listing from `in`. Errors ("NAME:LINE:COLUMN:
+// message", the line and a caret) and warnings go to `messages`. Returns
+// the number of errors: only with 0 are the bytes given to `out` a file.
+int assemble(listing_reader& in, const char* name, const assembly_options& options, byte_sink& out,
+             std::FILE* messages);
+
+}  // namespace smfasm

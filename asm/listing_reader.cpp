@@ -1,0 +1,92 @@
+#include "asm/listing_reader.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace smfasm {
+
+namespace {
+
+constexpr std::size_t block_size = std::size_t{256} * 1024;
+
+// A physical line continues on the next when it ends in a backslash that is
+// not itself escaped: an odd run of backslashes. Inside quoted text "\\\\"
+// is an escaped backslash, and elsewhere a backslash only ever folds.
+bool continues(const char* begin, const char* end) {
+    if (end > begin && end[-1] == '\r') --end;
+    std::size_t run = 0;
+    while (end > begin && end[-1] == '\\') {
+        --end;
+        ++run;
+    }
+    return run % 2 == 1;
+}
+
+}  // namespace
+
+listing_reader::listing_reader(int fd) : fd_(fd), storage_(block_size) { data_ = storage_.data(); }
+
+listing_reader::listing_reader(const char* data, std::size_t size) : data_(data), size_(size), at_end_(true) {}
+
+bool listing_reader::fill() {
+    if (at_end_) return false;
+    if (pos_ > 0) {
+        std::memmove(storage_.data(), storage_.data() + pos_, size_ - pos_);
+        size_ -= pos_;
+        pos_ = 0;
+    }
+    if (size_ == storage_.size()) storage_.resize(storage_.size() * 2);
+    data_ = storage_.data();
+    for (;;) {
+        const ssize_t got = ::read(fd_, storage_.data() + size_, storage_.size() - size_);
+        if (got > 0) {
+            size_ += static_cast<std::size_t>(got);
+            return true;
+        }
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) read_error_ = errno;
+        at_end_ = true;
+        return false;
+    }
+}
+
+bool listing_reader::next(listing_line& line) {
+    std::size_t scan = pos_;  // where to look for the next line end
+    std::int64_t physical = 0;
+    for (;;) {
+        const void* found = std::memchr(data_ + scan, '\n', size_ - scan);
+        if (found == nullptr) {
+            const std::size_t offset = scan - pos_;
+            if (fill()) {
+                scan = pos_ + offset;
+                continue;
+            }
+            if (read_error_ != 0 || pos_ == size_) return false;
+            // The last line has no line end.
+            ++physical;
+            line = {data_ + pos_, data_ + size_, line_number_ + 1, continues(data_ + pos_, data_ + size_)};
+            line_number_ += physical;
+            pos_ = size_;
+            return true;
+        }
+        const auto newline = static_cast<std::size_t>(static_cast<const char*>(found) - data_);
+        ++physical;
+        const char* start_of_physical = data_ + scan;
+        // Comments and blank lines never continue.
+        const bool plain = physical == 1 && (scan == newline || data_[scan] == '#');
+        if (!plain && continues(start_of_physical, data_ + newline)) {
+            scan = newline + 1;
+            continue;
+        }
+        const char* end = data_ + newline;
+        if (end > data_ + pos_ && end[-1] == '\r') --end;
+        line = {data_ + pos_, end, line_number_ + 1, false};
+        line_number_ += physical;
+        pos_ = newline + 1;
+        return true;
+    }
+}
+
+}  // namespace smfasm

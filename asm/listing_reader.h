@@ -1,0 +1,50 @@
+// Listing text in: logical lines, with folded lines kept together.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace smfasm {
+
+// One logical line: a physical line, or several joined by folds. The text
+// runs from `begin` to `end` without the final line end; a fold inside it
+// stays as written (a backslash, the line end, then the continuation), so
+// that an error can still name its physical line and column.
+struct listing_line {
+    const char* begin = nullptr;
+    const char* end = nullptr;
+    std::int64_t number = 0;    // physical line number of its first line
+    bool ends_in_fold = false;  // the listing ended inside a folded line
+};
+
+// Reads a listing from a descriptor in blocks, or from memory. Only the
+// current logical line is held beyond one block, so memory stays bounded by
+// the longest line.
+class listing_reader {
+public:
+    explicit listing_reader(int fd);
+    listing_reader(const char* data, std::size_t size);
+
+    // The next logical line; false at the end of the listing or on a read
+    // error (read_error() then gives its errno).
+    bool next(listing_line& line);
+    int read_error() const { return read_error_; }
+    // The number of physical lines read so far.
+    std::int64_t lines_read() const { return line_number_; }
+
+private:
+    // Reads more input behind what is unread; false at the end.
+    bool fill();
+
+    int fd_ = -1;
+    std::vector<char> storage_;
+    const char* data_ = nullptr;
+    std::size_t size_ = 0;  // bytes held in data_
+    std::size_t pos_ = 0;   // start of the unread part
+    bool at_end_ = false;
+    int read_error_ = 0;
+    std::int64_t line_number_ = 0;
+};
+
+}  // namespace smfasm
