@@ -1,8 +1,10 @@
 #include "asm/assembler.h"
 
 #include <array>
+#include <bit>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -55,6 +57,15 @@ struct keyword_entry {
     std::uint8_t slot = 0;
 };
 
+// Keywords are a few letters: a plain loop beats a call to memcmp.
+bool same_word(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (a[i] != b[i]) return false;
+    }
+    return true;
+}
+
 // The event keywords, hashed on length and both ends: one probe and one
 // compare per line on the hot path.
 class keyword_table {
@@ -86,7 +97,7 @@ public:
         for (std::size_t i = hash(word);; i = (i + 1) % entries_.size()) {
             const keyword_entry& e = entries_[i];
             if (e.kind == event_kind::none) return nullptr;
-            if (e.word == word) return &e;
+            if (same_word(e.word, word)) return &e;
         }
     }
 
@@ -127,6 +138,63 @@ struct metre {
 
 std::uint32_t wrap(std::int64_t v) { return static_cast<std::uint32_t>(v); }
 
+// A value's label from either format set, after its blank.
+[[gnu::always_inline]] inline void take_either_label(field_cursor& c, const std::array<std::string_view, 2>& labels) {
+    c.expect_blank("the value");
+    if (!c.take_label(labels[0]) && !c.take_label(labels[1])) {
+        field_cursor::fail(c.position(), "expected " + std::string(labels[0]) + "= or " + std::string(labels[1]) + "=");
+    }
+}
+
+// The bytes of the track being assembled. Events are appended through
+// room() and commit(), so that a channel event checks for space once and
+// then writes its few bytes through a pointer kept in a register.
+class track_bytes {
+public:
+    unsigned char* room(std::size_t bytes) {
+        if (capacity_ - size_ < bytes) grow(bytes);
+        return data_.get() + size_;
+    }
+    void commit(unsigned char* end) { size_ = static_cast<std::size_t>(end - data_.get()); }
+    void push_back(unsigned char byte) { *room(1) = byte, ++size_; }
+    void append(const unsigned char* bytes, std::size_t count) {
+        if (count == 0) return;
+        std::memcpy(room(count), bytes, count);
+        size_ += count;
+    }
+    void clear() { size_ = 0; }
+    std::size_t size() const { return size_; }
+    const unsigned char* data() const { return data_.get(); }
+
+private:
+    void grow(std::size_t bytes) {
+        std::size_t capacity = capacity_ == 0 ? 64 * 1024 : capacity_ * 2;
+        while (capacity - size_ < bytes) capacity *= 2;
+        auto data = std::make_unique<unsigned char[]>(capacity);
+        if (size_ != 0) std::memcpy(data.get(), data_.get(), size_);
+        data_ = std::move(data);
+        capacity_ = capacity;
+    }
+
+    std::unique_ptr<unsigned char[]> data_;
+    std::size_t size_ = 0;
+    std::size_t capacity_ = 0;
+};
+
+// A minimal variable-length quantity at `out`; returns its end.
+unsigned char* put_vlq(unsigned char* out, std::uint32_t value) {
+    if (value < 0x80) {
+        *out = static_cast<unsigned char>(value);
+        return out + 1;
+    }
+    unsigned char bytes[5];
+    int n = 0;
+    bytes[n++] = static_cast<unsigned char>(value & 0x7F);
+    while ((value >>= 7) != 0) bytes[n++] = static_cast<unsigned char>(0x80 | (value & 0x7F));
+    while (n > 0) *out++ = bytes[--n];
+    return out;
+}
+
 class assembler {
 public:
     assembler(const char* name, const assembly_options& options, byte_sink& out, std::FILE* messages)
@@ -141,7 +209,9 @@ private:
     void event_line(field_cursor& c);
     std::int32_t event_time(const time_field& t) const;
 
+    bool quick_channel_line(const char* p, const char* end);
     void channel_event(field_cursor& c, std::size_t slot, std::int32_t time);
+    void put_channel(std::int32_t time, std::size_t slot, int channel, int first, int second);
     void payload_event(field_cursor& c, event_kind kind, std::int32_t time);
     void meta_event(field_cursor& c, std::int32_t time);
     void time_signature(field_cursor& c, std::int32_t time);
@@ -149,7 +219,7 @@ private:
     // Starts an event at `time`: its delta time goes into the track.
     void begin_event(std::int32_t time);
     void put(unsigned char byte) { track_.push_back(byte); }
-    void put_vlq(std::uint32_t value);
+    void put_vlq(std::uint32_t value) { track_.commit(smfasm::put_vlq(track_.room(5), value)); }
     void put_meta(int type, const unsigned char* data, std::size_t size);
     void put_meta(int type, std::initializer_list<unsigned char> data) { put_meta(type, data.begin(), data.size()); }
     void emit(const unsigned char* data, std::size_t size) { out_.write(data, size); }
@@ -169,7 +239,7 @@ private:
     std::int64_t track_line_ = 0;  // the open track's MTrk line, or 0
     metre metre_;
 
-    std::vector<unsigned char> track_;
+    track_bytes track_;
     std::int32_t previous_time_ = 0;
     int running_status_ = 0;  // the last channel status written, 0 after any other event
     payload_bytes payload_;
@@ -177,21 +247,22 @@ private:
 
 bool assembler::line(const listing_line& line) {
     line_number_ = line.number;
-    const char* begin = line.begin;
-    while (begin != line.end && (*begin == ' ' || *begin == '\t')) ++begin;
-    if (line.ends_in_fold) {
-        report(line, line.end - 1, "the listing ends inside a folded line");
-    } else if (begin != line.end && *begin != '#') {
-        try {
+    try {
+        if (!line.ends_in_fold && quick_channel_line(line.begin, line.end)) return true;
+        const char* begin = line.begin;
+        while (begin != line.end && (*begin == ' ' || *begin == '\t')) ++begin;
+        if (line.ends_in_fold) {
+            report(line, line.end - 1, "the listing ends inside a folded line");
+        } else if (begin != line.end && *begin != '#') {
             field_cursor c(line.begin, line.end);
             if (is_time_start(*line.begin)) {
                 event_line(c);
             } else {
                 frame_line(c);
             }
-        } catch (const line_error& error) {
-            report(line, error.at, error.message);
         }
+    } catch (const line_error& error) {
+        report(line, error.at, error.message);
     }
     return errors_ < max_reported_errors;
 }
@@ -316,19 +387,11 @@ void assembler::begin_event(std::int32_t time) {
     previous_time_ = time;
 }
 
-void assembler::put_vlq(std::uint32_t value) {
-    unsigned char bytes[5];
-    int n = 0;
-    bytes[n++] = static_cast<unsigned char>(value & 0x7F);
-    while ((value >>= 7) != 0) bytes[n++] = static_cast<unsigned char>(0x80 | (value & 0x7F));
-    while (n > 0) put(bytes[--n]);
-}
-
 void assembler::put_meta(int type, const unsigned char* data, std::size_t size) {
     put(0xFF);
     put(static_cast<unsigned char>(type));
     put_vlq(static_cast<std::uint32_t>(size));
-    track_.insert(track_.end(), data, data + size);
+    track_.append(data, size);
     running_status_ = 0;
 }
 
@@ -339,14 +402,7 @@ void assembler::channel_event(field_cursor& c, std::size_t slot, std::int32_t ti
         field_cursor::fail(c.position(), "expected " + std::string(syntax.channel_label) + "=");
     }
     const auto channel = static_cast<int>(c.number(1, 16, "the channel"));
-    const auto take_either = [&c](const std::array<std::string_view, 2>& labels) {
-        c.expect_blank(labels[0].data());
-        if (!c.take_label(labels[0]) && !c.take_label(labels[1])) {
-            field_cursor::fail(c.position(),
-                               "expected " + std::string(labels[0]) + "= or " + std::string(labels[1]) + "=");
-        }
-    };
-    take_either(syntax.second);
+    take_either_label(c, syntax.second);
     int first = 0;
     int second = -1;  // none
     if (slot == slot_note_on || slot == slot_note_off || slot == slot_poly_pressure) {
@@ -360,18 +416,150 @@ void assembler::channel_event(field_cursor& c, std::size_t slot, std::int32_t ti
         first = static_cast<int>(c.number(0, 255, "the value"));
     }
     if (!syntax.third[0].empty()) {
-        take_either(syntax.third);
+        take_either_label(c, syntax.third);
         second = static_cast<int>(c.number(0, 255, "the value"));
     }
     c.expect_end();
+    put_channel(time, slot, channel, first, second);
+}
 
-    begin_event(time);
+void assembler::put_channel(std::int32_t time, std::size_t slot, int channel, int first, int second) {
+    unsigned char* out = smfasm::put_vlq(track_.room(8), wrap(time) - wrap(previous_time_));
+    previous_time_ = time;
     const int status = channel_slot_status[slot] | (channel - 1);
     // A first data byte of 128 or more would read as a status byte.
-    if (status != running_status_ || first >= 0x80 || !options_.running_status) put(static_cast<unsigned char>(status));
-    put(static_cast<unsigned char>(first));
-    if (second >= 0) put(static_cast<unsigned char>(second));
+    if (status != running_status_ || first >= 0x80 || !options_.running_status) {
+        *out++ = static_cast<unsigned char>(status);
+    }
+    *out++ = static_cast<unsigned char>(first);
+    if (second >= 0) *out++ = static_cast<unsigned char>(second);
+    track_.commit(out);
     running_status_ = status;
+}
+
+namespace {
+
+bool is_digit(char c) { return static_cast<unsigned>(c - '0') < 10; }
+
+// A number of at most `digits` digits at p, moved past them; -1 when there
+// are none or more.
+[[gnu::always_inline]] inline std::int64_t quick_number(const char*& p, int digits) {
+    const char* q = p;
+    std::uint64_t value = 0;
+    // Unsigned bytes: no sign extension in the loop.
+    for (unsigned d; (d = static_cast<unsigned char>(*q) - unsigned{'0'}) < 10; ++q) value = value * 10 + d;
+    const std::ptrdiff_t count = q - p;
+    p = q;
+    return count == 0 || count > digits ? -1 : static_cast<std::int64_t>(value);
+}
+
+// The same for the time column's longer numbers: up to seven digits are
+// found and converted eight bytes at a time (the reader keeps room behind
+// every line for such a load).
+[[gnu::always_inline]] inline std::int64_t quick_long_number(const char*& p, int digits) {
+    if constexpr (std::endian::native != std::endian::little) return quick_number(p, digits);
+    std::uint64_t chunk;
+    std::memcpy(&chunk, p, sizeof chunk);
+    std::uint64_t values = chunk ^ 0x3030303030303030u;  // digits become 0 to 9
+    const std::uint64_t others = ((values + 0x7676767676767676u) | values) & 0x8080808080808080u;
+    if (others != 0) {
+        const int count = std::countr_zero(others) / 8;  // little-endian: the first byte is the lowest
+        if (count == 0 || count > digits) return -1;
+        p += count;
+        // Shifted to the top with zero digits in front, then combined in
+        // pairs, fours and eights.
+        values <<= 64 - 8 * count;
+        values = values * 10 + (values >> 8);
+        values = ((values & 0x000000FF000000FFu) * (100 + (1000000ull << 32)) +
+                  ((values >> 16) & 0x000000FF000000FFu) * (1 + (10000ull << 32))) >>
+                 32;
+        return static_cast<std::int64_t>(values);
+    }
+    return quick_number(p, digits);
+}
+
+[[gnu::always_inline]] inline bool quick_label(const char*& p, std::string_view label) {
+    for (const char c : label) {
+        if (*p != c) return false;
+        ++p;
+    }
+    if (*p != '=') return false;
+    ++p;
+    return true;
+}
+
+// "-123" or "123" as a 32-bit time part.
+[[gnu::always_inline]] inline bool quick_time_part(const char*& p, std::int32_t& part) {
+    const bool negative = *p == '-';
+    p += negative ? 1 : 0;
+    const std::int64_t value = quick_long_number(p, 10);
+    if (value < 0 || value > (negative ? std::int64_t{1} << 31 : INT32_MAX)) return false;
+    part = static_cast<std::int32_t>(negative ? -value : value);
+    return true;
+}
+
+}  // namespace
+
+// The commonest line by far: a channel event exactly as the lister writes
+// it ("1662 On ch=1 n=42 v=15"), read in one pass through a local pointer.
+// Any other shape, and every error, is left to the general parser, which
+// reads the line again and words the message.
+bool assembler::quick_channel_line(const char* p, const char* end) {
+    if (track_line_ == 0) return false;
+    time_field t;
+    t.at = p;
+    if (!quick_time_part(p, t.ticks)) return false;
+    if (*p == ':') {
+        t.measure = true;
+        ++p;
+        if (!quick_time_part(p, t.beat) || *p != ':') return false;
+        ++p;
+        if (!quick_time_part(p, t.tick)) return false;
+    }
+    if (*p++ != ' ') return false;
+    const char* word = p;
+    while (static_cast<unsigned>((*p | 0x20) - 'a') < 26) ++p;
+    const keyword_entry* entry = keywords().find({word, static_cast<std::size_t>(p - word)});
+    if (entry == nullptr || entry->kind != event_kind::channel || *p++ != ' ') return false;
+    const std::size_t slot = entry->slot;
+    const channel_syntax& syntax = keywords().syntax(slot);
+    if (!quick_label(p, syntax.channel_label)) return false;
+    const std::int64_t channel = quick_number(p, 2);
+    if (channel < 1 || channel > 16 || *p++ != ' ') return false;
+    if (!quick_label(p, syntax.second[0]) && !quick_label(p, syntax.second[1])) return false;
+    std::int64_t first = 0;
+    std::int64_t second = -1;
+    if (slot == slot_note_on || slot == slot_note_off || slot == slot_poly_pressure) {
+        if (is_digit(*p)) {
+            first = quick_number(p, 3);
+        } else {
+            // A copy, so that the scan pointer's address never escapes and
+            // it stays in a register.
+            const char* name = p;
+            first = read_note_name(name);
+            p = name;
+        }
+        if (first < 0 || first > 255) return false;
+    } else if (slot == slot_pitch_bend) {
+        const std::int64_t value = quick_number(p, 5);
+        if (value < 0 || value > 255 + 255 * 128) return false;
+        second = value / 128 < 255 ? value / 128 : 255;
+        first = value - 128 * second;
+    } else {
+        first = quick_number(p, 3);
+        if (first < 0 || first > 255) return false;
+    }
+    if (!syntax.third[0].empty()) {
+        if (*p++ != ' ') return false;
+        if (!quick_label(p, syntax.third[0]) && !quick_label(p, syntax.third[1])) return false;
+        second = quick_number(p, 3);
+        if (second < 0 || second > 255) return false;
+    }
+    if (p != end) return false;
+    const std::int32_t time = event_time(t);
+    if (wrap(time) - wrap(previous_time_) >= (std::uint32_t{1} << 28)) return false;
+    put_channel(time, slot, static_cast<int>(channel), static_cast<int>(first), static_cast<int>(second));
+    return true;
 }
 
 void assembler::payload_event(field_cursor& c, event_kind kind, std::int32_t time) {
@@ -419,7 +607,7 @@ void assembler::payload_event(field_cursor& c, event_kind kind, std::int32_t tim
         case event_kind::sysex: {
             put(0xF0);
             put_vlq(static_cast<std::uint32_t>(payload_.size() - 1));
-            track_.insert(track_.end(), payload_.begin() + 1, payload_.end());
+            track_.append(payload_.data() + 1, payload_.size() - 1);
             // A joined message the lister closed on an empty packet: the
             // same packet again, so that the file lists the same way.
             if (!options_.packets && (payload_.size() == 1 || payload_.back() != 0xF7)) {
@@ -433,7 +621,7 @@ void assembler::payload_event(field_cursor& c, event_kind kind, std::int32_t tim
         case event_kind::arbitrary:
             put(0xF7);
             put_vlq(static_cast<std::uint32_t>(payload_.size()));
-            track_.insert(track_.end(), payload_.begin(), payload_.end());
+            track_.append(payload_.data(), payload_.size());
             running_status_ = 0;
             break;
         case event_kind::sequencer_specific:

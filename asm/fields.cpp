@@ -1,5 +1,6 @@
 #include "asm/fields.h"
 
+#include <array>
 #include <string>
 
 #include "state/tables.h"
@@ -9,7 +10,6 @@ namespace smfasm {
 namespace {
 
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
-bool is_letter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 
 int hex_value(char c) {
     if (c >= '0' && c <= '9') return c - '0';
@@ -20,21 +20,53 @@ int hex_value(char c) {
 
 char lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
-// The note-name table's index of a natural note's letter.
-int natural_index(char letter) {
-    for (std::size_t i = 0; i < note_names.size(); ++i) {
-        if (note_names[i].size == 1 && note_names[i].text[0] == letter) return static_cast<int>(i);
-    }
-    return -1;
-}
-
 std::string shown(const char* begin, const char* end) {
     std::string text(begin, end);
     if (text.size() > 24) text = text.substr(0, 24) + "...";
     return text;
 }
 
+// The note-name table's index of each natural note's lower-case letter, or
+// -1: the names are read from the same table the writer prints from.
+constexpr std::array<signed char, 128> make_letter_index() {
+    std::array<signed char, 128> index{};
+    for (auto& i : index) i = -1;
+    for (std::size_t i = 0; i < note_names.size(); ++i) {
+        if (note_names[i].size == 1)
+            index[static_cast<unsigned char>(note_names[i].text[0])] = static_cast<signed char>(i);
+    }
+    return index;
+}
+constexpr std::array<signed char, 128> letter_index = make_letter_index();
+
 }  // namespace
+
+int read_note_name(const char*& p) {
+    const char* q = p;
+    const auto letter = static_cast<unsigned char>(lower(*q));
+    int index = letter < 128 ? letter_index[letter] : -1;
+    if (index < 0) return -1;
+    ++q;
+    if (*q == '#') {
+        ++index;
+        ++q;
+    } else if (*q == 'b') {
+        --index;
+        ++q;
+    }
+    const char* digits = q;
+    int octave = 0;
+    while (is_digit(*q) && q - digits < 3) octave = octave * 10 + (*q++ - '0');
+    if (q == digits) return -1;
+    const int value = octave * 12 + index;
+    if (is_digit(*q) || value < 0 || value > 255) {
+        while (is_digit(*q)) ++q;
+        p = q;
+        return -2;
+    }
+    p = q;
+    return value;
+}
 
 void field_cursor::fail(const char* at, std::string message) { throw line_error{at, std::move(message)}; }
 
@@ -48,7 +80,7 @@ std::size_t field_cursor::fold_length(const char* p) const {
     return static_cast<std::size_t>(q + 1 - p);
 }
 
-void field_cursor::skip_blanks() {
+void field_cursor::skip_blanks_slowly() {
     for (;;) {
         if (p_ != end_ && (*p_ == ' ' || *p_ == '\t')) {
             ++p_;
@@ -60,25 +92,10 @@ void field_cursor::skip_blanks() {
     }
 }
 
-void field_cursor::expect_blank(const char* what) {
-    const char* before = p_;
-    skip_blanks();
-    if (p_ == before && p_ != end_) fail(p_, std::string("expected a blank before ") + what);
-}
+void field_cursor::missing_blank(const char* what) const { fail(p_, std::string("expected a blank before ") + what); }
 
-bool field_cursor::at_end() {
-    skip_blanks();
-    return p_ == end_;
-}
-
-void field_cursor::expect_end() {
-    if (!at_end()) fail(p_, "unexpected text at the end of the line: \"" + shown(p_, end_) + "\"");
-}
-
-std::string_view field_cursor::word() {
-    const char* start = p_;
-    while (p_ != end_ && is_letter(*p_)) ++p_;
-    return {start, static_cast<std::size_t>(p_ - start)};
+void field_cursor::unexpected_text() const {
+    fail(p_, "unexpected text at the end of the line: \"" + shown(p_, end_) + "\"");
 }
 
 void field_cursor::expect(std::string_view text, const char* what) {
@@ -88,68 +105,32 @@ void field_cursor::expect(std::string_view text, const char* what) {
     p_ += text.size();
 }
 
-bool field_cursor::take_label(std::string_view label) {
-    if (static_cast<std::size_t>(end_ - p_) <= label.size() || std::string_view(p_, label.size()) != label ||
-        p_[label.size()] != '=') {
-        return false;
-    }
-    p_ += label.size() + 1;
-    return true;
+void field_cursor::bad_number(const char* start, std::int64_t low, std::int64_t high, const char* what) {
+    p_ = start;
+    if (*p_ == '-') ++p_;
+    if (p_ == end_ || !is_digit(*p_)) fail(start, std::string("expected a number for ") + what);
+    while (p_ != end_ && is_digit(*p_)) ++p_;
+    fail(start, std::string(what) + " " + std::string(start, p_) + " is out of range (" + std::to_string(low) + " to " +
+                    std::to_string(high) + ")");
 }
 
-std::int64_t field_cursor::number(std::int64_t low, std::int64_t high, const char* what) {
-    const char* start = p_;
-    const bool negative = p_ != end_ && *p_ == '-';
-    if (negative) ++p_;
-    if (p_ == end_ || !is_digit(*p_)) fail(start, std::string("expected a number for ") + what);
-    std::int64_t value = 0;
-    while (p_ != end_ && is_digit(*p_)) {
-        // Past any field's range: stop growing, the range test reports it.
-        if (value < (std::int64_t{1} << 40)) value = value * 10 + (*p_ - '0');
-        ++p_;
-    }
-    if (negative) value = -value;
-    if (value < low || value > high) {
-        fail(start, std::string(what) + " " + std::string(start, p_) + " is out of range (" + std::to_string(low) +
-                        " to " + std::to_string(high) + ")");
-    }
+int field_cursor::note_name() {
+    const char* p = p_;
+    const int value = read_note_name(p);
+    if (value == -2) fail(p_, "note " + std::string(p_, p) + " is out of range (c0 to d#21)");
+    if (value < 0) fail(p_, "not a note: \"" + shown(p_, end_) + "\"");
+    p_ = p;
     return value;
 }
 
-int field_cursor::note() {
-    if (p_ == end_ || !is_letter(*p_)) return static_cast<int>(number(0, 255, "the note"));
-    const char* start = p_;
-    int index = natural_index(lower(*p_));
-    if (index < 0) fail(start, "not a note name: \"" + shown(start, end_) + "\"");
-    ++p_;
-    if (p_ != end_ && *p_ == '#') {
-        ++index;
-        ++p_;
-    } else if (p_ != end_ && *p_ == 'b') {
-        --index;
-        ++p_;
-    }
-    if (p_ == end_ || !is_digit(*p_)) fail(start, "not a note name: \"" + shown(start, end_) + "\"");
-    const std::int64_t octave = number(0, 21, "the octave");
-    const std::int64_t value = octave * 12 + index;
-    if (value < 0 || value > 255) fail(start, "note " + std::string(start, p_) + " is out of range (c0 to d#21)");
-    return static_cast<int>(value);
-}
-
-time_field field_cursor::time() {
-    time_field t;
-    t.at = p_;
+void field_cursor::measure_time(time_field& t) {
     constexpr std::int64_t low = INT32_MIN;
     constexpr std::int64_t high = INT32_MAX;
-    t.ticks = static_cast<std::int32_t>(number(low, high, "the time"));
-    if (p_ != end_ && *p_ == ':') {
-        ++p_;
-        t.measure = true;
-        t.beat = static_cast<std::int32_t>(number(low, high, "the beat"));
-        expect(":", "\":\" and the tick of measure:beat:tick");
-        t.tick = static_cast<std::int32_t>(number(low, high, "the tick"));
-    }
-    return t;
+    ++p_;
+    t.measure = true;
+    t.beat = static_cast<std::int32_t>(number(low, high, "the beat"));
+    expect(":", "\":\" and the tick of measure:beat:tick");
+    t.tick = static_cast<std::int32_t>(number(low, high, "the tick"));
 }
 
 void field_cursor::hex_bytes(payload_bytes& out) {

@@ -17,6 +17,12 @@ struct line_error {
 
 using payload_bytes = std::vector<unsigned char>;
 
+// A note name such as c5, c#5 or Eb4 at `p`, which must be followed by a
+// line end at the latest: its number, with `p` moved past it; or -1 when
+// there is no name, and -2 when it is out of range (0 to 255, c0 to d#21)
+// with `p` moved past the digits.
+int read_note_name(const char*& p);
+
 // A time column as written: ticks, or measure:beat:tick.
 struct time_field {
     bool measure = false;
@@ -26,6 +32,9 @@ struct time_field {
     const char* at = nullptr;
 };
 
+// The text at `end` must be readable and be a line end ("\n" or "\r"), as
+// every line from listing_reader is: scans over digits, letters and blanks
+// then stop there without testing for the end at every byte.
 class field_cursor {
 public:
     field_cursor(const char* begin, const char* end) : p_(begin), end_(end) {}
@@ -33,30 +42,89 @@ public:
     const char* position() const { return p_; }
     // Skips blanks, tabs and folds (a backslash, the line end and the tab
     // that starts the continuation).
-    void skip_blanks();
+    void skip_blanks() {
+        // Nearly every field is behind exactly one blank.
+        if (*p_ == ' ' && p_[1] != ' ' && p_[1] != '\\' && p_[1] != '\t') {
+            ++p_;
+            return;
+        }
+        skip_blanks_slowly();
+    }
     // At least one blank (or fold), then skips the rest.
-    void expect_blank(const char* what);
+    void expect_blank(const char* what) {
+        const char* before = p_;
+        skip_blanks();
+        if (p_ == before && p_ != end_) missing_blank(what);
+    }
     // True when only blanks are left.
-    bool at_end();
+    bool at_end() {
+        if (p_ != end_) skip_blanks_slowly();
+        return p_ == end_;
+    }
     // Anything but blanks left is an error.
-    void expect_end();
+    void expect_end() {
+        if (!at_end()) unexpected_text();
+    }
 
     // Letters: a keyword.
-    std::string_view word();
+    std::string_view word() {
+        const char* start = p_;
+        const char* p = p_;
+        while (static_cast<unsigned>((*p | 0x20) - 'a') < 26) ++p;
+        p_ = p;
+        return {start, static_cast<std::size_t>(p - start)};
+    }
     // `text` exactly, or an error naming `what`.
     void expect(std::string_view text, const char* what);
     // True when the text ahead starts with `text`.
     bool looking_at(std::string_view text) const {
         return static_cast<std::size_t>(end_ - p_) >= text.size() && std::string_view(p_, text.size()) == text;
     }
-    // `label` followed by "=", or an error naming what was expected.
-    bool take_label(std::string_view label);
+    // `label` followed by "=": true, and moves past them.
+    [[gnu::always_inline]] bool take_label(std::string_view label) {
+        // Labels are a few letters: a plain loop beats a call to memcmp, and
+        // the line end stops it at the latest.
+        const std::size_t size = label.size();
+        for (std::size_t i = 0; i < size; ++i) {
+            if (p_[i] != label[i]) return false;
+        }
+        if (p_[size] != '=') return false;
+        p_ += size + 1;
+        return true;
+    }
 
     // A decimal number, optionally negative, from `low` to `high`.
-    std::int64_t number(std::int64_t low, std::int64_t high, const char* what);
+    std::int64_t number(std::int64_t low, std::int64_t high, const char* what) {
+        // Scanned through a local: stores through a char pointer could
+        // alias the member, which would then be reloaded at every byte.
+        const char* p = p_;
+        const bool negative = *p == '-';
+        p += negative ? 1 : 0;
+        const char* digits = p;
+        std::uint64_t magnitude = 0;
+        while (static_cast<unsigned>(*p - '0') < 10) {
+            magnitude = magnitude * 10 + static_cast<unsigned>(*p - '0');
+            ++p;
+        }
+        // No digits, or more than any field's range has (which could wrap).
+        const auto count = static_cast<std::size_t>(p - digits);
+        const auto value = negative ? -static_cast<std::int64_t>(magnitude) : static_cast<std::int64_t>(magnitude);
+        if (count - 1 >= 12 || value < low || value > high) bad_number(p_, low, high, what);
+        p_ = p;
+        return value;
+    }
     // A note: a number, or a name such as c5, c#5 or Eb4.
-    int note();
-    time_field time();
+    int note() {
+        if (static_cast<unsigned>(*p_ - '0') < 10) return static_cast<int>(number(0, 255, "the note"));
+        return note_name();
+    }
+    time_field time() {
+        time_field t;
+        t.at = p_;
+        t.ticks = static_cast<std::int32_t>(number(INT32_MIN, INT32_MAX, "the time"));
+        if (*p_ == ':') measure_time(t);
+        return t;
+    }
     // Two-digit hex bytes up to the end of the line.
     void hex_bytes(payload_bytes& out);
     // One hex byte written "0xNN".
@@ -67,6 +135,13 @@ public:
     [[noreturn]] static void fail(const char* at, std::string message);
 
 private:
+    void skip_blanks_slowly();
+    void measure_time(time_field& t);
+    int note_name();
+    [[noreturn]] void missing_blank(const char* what) const;
+    [[noreturn]] void unexpected_text() const;
+    [[noreturn]] void bad_number(const char* start, std::int64_t low, std::int64_t high, const char* what);
+
     // A fold at p: its length, or 0 when there is none.
     std::size_t fold_length(const char* p) const;
 

@@ -26,9 +26,13 @@ bool continues(const char* begin, const char* end) {
 
 }  // namespace
 
-listing_reader::listing_reader(int fd) : fd_(fd), storage_(block_size) { data_ = storage_.data(); }
+listing_reader::listing_reader(int fd) : fd_(fd), storage_(block_size + line_slack) { data_ = storage_.data(); }
 
-listing_reader::listing_reader(const char* data, std::size_t size) : data_(data), size_(size), at_end_(true) {}
+listing_reader::listing_reader(const char* data, std::size_t size)
+    : storage_(data, data + size), size_(size), at_end_(true) {
+    storage_.resize(size + line_slack);  // the room behind the input
+    data_ = storage_.data();
+}
 
 bool listing_reader::fill() {
     if (at_end_) return false;
@@ -37,10 +41,10 @@ bool listing_reader::fill() {
         size_ -= pos_;
         pos_ = 0;
     }
-    if (size_ == storage_.size()) storage_.resize(storage_.size() * 2);
+    if (size_ + line_slack == storage_.size()) storage_.resize(2 * storage_.size() - line_slack);
     data_ = storage_.data();
     for (;;) {
-        const ssize_t got = ::read(fd_, storage_.data() + size_, storage_.size() - size_);
+        const ssize_t got = ::read(fd_, data_ + size_, storage_.size() - line_slack - size_);
         if (got > 0) {
             size_ += static_cast<std::size_t>(got);
             return true;
@@ -52,35 +56,42 @@ bool listing_reader::fill() {
     }
 }
 
-bool listing_reader::next(listing_line& line) {
+bool listing_reader::next_slowly(listing_line& line) {
     std::size_t scan = pos_;  // where to look for the next line end
     std::int64_t physical = 0;
     for (;;) {
-        const void* found = std::memchr(data_ + scan, '\n', size_ - scan);
+        auto* found = static_cast<char*>(std::memchr(data_ + scan, '\n', size_ - scan));
         if (found == nullptr) {
             const std::size_t offset = scan - pos_;
             if (fill()) {
                 scan = pos_ + offset;
                 continue;
             }
-            if (read_error_ != 0 || pos_ == size_) return false;
-            // The last line has no line end.
-            ++physical;
-            line = {data_ + pos_, data_ + size_, line_number_ + 1, continues(data_ + pos_, data_ + size_)};
-            line_number_ += physical;
-            pos_ = size_;
-            return true;
+            if (read_error_ != 0) return false;
+            if (scan == size_) {
+                if (scan == pos_) return false;
+                // The last line folded into nothing.
+                char* end = data_ + size_ - 1;
+                if (end > data_ + pos_ && end[-1] == '\r') --end;
+                line = {data_ + pos_, end, line_number_ + 1, true};
+                line_number_ += physical;
+                pos_ = size_;
+                return true;
+            }
+            // The last line has no line end: the byte of room behind the
+            // input takes one, so that every line is followed by its end.
+            data_[size_] = '\n';
+            found = data_ + size_++;
         }
-        const auto newline = static_cast<std::size_t>(static_cast<const char*>(found) - data_);
+        const auto newline = static_cast<std::size_t>(found - data_);
         ++physical;
-        const char* start_of_physical = data_ + scan;
         // Comments and blank lines never continue.
         const bool plain = physical == 1 && (scan == newline || data_[scan] == '#');
-        if (!plain && continues(start_of_physical, data_ + newline)) {
+        if (!plain && continues(data_ + scan, found)) {
             scan = newline + 1;
             continue;
         }
-        const char* end = data_ + newline;
+        const char* end = found;
         if (end > data_ + pos_ && end[-1] == '\r') --end;
         line = {data_ + pos_, end, line_number_ + 1, false};
         line_number_ += physical;

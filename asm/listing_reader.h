@@ -3,20 +3,27 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 namespace smfasm {
 
 // One logical line: a physical line, or several joined by folds. The text
-// runs from `begin` to `end` without the final line end; a fold inside it
-// stays as written (a backslash, the line end, then the continuation), so
-// that an error can still name its physical line and column.
+// runs from `begin` to `end` without the final line end, which still stands
+// at `end` ("\n" or "\r"), also after a last line that had none; a fold
+// inside it stays as written (a backslash, the line end, then the
+// continuation), so that an error can still name its physical line and
+// column.
 struct listing_line {
     const char* begin = nullptr;
     const char* end = nullptr;
     std::int64_t number = 0;    // physical line number of its first line
     bool ends_in_fold = false;  // the listing ended inside a folded line
 };
+
+// Bytes kept readable behind the input: a line end for a last line that had
+// none, and room for word-sized loads that start at a line's end.
+inline constexpr std::size_t line_slack = 16;
 
 // Reads a listing from a descriptor in blocks, or from memory. Only the
 // current logical line is held beyond one block, so memory stays bounded by
@@ -28,18 +35,30 @@ public:
 
     // The next logical line; false at the end of the listing or on a read
     // error (read_error() then gives its errno).
-    bool next(listing_line& line);
+    bool next(listing_line& line) {
+        // Most lines are plain, whole in the buffer, and end in neither a
+        // fold nor a carriage return: those take a search and a few tests.
+        char* start = data_ + pos_;
+        auto* found = static_cast<char*>(std::memchr(start, '\n', size_ - pos_));
+        if (found != nullptr && found != start && found[-1] != '\\' && found[-1] != '\r') {
+            line = {start, found, ++line_number_, false};
+            pos_ = static_cast<std::size_t>(found + 1 - data_);
+            return true;
+        }
+        return next_slowly(line);
+    }
     int read_error() const { return read_error_; }
     // The number of physical lines read so far.
     std::int64_t lines_read() const { return line_number_; }
 
 private:
+    bool next_slowly(listing_line& line);
     // Reads more input behind what is unread; false at the end.
     bool fill();
 
     int fd_ = -1;
-    std::vector<char> storage_;
-    const char* data_ = nullptr;
+    std::vector<char> storage_;  // line_slack bytes more than ever read into it
+    char* data_ = nullptr;
     std::size_t size_ = 0;  // bytes held in data_
     std::size_t pos_ = 0;   // start of the unread part
     bool at_end_ = false;
