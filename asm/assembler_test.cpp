@@ -1,0 +1,145 @@
+#include "asm/assembler.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "asm/listing_reader.h"
+
+namespace smfasm {
+namespace {
+
+struct collected : byte_sink {
+    std::vector<unsigned char> bytes;
+    void write(const unsigned char* data, std::size_t size) override { bytes.insert(bytes.end(), data, data + size); }
+};
+
+struct result {
+    std::string hex;  // the file's bytes as "4d 54 ..."
+    std::string messages;
+    int errors = 0;
+};
+
+result assemble_text(const std::string& text, assembly_options options = {}) {
+    listing_reader reader(text.data(), text.size());
+    collected sink;
+    char* buffer = nullptr;
+    std::size_t size = 0;
+    std::FILE* messages = open_memstream(&buffer, &size);
+    result r;
+    r.errors = assemble(reader, "t.mtx", options, sink, messages);
+    std::fclose(messages);
+    r.messages.assign(buffer, size);
+    std::free(buffer);
+    char digits[4];
+    for (const unsigned char b : sink.bytes) {
+        std::snprintf(digits, sizeof digits, "%02x ", b);
+        r.hex += digits;
+    }
+    if (!r.hex.empty()) r.hex.pop_back();
+    return r;
+}
+
+// The bytes of the one track that `events` make after "MFile 0 1 96".
+std::string track_hex(const std::string& events, assembly_options options = {}) {
+    const result r = assemble_text("MFile 0 1 96\nMTrk\n" + events + "TrkEnd\n", options);
+    EXPECT_EQ(r.errors, 0) << r.messages;
+    // Header (14 bytes) and track head (8 bytes) are 22 bytes of "xx ".
+    return r.hex.size() > 22 * 3 ? r.hex.substr(22 * 3) : "";
+}
+
+TEST(Assembler, EncodesEveryLineOfTheListing) {
+    struct row {
+        std::string events;
+        std::string bytes;
+        bool packets = false;
+        bool running_status = true;
+    };
+    const std::vector<row> rows = {
+        // Running status only between channel events of one status, and
+        // never before a data byte of 128 or more.
+        {"0 On ch=1 n=60 v=64\n10 On ch=1 n=62 v=64\n", "00 90 3c 40 0a 3e 40"},
+        {"0 On ch=1 n=60 v=64\n0 Meta TrkEnd\n0 On ch=1 n=60 v=0\n", "00 90 3c 40 00 ff 2f 00 00 90 3c 00"},
+        {"0 On ch=1 n=60 v=64\n0 On ch=1 n=144 v=64\n", "00 90 3c 40 00 90 90 40"},
+        {"0 On ch=1 n=60 v=64\n10 On ch=1 n=62 v=64\n", "00 90 3c 40 0a 90 3e 40", false, false},
+        // Both format sets, note names with sharps, flats and capitals.
+        {"0 On ch=16 note=c#5 vol=1\n0 Off ch=2 n=Eb4 v=0\n0 PolyPr ch=1 note=d#21 val=7\n",
+         "00 9f 3d 01 00 81 33 00 00 a0 ff 07"},
+        {"0 Par ch=1 c=7 v=100\n0 Param ch=1 con=7 val=200\n0 PrCh ch=1 p=5\n0 ProgCh ch=1 prog=6\n",
+         "00 b0 07 64 00 07 c8 00 c0 05 00 06"},
+        {"0 ChPr ch=1 v=5\n0 ChanPr ch=1 val=6\n0 Pb ch=1 v=8192\n0 Pb ch=1 val=32895\n",
+         "00 d0 05 00 06 00 e0 00 40 00 e0 ff ff"},
+        // Minimal delta times; times wrap in 32 bits.
+        {"128 Pb ch=1 v=0\n268435583 Pb ch=1 v=0\n", "81 00 e0 00 00 ff ff ff 7f 00 00"},
+        // System exclusive: a message the lister joined (or closed on an
+        // empty packet) comes back as one packet and, when it does not end
+        // in f7, the empty closing packet; with -m every line is a packet.
+        {"0 SysEx f0 7e 7f 09 01 f7\n", "00 f0 05 7e 7f 09 01 f7"},
+        {"5 SysEx f0 43 12\n", "05 f0 02 43 12 00 f7 00"},
+        {"5 SysEx f0\n", "05 f0 00 00 f7 00"},
+        {"5 SysEx f0 43 12\n6 Arb 43 f7\n", "05 f0 02 43 12 01 f7 02 43 f7", true},
+        {"0 Arb\n0 SeqSpec 00 01\n0 Meta 0x20 01\n0 Meta 0x21\n", "00 f7 00 00 ff 7f 02 00 01 00 ff 20 01 01 00 ff 21 00"},
+        // Meta values.
+        {"0 SeqNr 258\n0 Tempo 500000\n0 SMPTE 1 2 3 4 255\n",
+         "00 ff 00 02 01 02 00 ff 51 03 07 a1 20 00 ff 54 05 01 02 03 04 ff"},
+        {"0 KeySig -3 minor\n0 KeySig 2 major\n0 KeySig -128 major\n",
+         "00 ff 59 02 fd 01 00 ff 59 02 02 00 00 ff 59 02 80 00"},
+        {"0 TimeSig 6/8 144 8\n0 TimeSig 1/1073741824 0 0\n0 TimeSig 0/-2147483648 0 0\n0 TimeSig 0/0 0 0\n",
+         "00 ff 58 04 06 03 90 08 00 ff 58 04 01 1e 00 00 00 ff 58 04 00 1f 00 00 00 ff 58 04 00 20 00 00"},
+        // Text: every escape, raw bytes, both names of type 3, unnamed types.
+        {"0 Meta Text \"A\\\"b\\n\\xe9\\0\\r\\\\\\ \"\n", "00 ff 01 09 41 22 62 0a e9 00 0d 5c 20"},
+        {"0 Meta SeqName \"x\"\n0 Meta TrkName \"y\"\n0 Meta Unrec \"\"\n0 Meta 0x09 \"\xc3\xa9\"\n",
+         "00 ff 03 01 78 00 ff 03 01 79 00 ff 08 00 00 ff 09 02 c3 a9"},
+        // Folded lines, comments, blank lines and CR LF line ends.
+        {"0 SysEx\\\n\tf0 7e\\\n\t7f\n", "00 f0 02 7e 7f 00 f7 00"},
+        {"0 Meta Lyric \"ab\\\r\n\tc\\\n\t\\ d\\\\\\\n\te\"\r\n", "00 ff 05 07 61 62 63 20 64 5c 65"},
+        {"# a comment\n\n0 ChPr ch=1 v=1\r\n", "00 d0 01"},
+    };
+    for (const row& r : rows) {
+        assembly_options options;
+        options.packets = r.packets;
+        options.running_status = r.running_status;
+        EXPECT_EQ(track_hex(r.events, options), r.bytes) << r.events;
+    }
+}
+
+TEST(Assembler, ReadsMeasureTimesThroughTheListersMetre) {
+    // Division 96 in 4/4, a 4/4 signature at tick 1920 of the first track:
+    // in the second track 1:-2:-92 is tick 100 again.
+    const result r = assemble_text(
+        "MFile 1 2 96\nMTrk\n0:0:0 TimeSig 4/4 24 8\n5:0:0 TimeSig 4/4 24 8\n5:0:0 Meta TrkEnd\nTrkEnd\n"
+        "MTrk\n1:-2:-92 ChPr ch=1 v=0\n1:1:20 ChPr ch=1 v=0\nTrkEnd\n");
+    ASSERT_EQ(r.errors, 0) << r.messages;
+    // Then 1:1:20 is (1 - 5) x 4 + 1 = -15 beats of 96, plus 20, plus
+    // 1920: tick 500, a delta of 400.
+    EXPECT_NE(r.hex.find("4d 54 72 6b 00 00 00 06 64 d0 00 83 10 00"), std::string::npos) << r.hex;
+    // A metre is needed: none in SMPTE time.
+    EXPECT_EQ(assemble_text("MFile 0 1 -25 40\nMTrk\n0:0:0 ChPr ch=1 v=0\nTrkEnd\n").errors, 1);
+}
+
+TEST(Assembler, EmptyListingIsAnEmptyFileAndTrackCountsAreOnlyWarned) {
+    const result empty = assemble_text("# nothing\n\n");
+    EXPECT_EQ(empty.errors, 0);
+    EXPECT_EQ(empty.hex, "");
+    const result fewer = assemble_text("MFile 1 3 96\nMTrk\nTrkEnd\n");
+    EXPECT_EQ(fewer.errors, 0);
+    EXPECT_EQ(fewer.hex, "4d 54 68 64 00 00 00 06 00 01 00 03 00 60 4d 54 72 6b 00 00 00 00");
+    EXPECT_EQ(fewer.messages, "t.mtx: warning: MFile announces 3 tracks, the listing holds 1\n");
+    EXPECT_EQ(assemble_text("MFile 1 1 -25 40\n").hex, "4d 54 68 64 00 00 00 06 00 01 00 01 e7 28");
+}
+
+TEST(Assembler, StopsReportingAfterTwentyErrors) {
+    std::string text = "MFile 0 1 96\nMTrk\n";
+    for (int i = 0; i < 30; ++i) text += "0 Bogus\n";
+    const result r = assemble_text(text);
+    EXPECT_EQ(r.errors, max_reported_errors);
+    EXPECT_NE(r.messages.find("t.mtx:22:3: unknown keyword \"Bogus\""), std::string::npos);
+    EXPECT_EQ(r.messages.find("t.mtx:23:"), std::string::npos);
+    EXPECT_NE(r.messages.find("stopped after 20 errors"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace smfasm
