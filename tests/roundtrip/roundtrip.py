@@ -1,0 +1,153 @@
+#!/usr/bin/env python3
+"""The round trip, over real files made by other software, the benchmark
+generator's files and the fuzz seeds, under every flag set users list with:
+
+1. smfdis S (smfasm S (smfdis S F)) is byte-identical to smfdis S F;
+2. a file written the canonical way (the generator's dense and sysex files,
+   the shipped demo) comes back byte for byte; for the real files the count
+   that does is reported, with default settings and with the better of
+   default and --no-running-status;
+3. python3-mido reads each -m reassembly as the same messages, track by
+   track, as the original (files mido cannot read at all are reported and
+   skipped: mido is the witness here, not the subject).
+
+Usage: roundtrip.py SMFDIS SMFASM MAKE_MIDI SOURCE_DIR
+Exit 0 when all holds, 1 otherwise, 77 (skipped) when the real-file makers or
+mido are missing and SMFASM_REQUIRE_CROSSCHECK is not set.
+"""
+import os
+import subprocess
+import sys
+import tempfile
+
+FLAG_SETS = [[], ["-b"], ["-n"], ["-v"], ["-m"], ["-f1"], ["-f20"], ["-f40"], ["-bnv"], ["-bnvm", "-f25"]]
+
+
+def run(argv):
+    with open(os.devnull, "rb") as devnull:
+        return subprocess.run(argv, stdin=devnull, capture_output=True)
+
+
+def read(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
+class Checker:
+    def __init__(self, smfdis, smfasm, work):
+        self.smfdis, self.smfasm, self.work = smfdis, smfasm, work
+        self.failures = []
+        self.checks = 0
+
+    def tmp(self, name):
+        path = os.path.join(self.work, name)
+        if os.path.exists(path):
+            os.remove(path)
+        return path
+
+    def listing(self, flags, path, out):
+        return run([self.smfdis, *flags, path, out]).returncode == 0
+
+    def assemble(self, flags, listing, out, extra=()):
+        packets = ["-m"] if any("m" in f for f in flags) else []
+        done = run([self.smfasm, *packets, *extra, listing, out])
+        return done.returncode == 0, done.stderr.decode("latin-1")
+
+    def round_trip(self, path):
+        for flags in FLAG_SETS:
+            first, midi, second = self.tmp("a.mtx"), self.tmp("b.mid"), self.tmp("c.mtx")
+            if not self.listing(flags, path, first):
+                continue  # only listings that succeed are a round trip's start
+            self.checks += 1
+            label = f"{os.path.basename(path)} {' '.join(flags) or '(no flags)'}"
+            ok, messages = self.assemble(flags, first, midi)
+            if not ok:
+                self.failures.append(f"{label}: smfasm failed: {messages[:500]}")
+            elif not self.listing(flags, midi, second) or read(first) != read(second):
+                self.failures.append(f"{label}: the reassembled file lists differently")
+
+    def comes_back(self, path, extra=()):
+        listing, midi = self.tmp("a.mtx"), self.tmp("b.mid")
+        if not self.listing([], path, listing):
+            return False
+        ok, _ = self.assemble([], listing, midi, extra)
+        return ok and read(midi) == read(path)
+
+    def mido_agrees(self, mido, path):
+        listing, midi = self.tmp("a.mtx"), self.tmp("b.mid")
+        if not self.listing(["-m"], path, listing):
+            return None
+        try:
+            original = mido.MidiFile(path, clip=True)
+        except Exception as error:  # noqa: BLE001 - any refusal means mido can't witness
+            print(f"mido cannot read {os.path.basename(path)} ({error}); skipped")
+            return None
+        self.checks += 1
+        ok, messages = self.assemble(["-m"], listing, midi)
+        if not ok:
+            self.failures.append(f"{os.path.basename(path)} -m: smfasm failed: {messages[:500]}")
+            return False
+        again = mido.MidiFile(midi, clip=True)
+        if [[m.dict() for m in t] for t in original.tracks] != [[m.dict() for m in t] for t in again.tracks]:
+            self.failures.append(f"{os.path.basename(path)}: mido reads the -m reassembly differently")
+            return False
+        return True
+
+
+def main():
+    smfdis, smfasm, make_midi, source = sys.argv[1:5]
+    required = bool(os.environ.get("SMFASM_REQUIRE_CROSSCHECK"))
+    try:
+        import mido
+    except ImportError:
+        print("python3-mido is not installed (Debian package python3-mido)")
+        return 1 if required else 77
+
+    with tempfile.TemporaryDirectory() as work:
+        real_dir, gen_dir, seed_dir = (os.path.join(work, d) for d in ("real", "generated", "seeds"))
+        for d in (real_dir, gen_dir, seed_dir):
+            os.mkdir(d)
+        made = subprocess.run([os.path.join(source, "tests/support/make_real_files.sh"), real_dir])
+        if made.returncode != 0:
+            return 1 if required or made.returncode != 77 else 77
+        real = sorted(os.path.join(real_dir, f) for f in os.listdir(real_dir))
+
+        generated = {}
+        for name, args in (("dense", ["dense", "1"]), ("sysex", ["sysex", "0.25"]), ("every", ["every", "1"]),
+                           ("every_smpte", ["every", "0.5", "0xE728"]), ("every_division0", ["every", "0.25", "0"])):
+            generated[name] = os.path.join(gen_dir, name + ".mid")
+            subprocess.run([make_midi, *args[:2], generated[name], *args[2:]], check=True)
+        seeds = []
+        corpus = os.path.join(source, "fuzz/corpus")
+        for name in sorted(os.listdir(corpus)):
+            # A seed's first byte picks the fuzzer's options; the rest is the file.
+            seeds.append(os.path.join(seed_dir, name + ".mid"))
+            with open(seeds[-1], "wb") as f:
+                f.write(read(os.path.join(corpus, name))[1:])
+        demo = os.path.join(source, "examples/demo.mid")
+
+        checker = Checker(smfdis, smfasm, work)
+        for path in real + list(generated.values()) + seeds + [demo]:
+            checker.round_trip(path)
+        for path in (generated["dense"], generated["sysex"], demo):
+            checker.checks += 1
+            if not checker.comes_back(path):
+                checker.failures.append(f"{os.path.basename(path)}: written canonically, but not given back byte for byte")
+        identical = [p for p in real if checker.comes_back(p)]
+        either = [p for p in real if p in identical or checker.comes_back(p, ["--no-running-status"])]
+        print(f"real files given back byte for byte: {len(identical)} of {len(real)} by default, "
+              f"{len(either)} with the better of default and --no-running-status")
+        for p in real:
+            if p not in either:
+                print(f"  differs: {os.path.basename(p)}")
+        witnessed = [checker.mido_agrees(mido, p) for p in real + list(generated.values())]
+        print(f"mido agrees on {witnessed.count(True)} -m reassemblies")
+
+    for failure in checker.failures:
+        print("FAIL", failure)
+    print(f"{checker.checks - len(checker.failures)} passed, {len(checker.failures)} failed")
+    return 1 if checker.failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
