@@ -232,6 +232,7 @@ private:
     std::FILE* messages_;
     int errors_ = 0;
     std::int64_t line_number_ = 0;  // of the line being read
+    const listing_line* line_ = nullptr;
 
     std::int64_t header_line_ = 0;  // 0 until the MFile line
     int announced_tracks_ = 0;
@@ -247,6 +248,7 @@ private:
 
 bool assembler::line(const listing_line& line) {
     line_number_ = line.number;
+    line_ = &line;
     try {
         if (!line.ends_in_fold && quick_channel_line(line.begin, line.end)) return true;
         const char* begin = line.begin;
@@ -371,8 +373,11 @@ void assembler::event_line(field_cursor& c) {
     const std::int32_t time = event_time(t);
     const std::uint32_t delta = wrap(time) - wrap(previous_time_);
     if (delta >= (std::uint32_t{1} << 28)) {
-        field_cursor::fail(t.at, "time goes backwards: tick " + std::to_string(time) + " after tick " +
-                                     std::to_string(previous_time_));
+        // Reported, but the line is still read and its time taken: later
+        // lines are then judged against it, and a time signature still
+        // moves the metre, so one slip gives one message.
+        report(*line_, t.at,
+               "time goes backwards: tick " + std::to_string(time) + " after tick " + std::to_string(previous_time_));
     }
     switch (entry->kind) {
         case event_kind::channel: channel_event(c, entry->slot, time); break;

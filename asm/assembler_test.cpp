@@ -81,7 +81,8 @@ TEST(Assembler, EncodesEveryLineOfTheListing) {
         {"5 SysEx f0 43 12\n", "05 f0 02 43 12 00 f7 00"},
         {"5 SysEx f0\n", "05 f0 00 00 f7 00"},
         {"5 SysEx f0 43 12\n6 Arb 43 f7\n", "05 f0 02 43 12 01 f7 02 43 f7", true},
-        {"0 Arb\n0 SeqSpec 00 01\n0 Meta 0x20 01\n0 Meta 0x21\n", "00 f7 00 00 ff 7f 02 00 01 00 ff 20 01 01 00 ff 21 00"},
+        {"0 Arb\n0 SeqSpec 00 01\n0 Meta 0x20 01\n0 Meta 0x21\n",
+         "00 f7 00 00 ff 7f 02 00 01 00 ff 20 01 01 00 ff 21 00"},
         // Meta values.
         {"0 SeqNr 258\n0 Tempo 500000\n0 SMPTE 1 2 3 4 255\n",
          "00 ff 00 02 01 02 00 ff 51 03 07 a1 20 00 ff 54 05 01 02 03 04 ff"},
