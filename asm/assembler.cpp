@@ -105,7 +105,7 @@ public:
 
 private:
     static std::size_t hash(std::string_view word) {
-        return (word.size() * 7 + static_cast<unsigned char>(word.front()) * 3 +
+        return (word.size() * 7 + std::size_t{static_cast<unsigned char>(word.front())} * 3 +
                 static_cast<unsigned char>(word.back())) %
                64;
     }
@@ -168,7 +168,7 @@ public:
 
 private:
     void grow(std::size_t bytes) {
-        std::size_t capacity = capacity_ == 0 ? 64 * 1024 : capacity_ * 2;
+        std::size_t capacity = capacity_ == 0 ? std::size_t{64} * 1024 : capacity_ * 2;
         while (capacity - size_ < bytes) capacity *= 2;
         auto data = std::make_unique<unsigned char[]>(capacity);
         if (size_ != 0) std::memcpy(data.get(), data_.get(), size_);
@@ -743,7 +743,7 @@ void assembler::report(const listing_line& line, const char* at, const std::stri
     while (physical_end < line.end && *physical_end != '\n') ++physical_end;
     if (physical_end > physical && physical_end[-1] == '\r') --physical_end;
     std::fprintf(messages_, "%s:%lld:%lld: %s\n", name_, static_cast<long long>(number),
-                 static_cast<long long>(at - physical + 1), message.c_str());
+                 static_cast<long long>(at - physical) + 1, message.c_str());
     std::fwrite(physical, 1, static_cast<std::size_t>(physical_end - physical), messages_);
     std::fputc('\n', messages_);
     for (const char* p = physical; p < at && p < physical_end; ++p) std::fputc(*p == '\t' ? '\t' : ' ', messages_);
@@ -754,7 +754,7 @@ int assembler::finish(std::int64_t lines_read) {
     if (track_line_ != 0 && errors_ < max_reported_errors) {
         ++errors_;
         std::fprintf(messages_, "%s:%lld:1: the listing ends inside the track begun on line %lld (TrkEnd missing)\n",
-                     name_, static_cast<long long>(lines_read + 1), static_cast<long long>(track_line_));
+                     name_, static_cast<long long>(lines_read) + 1, static_cast<long long>(track_line_));
     }
     if (errors_ >= max_reported_errors) {
         std::fprintf(messages_, "%s: stopped after %d errors\n", name_, errors_);
