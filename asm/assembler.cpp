@@ -242,7 +242,8 @@ private:
 
     track_bytes track_;
     std::int32_t previous_time_ = 0;
-    int running_status_ = 0;  // the last channel status written, 0 after any other event
+    int running_status_ = 0;     // the last channel status written, 0 after any other event
+    std::size_t label_set_ = 0;  // the format set whose labels matched last
     payload_bytes payload_;
 };
 
@@ -484,12 +485,13 @@ bool is_digit(char c) { return static_cast<unsigned>(c - '0') < 10; }
 }
 
 [[gnu::always_inline]] inline bool quick_label(const char*& p, std::string_view label) {
+    const char* q = p;
     for (const char c : label) {
-        if (*p != c) return false;
-        ++p;
+        if (*q != c) return false;
+        ++q;
     }
-    if (*p != '=') return false;
-    ++p;
+    if (*q != '=') return false;
+    p = q + 1;
     return true;
 }
 
@@ -531,7 +533,12 @@ bool assembler::quick_channel_line(const char* p, const char* end) {
     if (!quick_label(p, syntax.channel_label)) return false;
     const std::int64_t channel = quick_number(p, 2);
     if (channel < 1 || channel > 16 || *p++ != ' ') return false;
-    if (!quick_label(p, syntax.second[0]) && !quick_label(p, syntax.second[1])) return false;
+    // A listing keeps to one format set: the one that matched last is tried
+    // first.
+    if (!quick_label(p, syntax.second[label_set_])) {
+        label_set_ = 1 - label_set_;
+        if (!quick_label(p, syntax.second[label_set_])) return false;
+    }
     std::int64_t first = 0;
     std::int64_t second = -1;
     if (slot == slot_note_on || slot == slot_note_off || slot == slot_poly_pressure) {
@@ -556,7 +563,7 @@ bool assembler::quick_channel_line(const char* p, const char* end) {
     }
     if (!syntax.third[0].empty()) {
         if (*p++ != ' ') return false;
-        if (!quick_label(p, syntax.third[0]) && !quick_label(p, syntax.third[1])) return false;
+        if (!quick_label(p, syntax.third[label_set_])) return false;
         second = quick_number(p, 3);
         if (second < 0 || second > 255) return false;
     }
