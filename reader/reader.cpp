@@ -1,5 +1,6 @@
 #include "reader/reader.h"
 
+#include <array>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -129,6 +130,33 @@ struct buffered_bytes {
     }
 };
 
+// Channel messages by the high nibble of their status: the data bytes that
+// follow it, and the writer operation. One table lookup and an indirect call
+// replace a test and a switch on the commonest path.
+struct channel_message {
+    int data_bytes;
+    void (*handler)(int channel, int first, int second);
+};
+constexpr channel_message not_channel{0, nullptr};
+constexpr std::array<channel_message, 16> channel_messages = {
+    not_channel,
+    not_channel,
+    not_channel,
+    not_channel,
+    not_channel,
+    not_channel,
+    not_channel,
+    not_channel,
+    {2, on_note_off},
+    {2, on_note_on},
+    {2, on_poly_pressure},
+    {2, on_controller},
+    {1, [](int channel, int program, int) { on_program(channel, program); }},
+    {1, [](int channel, int value, int) { on_channel_pressure(channel, value); }},
+    {2, on_pitch_bend},
+    not_channel,
+};
+
 template <class Bytes>
 void read_event_from(track_decoder& track, Bytes next_byte) {
     state.current_time = wrap_add(state.current_time, decode_vlq([&next_byte] { return next_byte(); }));
@@ -144,21 +172,12 @@ void read_event_from(track_decoder& track, Bytes next_byte) {
         track.running_status = b;
     }
 
-    const int count = channel_data_lengths[static_cast<unsigned>(status) >> 4];
-    if (count != 0) {
+    const channel_message& message = channel_messages[static_cast<unsigned>(status) >> 4];
+    if (message.data_bytes != 0) {
         const int first = running ? b : next_byte();
-        const int second = count == 2 ? next_byte() : 0;
+        const int second = message.data_bytes == 2 ? next_byte() : 0;
         next_byte.settle();
-        const int channel = track.running_status & 0x0F;
-        switch (status >> 4) {
-            case 0x8: on_note_off(channel, first, second); break;
-            case 0x9: on_note_on(channel, first, second); break;
-            case 0xA: on_poly_pressure(channel, first, second); break;
-            case 0xB: on_controller(channel, first, second); break;
-            case 0xC: on_program(channel, first); break;
-            case 0xD: on_channel_pressure(channel, first); break;
-            default: on_pitch_bend(channel, first, second); break;
-        }
+        message.handler(track.running_status & 0x0F, first, second);
         return;
     }
 
