@@ -1,5 +1,6 @@
 // Time column, header, track and channel lines.
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <cstring>
 
@@ -63,15 +64,15 @@ void compute_beat(std::int32_t t) {
 // text, and a line formats only its last four digits (no carry to follow,
 // whatever the step between events).
 struct tick_prefix {
-    std::uint32_t high = 0;  // time / 10000 that the text shows; 0: none
+    std::uint32_t base = 0;  // the time the text stands for, a multiple of 10000; 0: none
     char text[16] = {};
     std::size_t size = 0;
 };
 tick_prefix ticks;
 
-// Out of line, so that the common case keeps to the few registers it needs.
-[[gnu::noinline]] void refresh_tick_prefix(std::uint32_t high) {
-    ticks.high = high;
+void refresh_tick_prefix(std::uint32_t time) {
+    const std::uint32_t high = time / 10000;
+    ticks.base = high * 10000;
     ticks.size = static_cast<std::size_t>(format_int(ticks.text, static_cast<std::int32_t>(high)) - ticks.text);
 }
 
@@ -88,11 +89,10 @@ inline char* quick_time(char* p) {
     const std::int32_t time = state.current_time;
     if (tick_column()) {
         if (time >= 10000) {
-            const auto t = static_cast<std::uint32_t>(time);
-            const std::uint32_t high = t / 10000;
-            if (high != ticks.high) return nullptr;
+            const std::uint32_t low = static_cast<std::uint32_t>(time) - ticks.base;
+            if (low >= 10000) return nullptr;
             std::memcpy(p, ticks.text, sizeof ticks.text);
-            p = format_4(p + ticks.size, t - high * 10000);
+            p = format_4(p + ticks.size, low);
         } else if (time >= 0) {
             p = format_below_10000(p, static_cast<std::uint32_t>(time));
         } else {
@@ -117,8 +117,8 @@ inline char* quick_time(char* p) {
             *p = ' ';
             return p + 1;
         }
-        const std::uint32_t high = static_cast<std::uint32_t>(time) / 10000;
-        if (high != 0 && high != ticks.high) refresh_tick_prefix(high);
+        if (static_cast<std::uint32_t>(time) - ticks.base >= 10000)
+            refresh_tick_prefix(static_cast<std::uint32_t>(time));
         return quick_time(p);
     }
     const std::int32_t t = wrap_sub(time, state.last_time_sig_time);
@@ -226,15 +226,24 @@ inline char* two_byte_line(char* p, channel_slot which, int channel, int first, 
     return end_line(format_byte(copy_fixed(p, slot(which).third), second));
 }
 
+// The name of every note value (a data byte), made once: the commonest line
+// of all then copies its note name instead of dividing the note by 12.
+using note_name_table = std::array<padded_text<8>, 256>;
+constexpr note_name_table make_note_name_table() {
+    note_name_table names{};
+    for (std::size_t note = 0; note < names.size(); ++note) {
+        const std::size_t octave = note / 12;
+        const char digits[] = {static_cast<char>('0' + octave / 10), static_cast<char>('0' + octave % 10)};
+        names[note].append(note_names[note % 12].view());
+        names[note].append(octave < 10 ? std::string_view(digits + 1, 1) : std::string_view(digits, 2));
+    }
+    return names;
+}
+constexpr note_name_table named_notes = make_note_name_table();
+
 inline char* note_line(char* p, channel_slot which, int channel, int note, int value) {
     p = channel_start(p, which, channel);
-    // Spelled out rather than through note_text, which would cost a strlen
-    // on the commonest line of all.
-    if (state.note_names != 0) {
-        p = copy_fixed(p, note_names[static_cast<unsigned>(note) % 12]);
-        note /= 12;
-    }
-    p = format_byte(p, note);
+    p = state.note_names != 0 ? copy_fixed(p, named_notes[static_cast<unsigned>(note) & 0xFF]) : format_byte(p, note);
     return end_line(format_byte(copy_fixed(p, slot(which).third), value));
 }
 
