@@ -28,15 +28,38 @@ struct beat_cache {
     // until a beat at t >= 0 has been computed.
     std::int32_t begin = 0;
     std::int32_t end = 0;
+    std::uint32_t span = 0;  // end - begin, 0 while the range is empty
+    // The beat's number within its measure, and where its text starts.
+    std::int32_t index = 0;
+    std::size_t measure_size = 0;
     char prefix[32] = {};
     std::size_t prefix_size = 0;
 };
 beat_cache beat;
 
-bool beat_matches(std::int32_t t) {
-    return t >= beat.begin && t < beat.end && beat.last_time_sig_time == state.last_time_sig_time &&
-           beat.ticks_per_beat == state.ticks_per_beat && beat.beats_per_measure == state.beats_per_measure &&
-           beat.measure_offset == state.measure_offset;
+bool metre_matches() {
+    return beat.last_time_sig_time == state.last_time_sig_time && beat.ticks_per_beat == state.ticks_per_beat &&
+           beat.beats_per_measure == state.beats_per_measure && beat.measure_offset == state.measure_offset;
+}
+
+bool beat_matches(std::int32_t t) { return t >= beat.begin && t < beat.end && metre_matches(); }
+
+// Moves the kept beat on to the next one of its measure when t falls there,
+// as it does every few events: only the beat's digits change, with no
+// division and no measure to format.
+bool next_beat(std::int32_t t) {
+    if (beat.end <= beat.begin || t < beat.end || wrap_sub(t, beat.end) >= beat.ticks_per_beat || !metre_matches())
+        return false;
+    const std::int32_t index = beat.index + 1;
+    if (index >= beat.beats_per_measure) return false;
+    char* q = format_int(beat.prefix + beat.measure_size, index);
+    *q++ = ':';
+    beat.prefix_size = static_cast<std::size_t>(q - beat.prefix);
+    beat.index = index;
+    beat.begin = beat.end;
+    beat.end = wrap_add(beat.end, beat.ticks_per_beat);
+    beat.span = beat.end > beat.begin ? static_cast<std::uint32_t>(beat.end - beat.begin) : 0;
+    return true;
 }
 
 // Computes the beat holding t into the cache; the range stays empty for a
@@ -48,7 +71,9 @@ void compute_beat(std::int32_t t) {
     const std::int32_t beats = t / per_beat;
     char* q = format_int(beat.prefix, wrap_add(beats / per_measure, state.measure_offset));
     *q++ = ':';
-    q = format_int(q, beats % per_measure);
+    beat.measure_size = static_cast<std::size_t>(q - beat.prefix);
+    beat.index = beats % per_measure;
+    q = format_int(q, beat.index);
     *q++ = ':';
     beat.prefix_size = static_cast<std::size_t>(q - beat.prefix);
     beat.last_time_sig_time = state.last_time_sig_time;
@@ -57,6 +82,7 @@ void compute_beat(std::int32_t t) {
     beat.measure_offset = state.measure_offset;
     beat.begin = t - t % per_beat;
     beat.end = t < 0 ? beat.begin : wrap_add(beat.begin, per_beat);
+    beat.span = beat.end > beat.begin ? static_cast<std::uint32_t>(beat.end - beat.begin) : 0;
 }
 
 // In ticks, the time is the widest number of nearly every line, and the
@@ -87,22 +113,28 @@ bool tick_column() {
 // lines' common path stays a leaf; returns null otherwise.
 inline char* quick_time(char* p) {
     const std::int32_t time = state.current_time;
-    if (tick_column()) {
-        if (time >= 10000) {
-            const std::uint32_t low = static_cast<std::uint32_t>(time) - ticks.base;
-            if (low >= 10000) return nullptr;
-            std::memcpy(p, ticks.text, sizeof ticks.text);
-            p = format_4(p + ticks.size, low);
-        } else if (time >= 0) {
-            p = format_below_10000(p, static_cast<std::uint32_t>(time));
-        } else {
-            return nullptr;
+    if (state.measure_mode != 0) {
+        // A beat is only kept under a usable metre: when it matches, this is
+        // the measure column.
+        const auto into_beat =
+            static_cast<std::uint32_t>(wrap_sub(wrap_sub(time, state.last_time_sig_time), beat.begin));
+        if (into_beat < beat.span && into_beat < 1000 && metre_matches()) {
+            std::memcpy(p, beat.prefix, sizeof beat.prefix);
+            p = format_below_1000(p + beat.prefix_size, into_beat);
+            *p = ' ';
+            return p + 1;
         }
+        if (!tick_column()) return nullptr;
+    }
+    if (time >= 10000) {
+        const std::uint32_t low = static_cast<std::uint32_t>(time) - ticks.base;
+        if (low >= 10000) return nullptr;
+        std::memcpy(p, ticks.text, sizeof ticks.text);
+        p = format_4(p + ticks.size, low);
+    } else if (time >= 0) {
+        p = format_below_10000(p, static_cast<std::uint32_t>(time));
     } else {
-        const std::int32_t t = wrap_sub(time, state.last_time_sig_time);
-        if (!beat_matches(t) || t - beat.begin >= 10000) return nullptr;
-        std::memcpy(p, beat.prefix, sizeof beat.prefix);
-        p = format_below_10000(p + beat.prefix_size, static_cast<std::uint32_t>(t - beat.begin));
+        return nullptr;
     }
     *p = ' ';
     return p + 1;
@@ -122,7 +154,7 @@ inline char* quick_time(char* p) {
         return quick_time(p);
     }
     const std::int32_t t = wrap_sub(time, state.last_time_sig_time);
-    if (!beat_matches(t)) compute_beat(t);
+    if (!beat_matches(t) && !next_beat(t)) compute_beat(t);
     std::memcpy(p, beat.prefix, sizeof beat.prefix);
     p = format_int(p + beat.prefix_size, t - beat.begin);
     *p = ' ';

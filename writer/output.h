@@ -63,24 +63,24 @@ inline char* put_pair(char* dest, std::uint32_t pair) {
     return dest + 2;
 }
 
-// The decimal text of a byte value, padded to four bytes with its length
-// last, so that it is written with one four-byte store (the store may run
-// one byte past the number: callers have reserved a line's room).
-struct byte_text {
+// The decimal text of every number below 1000, padded to four bytes with
+// its length last, so that it is written with one four-byte store (the store
+// may run one byte past the number: callers have reserved a line's room).
+struct short_number_text {
     char digits[3];
     std::uint8_t size;
 };
-constexpr std::array<byte_text, 256> make_byte_texts() {
-    std::array<byte_text, 256> texts{};
-    for (std::size_t i = 0; i < 256; ++i) {
-        byte_text& t = texts[i];
+constexpr std::array<short_number_text, 1000> make_short_number_texts() {
+    std::array<short_number_text, 1000> texts{};
+    for (std::size_t i = 0; i < texts.size(); ++i) {
+        short_number_text& t = texts[i];
         if (i >= 100) t.digits[t.size++] = static_cast<char>('0' + i / 100);
         if (i >= 10) t.digits[t.size++] = static_cast<char>('0' + i / 10 % 10);
         t.digits[t.size++] = static_cast<char>('0' + i % 10);
     }
     return texts;
 }
-inline constexpr std::array<byte_text, 256> byte_texts = make_byte_texts();
+inline constexpr std::array<short_number_text, 1000> short_number_texts = make_short_number_texts();
 }  // namespace output_detail
 
 // Writes the decimal text of `value` at `dest` (11 bytes at most) and
@@ -104,13 +104,17 @@ inline char* format_int(char* dest, std::int32_t value) {
     return output_detail::format_large(dest, magnitude);
 }
 
-// A data byte (0 to 255): a table entry instead of format_int's branches,
-// which mispredict on values spread over one, two and three digits.
-inline char* format_byte(char* dest, int value) {
-    const output_detail::byte_text& text = output_detail::byte_texts[static_cast<unsigned>(value) & 0xFF];
+// A number below 1000, such as a data byte or a tick within a beat: a table
+// entry instead of format_int's branches, which mispredict on values spread
+// over one, two and three digits.
+inline char* format_below_1000(char* dest, std::uint32_t value) {
+    const output_detail::short_number_text& text = output_detail::short_number_texts[value];
     std::memcpy(dest, &text, sizeof text);
     return dest + text.size;
 }
+
+// A data byte (0 to 255).
+inline char* format_byte(char* dest, int value) { return format_below_1000(dest, static_cast<unsigned>(value) & 0xFF); }
 
 // 1 to 4 digits.
 inline char* format_below_10000(char* dest, std::uint32_t value) {
