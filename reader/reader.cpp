@@ -40,6 +40,8 @@ struct input_block {
 };
 input_block input;
 
+// The stream is read through its descriptor from where that stands, so
+// nothing may have been read from it through stdio before the conversion.
 void restart_input() {
     input.next = input.end = input.bytes;
     input.pending_error = 0;
