@@ -1,16 +1,23 @@
 #!/usr/bin/env python3
-"""Throughput benchmark: smfdis against midicsv on generated dense files.
+"""Throughput and start-up benchmark: smfdis against midicsv and cat.
 
-Usage: bench.py BUILD_DIR [--runs N]
+Usage: bench.py BUILD_DIR [--runs N] [--no-callgrind]
 
 Generates a dense 16-track file of 1 MiB and of 16 MiB and a file holding one
 16 MiB system-exclusive message (bench/make_midi.cpp), then times, interleaved
 and several runs each: smfdis with default flags and with -bnv, midicsv on
 the same file, and cat copying smfdis's own listing. Prints medians, the
 ratio midicsv/smfdis, peak resident memory and time per input MiB.
+
+Then the figures the programs are held to: instructions per event on the
+dense 16 MiB file (valgrind --tool=callgrind, whole process; an event is a
+listing line other than MFile, MTrk and TrkEnd), the wall ratios to cat and
+midicsv, a shell loop over 200 small files (2 to 97 KB) against the same loop
+with midicsv, and the shared libraries each program needs (readelf -d).
 """
 import argparse
 import os
+import re
 import shutil
 import statistics
 import subprocess
@@ -38,10 +45,65 @@ def timed(argv, stdout_path=None):
     return elapsed, peak
 
 
+def callgrind_instructions(argv, work):
+    """Instructions executed by the whole process under callgrind."""
+    out = os.path.join(work, "callgrind.out")
+    with open(os.devnull, "rb") as devnull:
+        run = subprocess.run(["valgrind", "--tool=callgrind", f"--callgrind-out-file={out}", *argv],
+                             stdin=devnull, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
+    os.remove(out)
+    found = re.search(r"Collected : (\d+)", run.stderr)
+    if run.returncode != 0 or not found:
+        sys.exit(f"callgrind failed: {' '.join(argv)}")
+    return int(found.group(1))
+
+
+def listing_events(path):
+    """Event lines of a listing: all but the header and track frame lines."""
+    events = 0
+    with open(path, "rb") as listing:
+        for line in listing:
+            if not line.startswith((b"MFile ", b"MTrk\n", b"TrkEnd\n", b"\t")):
+                events += 1
+    return events
+
+
+def needed_libraries(program):
+    path = shutil.which(program) or program
+    dynamic = subprocess.run(["readelf", "-d", path], capture_output=True, text=True).stdout
+    return re.findall(r"\(NEEDED\).*\[(.*)\]", dynamic)
+
+
+def small_files(make, work, count=200):
+    """`count` dense files from 2 KB to 97 KB, spread evenly in size."""
+    folder = os.path.join(work, "small")
+    os.mkdir(folder)
+    paths = []
+    for i in range(count):
+        kib = 2 + 95 * i / (count - 1)
+        path = os.path.join(folder, f"song{i:03}.mid")
+        subprocess.run([make, "dense", str(kib / 1024), path], check=True)
+        paths.append(path)
+    return paths
+
+
+def time_loop(command, paths, out_dir):
+    """Wall time of one shell loop running `command IN OUT` over `paths`;
+    the outputs go to a fresh directory, so no run meets an old output."""
+    if os.path.exists(out_dir):
+        shutil.rmtree(out_dir)
+    os.mkdir(out_dir)
+    script = f'for f in "$@"; do {command} "$f" "{out_dir}/${{f##*/}}.out" </dev/null >/dev/null 2>&1; done'
+    start = time.perf_counter()
+    subprocess.run(["sh", "-c", script, "loop", *paths], check=True)
+    return time.perf_counter() - start
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("build")
     parser.add_argument("--runs", type=int, default=7)
+    parser.add_argument("--no-callgrind", action="store_true", help="skip the instruction counts")
     args = parser.parse_args()
     tool = os.path.join(args.build, "smfdis")
     make = os.path.join(args.build, "bench", "make_midi")
@@ -104,6 +166,45 @@ def main():
             per_small = small[1][case][0] / small[0]
             per_big = big[1][case][0] / big[0]
             print(f"{case}: time per MiB at 16 MiB is {100 * (per_big / per_small - 1):+.1f} % of that at 1 MiB")
+
+        # The small-file loop: start-up dominates files of a few KB.
+        paths = small_files(make, work)
+        loops = {"smfdis": [], "midicsv": []} if have_midicsv else {"smfdis": []}
+        for _ in range(args.runs):
+            loops["smfdis"].append(time_loop(tool, paths, os.path.join(work, "loop-out")))
+            if have_midicsv:
+                loops["midicsv"].append(time_loop("midicsv", paths, os.path.join(work, "loop-out")))
+        loop = {case: statistics.median(runs) for case, runs in loops.items()}
+
+        rows = []
+        big_path = files["dense 16 MiB"][0]
+        if not args.no_callgrind and shutil.which("valgrind"):
+            for flags, limit in (([], 125), (["-bnv"], 165)):
+                if os.path.exists(listing):
+                    os.remove(listing)
+                instructions = callgrind_instructions([tool, *flags, big_path, listing], work)
+                per_event = instructions / listing_events(listing)
+                rows.append((f"instructions per event, dense 16 MiB {' '.join(flags) or 'default'}",
+                             f"{per_event:.1f}", f"<= {limit}", per_event <= limit))
+        dense = big[1]
+        rows.append(("wall smfdis / cat of its listing, dense 16 MiB",
+                     f"{dense['smfdis'][0] / dense['cat listing'][0]:.2f}", "<= 3",
+                     dense["smfdis"][0] <= 3 * dense["cat listing"][0]))
+        if have_midicsv:
+            rows.append(("wall midicsv / smfdis, dense 16 MiB", f"{dense['midicsv'][0] / dense['smfdis'][0]:.2f}",
+                         ">= 8", dense["midicsv"][0] >= 8 * dense["smfdis"][0]))
+            rows.append((f"200 small files: midicsv loop / smfdis loop ({1000 * loop['smfdis'] / len(paths):.2f} "
+                         f"vs {1000 * loop['midicsv'] / len(paths):.2f} ms a file)",
+                         f"{loop['midicsv'] / loop['smfdis']:.2f}", ">= 1.1", loop["midicsv"] >= 1.1 * loop["smfdis"]))
+        for program in (tool, "midicsv") if have_midicsv else (tool,):
+            needed = needed_libraries(program)
+            rows.append((f"NEEDED of {os.path.basename(program)}", " ".join(needed) or "(none)", "libc.so.6",
+                         needed == ["libc.so.6"] if program == tool else None))
+
+        print(f"\n{'figure':<66}{'value':>32}  {'target':<10}")
+        for figure, value, target, met in rows:
+            verdict = "" if met is None else ("met" if met else "NOT met")
+            print(f"{figure:<66}{value:>32}  {target:<10}{verdict}")
     finally:
         shutil.rmtree(work)
 

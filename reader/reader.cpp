@@ -1,8 +1,11 @@
 #include "reader/reader.h"
 
+#include <array>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+
+#include <unistd.h>
 
 #include "app/exit.h"
 #include "state/state.h"
@@ -21,11 +24,64 @@ namespace {
     pause_and_exit(1);
 }
 
-// The next byte straight from the stream, or EOF at its end.
+// The input is read in blocks into a buffer of our own rather than through
+// stdio: an inlined getc reloads the stream's pointers for every byte, and
+// the event loop below wants a plain pointer it can keep in a register.
+// Nothing is read ahead beyond this block, so a pipe works as well as a file.
+struct input_block {
+    static constexpr std::size_t size = std::size_t{64} * 1024;
+    unsigned char bytes[size];
+    const unsigned char* next = bytes;
+    const unsigned char* end = bytes;
+    // A read error met behind bytes still to be taken: it is reported when
+    // reading reaches it, as getc would have.
+    int pending_error = 0;
+    bool at_end = false;
+};
+input_block input;
+
+// The stream is read through its descriptor from where that stands, so
+// nothing may have been read from it through stdio before the conversion.
+void restart_input() {
+    input.next = input.end = input.bytes;
+    input.pending_error = 0;
+    input.at_end = false;
+}
+
+// Fills the block and returns its first byte, or EOF at the end of the input.
+[[gnu::noinline]] int refill_input() {
+    if (input.pending_error != 0) report_read_error(input.pending_error);
+    if (input.at_end) return EOF;
+    std::size_t got = 0;
+    const int fd = fileno(state.input);
+    if (fd >= 0) {
+        ssize_t count = 0;
+        do {
+            count = read(fd, input.bytes, input_block::size);
+        } while (count < 0 && errno == EINTR);
+        if (count < 0) report_read_error(errno);
+        got = static_cast<std::size_t>(count);
+    } else {
+        // A stream with no descriptor (in memory, or with its own hooks).
+        got = std::fread(input.bytes, 1, input_block::size, state.input);
+        if (got < input_block::size && std::ferror(state.input) != 0) {
+            if (got == 0) report_read_error(errno);
+            input.pending_error = errno;
+        }
+    }
+    if (got == 0) {
+        input.at_end = true;
+        return EOF;
+    }
+    input.next = input.bytes;
+    input.end = input.bytes + got;
+    return *input.next++;
+}
+
+// The next byte of the input, or EOF at its end.
 inline int input_byte() {
-    const int c = getc_unlocked(state.input);
-    if (c == EOF && std::ferror(state.input) != 0) report_read_error(errno);
-    return c;
+    if (input.next == input.end) return refill_input();
+    return *input.next++;
 }
 
 // The next byte of the current chunk, counted down in `remaining`; the end
@@ -54,14 +110,58 @@ std::int32_t decode_vlq(NextByte next_byte) {
     return static_cast<std::int32_t>(value);
 }
 
-void read_event(track_decoder& track) {
-    // Channel messages are the bulk of a file: their bytes are counted in a
-    // local, written back to the chunk's count once the event's own bytes
-    // are read (before the payload handlers, which read on), which keeps the
-    // count out of memory between the bytes of an event.
+// An event's own bytes taken one at a time and counted against the chunk
+// in a local, written back (settle) once they are read, before the payload
+// handlers, which read on: this keeps the count out of memory between the
+// bytes of an event.
+struct counted_bytes {
     std::int32_t remaining = state.chunk_remaining;
-    const auto next_byte = [&remaining] { return counted_byte(remaining); };
-    state.current_time = wrap_add(state.current_time, decode_vlq(next_byte));
+    int operator()() { return counted_byte(remaining); }
+    void settle() const { state.chunk_remaining = remaining; }
+};
+
+// The same bytes taken straight from the block through a local pointer,
+// with neither an end test nor a count per byte; valid only when the whole
+// event is known to be buffered (see read_event).
+struct buffered_bytes {
+    const unsigned char* cursor = input.next;
+    int operator()() { return *cursor++; }
+    void settle() const {
+        state.chunk_remaining = wrap_sub(state.chunk_remaining, static_cast<std::int32_t>(cursor - input.next));
+        input.next = cursor;
+    }
+};
+
+// Channel messages by the high nibble of their status: the data bytes that
+// follow it, and the writer operation. One table lookup and an indirect call
+// replace a test and a switch on the commonest path.
+struct channel_message {
+    int data_bytes;
+    void (*handler)(int channel, int first, int second);
+};
+constexpr channel_message not_channel{0, nullptr};
+constexpr std::array<channel_message, 16> channel_messages = {
+    not_channel,
+    not_channel,
+    not_channel,
+    not_channel,
+    not_channel,
+    not_channel,
+    not_channel,
+    not_channel,
+    {2, on_note_off},
+    {2, on_note_on},
+    {2, on_poly_pressure},
+    {2, on_controller},
+    {1, [](int channel, int program, int) { on_program(channel, program); }},
+    {1, [](int channel, int value, int) { on_channel_pressure(channel, value); }},
+    {2, on_pitch_bend},
+    not_channel,
+};
+
+template <class Bytes>
+void read_event_from(track_decoder& track, Bytes next_byte) {
+    state.current_time = wrap_add(state.current_time, decode_vlq([&next_byte] { return next_byte(); }));
     const int b = next_byte();
     if (track.sysex_pending && b != 0xF7) report_fatal("didn't find expected continuation of a sysex");
 
@@ -74,25 +174,16 @@ void read_event(track_decoder& track) {
         track.running_status = b;
     }
 
-    const int count = channel_data_lengths[static_cast<unsigned>(status) >> 4];
-    if (count != 0) {
+    const channel_message& message = channel_messages[static_cast<unsigned>(status) >> 4];
+    if (message.data_bytes != 0) {
         const int first = running ? b : next_byte();
-        const int second = count == 2 ? next_byte() : 0;
-        state.chunk_remaining = remaining;
-        const int channel = track.running_status & 0x0F;
-        switch (status >> 4) {
-            case 0x8: on_note_off(channel, first, second); break;
-            case 0x9: on_note_on(channel, first, second); break;
-            case 0xA: on_poly_pressure(channel, first, second); break;
-            case 0xB: on_controller(channel, first, second); break;
-            case 0xC: on_program(channel, first); break;
-            case 0xD: on_channel_pressure(channel, first); break;
-            default: on_pitch_bend(channel, first, second); break;
-        }
+        const int second = message.data_bytes == 2 ? next_byte() : 0;
+        next_byte.settle();
+        message.handler(track.running_status & 0x0F, first, second);
         return;
     }
 
-    state.chunk_remaining = remaining;
+    next_byte.settle();
     switch (status) {
         case 0xF0: read_sysex_start(track); break;
         case 0xF7: read_sysex_packet(track); break;
@@ -103,6 +194,23 @@ void read_event(track_decoder& track) {
             report_fatal(message);
         }
     }
+}
+
+// The longest event head the block is trusted to hold whole: a time step of
+// up to four bytes, a status and two data bytes.
+constexpr std::ptrdiff_t longest_short_event = 7;
+
+void read_event(track_decoder& track) {
+    // Nearly every event is a channel message of at most seven bytes, so it
+    // is read without per-byte tests when that much is buffered and its time
+    // step ends within four bytes; the rest (a block's last bytes, overlong
+    // steps) take the counted path.
+    if (input.end - input.next >= longest_short_event) {
+        std::uint32_t head = 0;
+        std::memcpy(&head, input.next, sizeof head);
+        if ((head & 0x80808080u) != 0x80808080u) return read_event_from(track, buffered_bytes{});
+    }
+    read_event_from(track, counted_bytes{});
 }
 
 }  // namespace
@@ -169,6 +277,7 @@ bool read_track_chunk() {
 }
 
 void convert_file() {
+    restart_input();
     read_header_chunk();
     while (read_track_chunk()) {
     }

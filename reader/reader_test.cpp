@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <cstdio>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "reader/reader.h"
@@ -145,7 +148,7 @@ TEST(SystemExclusive, LongPayloadsGrowTheBuffer) {
     for (const std::size_t size : {127u, 128u, 129u, 300u, 70000u}) {
         bytes payload(size);
         for (std::size_t i = 0; i < size; ++i) payload[i] = static_cast<unsigned char>(i & 0x7F);
-        payload.back() = 0xF7;
+        payload[size - 1] = 0xF7;
         std::string dump = "0 SysEx f0";
         for (const unsigned char b : payload) {
             char hex[4];
@@ -233,6 +236,65 @@ TEST(Truncation, EveryPrefixOfAValidFile) {
         EXPECT_EQ(result.messages, expected) << "cut at " << cut;
         EXPECT_EQ(result.status, expected.empty() ? 0 : 1) << "cut at " << cut;
     }
+}
+
+// Input comes in blocks, and channel events are read from a block without
+// per-byte tests when they lie whole in it: events straddling every block
+// boundary, with time steps of one to five bytes (overlong ones included),
+// must list the same from a file, a pipe and a stream with no descriptor.
+TEST(BlockInput, EventsAcrossBlockBoundariesFromEverySource) {
+    const std::vector<bytes> steps = {
+        {0x00}, {0x05}, {0x81, 0x00}, {0x80, 0x80, 0x01}, {0x80, 0x80, 0x80, 0x00}, {0x80, 0x80, 0x80, 0x80, 0x02}};
+    const std::vector<std::uint32_t> step_values = {0, 5, 128, 1, 0, 2};
+    bytes events;
+    std::string expected = "MFile 0 1 96\nMTrk\n";
+    std::uint32_t time = 0;
+    for (int i = 0; events.size() < 300000; ++i) {
+        const auto k = static_cast<std::size_t>(i * 7 % 11 % steps.size());
+        events += steps[k];
+        time += step_values[k];
+        const int note = i % 128;
+        const int velocity = i * 5 % 128;
+        if (i % 13 == 0) {
+            events += {0xC3, static_cast<unsigned char>(note)};
+            expected += std::to_string(time) + " PrCh ch=4 p=" + std::to_string(note) + "\n";
+        } else {
+            // A status byte after a program change, running status otherwise.
+            if (i % 13 == 1) events.push_back(0x90);
+            events += {static_cast<unsigned char>(note), static_cast<unsigned char>(velocity)};
+            expected +=
+                std::to_string(time) + " On ch=1 n=" + std::to_string(note) + " v=" + std::to_string(velocity) + "\n";
+        }
+    }
+    events += end_of_track();
+    expected += std::to_string(time) + " Meta TrkEnd\nTrkEnd\n";
+    const bytes file = header(0, 1, 96) + track(events);
+
+    EXPECT_EQ(convert_bytes(file).listing, expected) << "file";
+
+    int ends[2];
+    ASSERT_EQ(pipe(ends), 0);
+    std::thread feeder([&] {
+        // Odd-sized writes, so that reads return short blocks too.
+        for (std::size_t at = 0; at < file.size(); at += 4099) {
+            const std::size_t n = std::min<std::size_t>(4099, file.size() - at);
+            if (write(ends[1], file.data() + at, n) != static_cast<ssize_t>(n)) break;
+        }
+        close(ends[1]);
+    });
+    const conversion_result piped = capture([&] {
+        state.input = fdopen(ends[0], "rb");
+        convert_file();
+    });
+    feeder.join();
+    EXPECT_EQ(piped.listing, expected) << "pipe";
+
+    bytes copy = file;
+    const conversion_result memory = capture([&] {
+        state.input = fmemopen(copy.data(), copy.size(), "rb");
+        convert_file();
+    });
+    EXPECT_EQ(memory.listing, expected) << "stream without a descriptor";
 }
 
 }  // namespace

@@ -29,10 +29,6 @@ struct padded_text {
 };
 using fixed_text = padded_text<16>;
 
-// Data bytes that follow a status byte, by its high nibble; 0 means the
-// status does not start a channel message.
-inline constexpr std::array<int, 16> channel_data_lengths = {0, 0, 0, 0, 0, 0, 0, 0, 2, 2, 2, 2, 1, 1, 2, 0};
-
 inline constexpr std::array<fixed_text, 12> note_names = {fixed_text{"c"}, {"c#"}, {"d"},  {"d#"}, {"e"},  {"f"},
                                                           {"f#"},          {"g"},  {"g#"}, {"a"},  {"a#"}, {"b"}};
 

@@ -1,5 +1,6 @@
 // Time column, header, track and channel lines.
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <cstring>
 
@@ -27,15 +28,38 @@ struct beat_cache {
     // until a beat at t >= 0 has been computed.
     std::int32_t begin = 0;
     std::int32_t end = 0;
+    std::uint32_t span = 0;  // end - begin, 0 while the range is empty
+    // The beat's number within its measure, and where its text starts.
+    std::int32_t index = 0;
+    std::size_t measure_size = 0;
     char prefix[32] = {};
     std::size_t prefix_size = 0;
 };
 beat_cache beat;
 
-bool beat_matches(std::int32_t t) {
-    return t >= beat.begin && t < beat.end && beat.last_time_sig_time == state.last_time_sig_time &&
-           beat.ticks_per_beat == state.ticks_per_beat && beat.beats_per_measure == state.beats_per_measure &&
-           beat.measure_offset == state.measure_offset;
+bool metre_matches() {
+    return beat.last_time_sig_time == state.last_time_sig_time && beat.ticks_per_beat == state.ticks_per_beat &&
+           beat.beats_per_measure == state.beats_per_measure && beat.measure_offset == state.measure_offset;
+}
+
+bool beat_matches(std::int32_t t) { return t >= beat.begin && t < beat.end && metre_matches(); }
+
+// Moves the kept beat on to the next one of its measure when t falls there,
+// as it does every few events: only the beat's digits change, with no
+// division and no measure to format.
+bool next_beat(std::int32_t t) {
+    if (beat.end <= beat.begin || t < beat.end || wrap_sub(t, beat.end) >= beat.ticks_per_beat || !metre_matches())
+        return false;
+    const std::int32_t index = beat.index + 1;
+    if (index >= beat.beats_per_measure) return false;
+    char* q = format_int(beat.prefix + beat.measure_size, index);
+    *q++ = ':';
+    beat.prefix_size = static_cast<std::size_t>(q - beat.prefix);
+    beat.index = index;
+    beat.begin = beat.end;
+    beat.end = wrap_add(beat.end, beat.ticks_per_beat);
+    beat.span = beat.end > beat.begin ? static_cast<std::uint32_t>(beat.end - beat.begin) : 0;
+    return true;
 }
 
 // Computes the beat holding t into the cache; the range stays empty for a
@@ -47,7 +71,9 @@ void compute_beat(std::int32_t t) {
     const std::int32_t beats = t / per_beat;
     char* q = format_int(beat.prefix, wrap_add(beats / per_measure, state.measure_offset));
     *q++ = ':';
-    q = format_int(q, beats % per_measure);
+    beat.measure_size = static_cast<std::size_t>(q - beat.prefix);
+    beat.index = beats % per_measure;
+    q = format_int(q, beat.index);
     *q++ = ':';
     beat.prefix_size = static_cast<std::size_t>(q - beat.prefix);
     beat.last_time_sig_time = state.last_time_sig_time;
@@ -56,73 +82,83 @@ void compute_beat(std::int32_t t) {
     beat.measure_offset = state.measure_offset;
     beat.begin = t - t % per_beat;
     beat.end = t < 0 ? beat.begin : wrap_add(beat.begin, per_beat);
+    beat.span = beat.end > beat.begin ? static_cast<std::uint32_t>(beat.end - beat.begin) : 0;
 }
 
-// In ticks, successive events of a track mostly lie a few ticks apart: the
-// text of the last time is kept and moved on by the difference, which
-// usually changes only its last two digits. Those two are written into the
-// line from the number `low` and never into the kept text: a narrow store
-// read back by the wide copy would stall the copy.
-struct tick_cache {
-    std::int32_t value = 0;  // the time kept; below 100 nothing is kept
-    std::int32_t low = 0;    // value % 100
-    char text[16] = {};      // its digits, the last two possibly stale
+// In ticks, the time is the widest number of nearly every line, and the
+// times of a track grow slowly: the digits above the last four are kept as
+// text, and a line formats only its last four digits (no carry to follow,
+// whatever the step between events).
+struct tick_prefix {
+    std::uint32_t base = 0;  // the time the text stands for, a multiple of 10000; 0: none
+    char text[16] = {};
     std::size_t size = 0;
 };
-tick_cache ticks;
+tick_prefix ticks;
 
-char* format_ticks(char* p, std::int32_t time) {
-    const auto step = static_cast<std::uint32_t>(wrap_sub(time, ticks.value));
-    // (A step that wraps past the largest time leaves a small time.)
-    bool kept = ticks.value >= 100 && step < 100 && time >= 100;
-    if (kept) {
-        ticks.low += static_cast<std::int32_t>(step);
-        if (ticks.low >= 100) {
-            ticks.low -= 100;
-            char* digit = ticks.text + ticks.size - 3;
-            while (digit >= ticks.text && *digit == '9') *digit-- = '0';
-            // A carry past the first digit needs a longer text: start anew.
-            if (digit >= ticks.text)
-                ++*digit;
-            else
-                kept = false;
-        }
-    }
-    if (!kept) {
-        if (time < 100) {
-            ticks.value = 0;
-            return format_int(p, time);
-        }
-        ticks.low = time % 100;
-        ticks.size = static_cast<std::size_t>(format_int(ticks.text, time) - ticks.text);
-    }
-    ticks.value = time;
-    std::memcpy(p, ticks.text, sizeof ticks.text);
-    p += ticks.size;
-    std::memcpy(p - 2, &output_detail::digit_pairs[static_cast<std::size_t>(ticks.low) * 2], 2);
-    return p;
+void refresh_tick_prefix(std::uint32_t time) {
+    const std::uint32_t high = time / 10000;
+    ticks.base = high * 10000;
+    ticks.size = static_cast<std::size_t>(format_int(ticks.text, static_cast<std::int32_t>(high)) - ticks.text);
 }
 
-// The measure column, kept out of line so that the tick column inlines
-// into every line writer.
-[[gnu::noinline]] char* format_measure_time(char* p) {
-    const std::int32_t t = wrap_sub(state.current_time, state.last_time_sig_time);
-    if (!beat_matches(t)) compute_beat(t);
-    std::memcpy(p, beat.prefix, sizeof beat.prefix);
-    p = format_int(p + beat.prefix_size, t - beat.begin);
+bool tick_column() {
+    // Without a usable metre (division 0, numerator 0, or a denominator too
+    // large for the division) the measure column falls back to ticks.
+    return state.measure_mode == 0 || state.ticks_per_beat == 0 || state.beats_per_measure == 0;
+}
+
+// The time column when what it needs is kept: the tick prefix is current,
+// or the time falls in the kept beat. Makes no call, so that the channel
+// lines' common path stays a leaf; returns null otherwise.
+inline char* quick_time(char* p) {
+    const std::int32_t time = state.current_time;
+    if (state.measure_mode != 0) {
+        // A beat is only kept under a usable metre: when it matches, this is
+        // the measure column.
+        const auto into_beat =
+            static_cast<std::uint32_t>(wrap_sub(wrap_sub(time, state.last_time_sig_time), beat.begin));
+        if (into_beat < beat.span && into_beat < 1000 && metre_matches()) {
+            std::memcpy(p, beat.prefix, sizeof beat.prefix);
+            p = format_below_1000(p + beat.prefix_size, into_beat);
+            *p = ' ';
+            return p + 1;
+        }
+        if (!tick_column()) return nullptr;
+    }
+    if (time >= 10000) {
+        const std::uint32_t low = static_cast<std::uint32_t>(time) - ticks.base;
+        if (low >= 10000) return nullptr;
+        std::memcpy(p, ticks.text, sizeof ticks.text);
+        p = format_4(p + ticks.size, low);
+    } else if (time >= 0) {
+        p = format_below_10000(p, static_cast<std::uint32_t>(time));
+    } else {
+        return nullptr;
+    }
     *p = ' ';
     return p + 1;
 }
 
-inline char* format_time(char* p) {
-    // Without a usable metre (division 0, numerator 0, or a denominator too
-    // large for the division) the column falls back to ticks.
-    if (state.measure_mode == 0 || state.ticks_per_beat == 0 || state.beats_per_measure == 0) {
-        p = format_ticks(p, state.current_time);
-        *p = ' ';
-        return p + 1;
+// Any time column: brings the kept text up to date first.
+[[gnu::noinline]] char* format_time(char* p) {
+    const std::int32_t time = state.current_time;
+    if (tick_column()) {
+        if (time < 0) {
+            p = format_int(p, time);
+            *p = ' ';
+            return p + 1;
+        }
+        if (static_cast<std::uint32_t>(time) - ticks.base >= 10000)
+            refresh_tick_prefix(static_cast<std::uint32_t>(time));
+        return quick_time(p);
     }
-    return format_measure_time(p);
+    const std::int32_t t = wrap_sub(time, state.last_time_sig_time);
+    if (!beat_matches(t) && !next_beat(t)) compute_beat(t);
+    std::memcpy(p, beat.prefix, sizeof beat.prefix);
+    p = format_int(p + beat.prefix_size, t - beat.begin);
+    *p = ' ';
+    return p + 1;
 }
 
 }  // namespace
@@ -185,52 +221,85 @@ void on_track_end() {
 
 namespace {
 
-// Time column, keyword, channel and the first value's label: the common
-// start of every channel line.
-[[gnu::always_inline]] inline char* channel_start(channel_slot which, int channel) {
-    char* p = format_time(output_line(line_reserve));
+// A channel line is written by a body that takes the line after its time
+// column. Its common case (room in the buffer, the time column's text kept)
+// is a leaf, with no call for which registers would be saved on every line;
+// everything else tail-calls the general path, which may flush and format.
+template <auto Body, class... Values>
+[[gnu::noinline]] void general_line(Values... values) {
+    output_commit(Body(format_time(output_line(line_reserve)), values...));
+}
+
+template <auto Body, class... Values>
+[[gnu::always_inline]] inline void channel_event(Values... values) {
+    char* p = output_has_room(line_reserve) ? quick_time(output_detail::cursor) : nullptr;
+    if (p == nullptr) return general_line<Body>(values...);
+    output_commit(Body(p, values...));
+}
+
+// Keyword, channel and the first value's label: "On ch=1 n=".
+inline char* channel_start(char* p, channel_slot which, int channel) {
     return copy_fixed(p, state.channel_formats->starts[which][static_cast<unsigned>(channel)]);
 }
 
-const channel_format& slot(channel_slot which) { return state.channel_formats->slots[which]; }
+inline const channel_format& slot(channel_slot which) { return state.channel_formats->slots[which]; }
 
-void channel_line(channel_slot which, int channel, int value) {
-    char* p = format_int(channel_start(which, channel), value);
+inline char* end_line(char* p) {
     *p = '\n';
-    output_commit(p + 1);
+    return p + 1;
 }
 
-void channel_line(channel_slot which, int channel, int first, int second) {
-    char* p = format_int(channel_start(which, channel), first);
-    p = format_int(copy_fixed(p, slot(which).third), second);
-    *p = '\n';
-    output_commit(p + 1);
+inline char* byte_line(char* p, channel_slot which, int channel, int value) {
+    return end_line(format_byte(channel_start(p, which, channel), value));
 }
 
-void note_line(channel_slot which, int channel, int note, int value) {
-    const channel_format& format = slot(which);
-    char* p = channel_start(which, channel);
-    // Spelled out rather than through note_text, which would cost a strlen
-    // on the commonest line of all.
-    if (state.note_names != 0) {
-        p = copy_fixed(p, note_names[static_cast<unsigned>(note) % 12]);
-        note /= 12;
+inline char* two_byte_line(char* p, channel_slot which, int channel, int first, int second) {
+    p = format_byte(channel_start(p, which, channel), first);
+    return end_line(format_byte(copy_fixed(p, slot(which).third), second));
+}
+
+// The name of every note value (a data byte), made once: the commonest line
+// of all then copies its note name instead of dividing the note by 12.
+using note_name_table = std::array<padded_text<8>, 256>;
+constexpr note_name_table make_note_name_table() {
+    note_name_table names{};
+    for (std::size_t note = 0; note < names.size(); ++note) {
+        const std::size_t octave = note / 12;
+        const char digits[] = {static_cast<char>('0' + octave / 10), static_cast<char>('0' + octave % 10)};
+        names[note].append(note_names[note % 12].view());
+        names[note].append(octave < 10 ? std::string_view(digits + 1, 1) : std::string_view(digits, 2));
     }
-    p = format_int(copy_fixed(format_int(p, note), format.third), value);
-    *p = '\n';
-    output_commit(p + 1);
+    return names;
+}
+constexpr note_name_table named_notes = make_note_name_table();
+
+inline char* note_line(char* p, channel_slot which, int channel, int note, int value) {
+    p = channel_start(p, which, channel);
+    p = state.note_names != 0 ? copy_fixed(p, named_notes[static_cast<unsigned>(note) & 0xFF]) : format_byte(p, note);
+    return end_line(format_byte(copy_fixed(p, slot(which).third), value));
+}
+
+inline char* pitch_bend_line(char* p, int channel, int low, int high) {
+    const auto value = static_cast<std::uint32_t>(low + high * 128);
+    return end_line(format_below_100000(channel_start(p, slot_pitch_bend, channel), value));
 }
 
 }  // namespace
 
-void on_note_on(int channel, int note, int velocity) { note_line(slot_note_on, channel, note, velocity); }
-void on_note_off(int channel, int note, int velocity) { note_line(slot_note_off, channel, note, velocity); }
-void on_poly_pressure(int channel, int note, int value) { note_line(slot_poly_pressure, channel, note, value); }
-void on_controller(int channel, int controller, int value) {
-    channel_line(slot_controller, channel, controller, value);
+void on_note_on(int channel, int note, int velocity) {
+    channel_event<note_line>(slot_note_on, channel, note, velocity);
 }
-void on_program(int channel, int program) { channel_line(slot_program, channel, program); }
-void on_channel_pressure(int channel, int value) { channel_line(slot_channel_pressure, channel, value); }
-void on_pitch_bend(int channel, int low, int high) { channel_line(slot_pitch_bend, channel, low + high * 128); }
+void on_note_off(int channel, int note, int velocity) {
+    channel_event<note_line>(slot_note_off, channel, note, velocity);
+}
+void on_poly_pressure(int channel, int note, int value) {
+    channel_event<note_line>(slot_poly_pressure, channel, note, value);
+}
+void on_controller(int channel, int controller, int value) {
+    channel_event<two_byte_line>(slot_controller, channel, controller, value);
+}
+void on_program(int channel, int program) { channel_event<byte_line>(slot_program, channel, program); }
+void on_channel_pressure(int channel, int value) { channel_event<byte_line>(slot_channel_pressure, channel, value); }
+void on_pitch_bend(int channel, int low, int high) { channel_event<pitch_bend_line>(channel, low, high); }
 
 }  // namespace smfasm

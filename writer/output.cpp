@@ -17,34 +17,6 @@ namespace {
 constexpr char hex_digits[] = "0123456789abcdef";
 }  // namespace
 
-namespace {
-
-using output_detail::digit_pairs;
-
-inline char* put_pair(char* dest, std::uint32_t pair) {
-    std::memcpy(dest, &digit_pairs[std::size_t{pair} * 2], 2);
-    return dest + 2;
-}
-
-// 1 to 4 digits.
-inline char* format_below_10000(char* dest, std::uint32_t value) {
-    if (value < 10) {
-        *dest = static_cast<char>('0' + value);
-        return dest + 1;
-    }
-    if (value < 100) return put_pair(dest, value);
-    if (value < 1000) {
-        *dest = static_cast<char>('0' + value / 100);
-        return put_pair(dest + 1, value % 100);
-    }
-    return put_pair(put_pair(dest, value / 100), value % 100);
-}
-
-// Exactly 4 digits, with leading zeros.
-inline char* format_4(char* dest, std::uint32_t value) { return put_pair(put_pair(dest, value / 100), value % 100); }
-
-}  // namespace
-
 // Divisions by constants only, and no loop: the time column calls this for
 // nearly every line.
 char* output_detail::format_large(char* dest, std::uint32_t value) {

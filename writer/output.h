@@ -29,10 +29,14 @@ bool output_flush();
 // Room that any single line of fixed fields fits in.
 inline constexpr std::size_t line_reserve = 160;
 
+inline bool output_has_room(std::size_t bytes) {
+    using namespace output_detail;
+    return static_cast<std::size_t>(buffer + buffer_size - cursor) >= bytes;
+}
+
 // Makes sure `bytes` (at most a line's worth) can be appended.
 inline void output_reserve(std::size_t bytes) {
-    using namespace output_detail;
-    if (static_cast<std::size_t>(buffer + buffer_size - cursor) < bytes) output_flush();
+    if (!output_has_room(bytes)) output_flush();
 }
 
 inline void put_char(char c) { *output_detail::cursor++ = c; }
@@ -53,6 +57,30 @@ constexpr std::array<char, 200> make_digit_pairs() {
 }
 inline constexpr std::array<char, 200> digit_pairs = make_digit_pairs();
 char* format_large(char* dest, std::uint32_t value);
+
+inline char* put_pair(char* dest, std::uint32_t pair) {
+    std::memcpy(dest, &digit_pairs[std::size_t{pair} * 2], 2);
+    return dest + 2;
+}
+
+// The decimal text of every number below 1000, padded to four bytes with
+// its length last, so that it is written with one four-byte store (the store
+// may run one byte past the number: callers have reserved a line's room).
+struct short_number_text {
+    char digits[3];
+    std::uint8_t size;
+};
+constexpr std::array<short_number_text, 1000> make_short_number_texts() {
+    std::array<short_number_text, 1000> texts{};
+    for (std::size_t i = 0; i < texts.size(); ++i) {
+        short_number_text& t = texts[i];
+        if (i >= 100) t.digits[t.size++] = static_cast<char>('0' + i / 100);
+        if (i >= 10) t.digits[t.size++] = static_cast<char>('0' + i / 10 % 10);
+        t.digits[t.size++] = static_cast<char>('0' + i % 10);
+    }
+    return texts;
+}
+inline constexpr std::array<short_number_text, 1000> short_number_texts = make_short_number_texts();
 }  // namespace output_detail
 
 // Writes the decimal text of `value` at `dest` (11 bytes at most) and
@@ -68,16 +96,68 @@ inline char* format_int(char* dest, std::int32_t value) {
         *dest = static_cast<char>('0' + magnitude);
         return dest + 1;
     }
-    if (magnitude < 100) {
-        std::memcpy(dest, &output_detail::digit_pairs[std::size_t{magnitude} * 2], 2);
-        return dest + 2;
-    }
+    if (magnitude < 100) return output_detail::put_pair(dest, magnitude);
     if (magnitude < 1000) {
         *dest = static_cast<char>('0' + magnitude / 100);
-        std::memcpy(dest + 1, &output_detail::digit_pairs[std::size_t{magnitude % 100} * 2], 2);
-        return dest + 3;
+        return output_detail::put_pair(dest + 1, magnitude % 100);
     }
     return output_detail::format_large(dest, magnitude);
+}
+
+// A number below 1000, such as a data byte or a tick within a beat: a table
+// entry instead of format_int's branches, which mispredict on values spread
+// over one, two and three digits.
+inline char* format_below_1000(char* dest, std::uint32_t value) {
+    const output_detail::short_number_text& text = output_detail::short_number_texts[value];
+    std::memcpy(dest, &text, sizeof text);
+    return dest + text.size;
+}
+
+// A data byte (0 to 255).
+inline char* format_byte(char* dest, int value) { return format_below_1000(dest, static_cast<unsigned>(value) & 0xFF); }
+
+// 1 to 4 digits.
+inline char* format_below_10000(char* dest, std::uint32_t value) {
+    using output_detail::put_pair;
+    if (value < 10) {
+        *dest = static_cast<char>('0' + value);
+        return dest + 1;
+    }
+    if (value < 100) return put_pair(dest, value);
+    if (value < 1000) {
+        *dest = static_cast<char>('0' + value / 100);
+        return put_pair(dest + 1, value % 100);
+    }
+    return put_pair(put_pair(dest, value / 100), value % 100);
+}
+
+namespace output_detail {
+// The four digits of every number below 10000, leading zeros included (40
+// KB): the tick column's last four digits are one load and one store
+// instead of two divisions and two pairs.
+using four_digits = std::array<char, 4>;
+constexpr std::array<four_digits, 10000> make_four_digit_table() {
+    std::array<four_digits, 10000> table{};
+    for (std::size_t i = 0; i < table.size(); ++i) {
+        table[i] = {static_cast<char>('0' + i / 1000), static_cast<char>('0' + i / 100 % 10),
+                    static_cast<char>('0' + i / 10 % 10), static_cast<char>('0' + i % 10)};
+    }
+    return table;
+}
+inline constexpr std::array<four_digits, 10000> four_digit_table = make_four_digit_table();
+}  // namespace output_detail
+
+// Exactly 4 digits, with leading zeros.
+inline char* format_4(char* dest, std::uint32_t value) {
+    std::memcpy(dest, &output_detail::four_digit_table[value], 4);
+    return dest + 4;
+}
+
+// 1 to 5 digits, with no call (format_int calls out from 1000 up).
+inline char* format_below_100000(char* dest, std::uint32_t value) {
+    if (value < 10000) return format_below_10000(dest, value);
+    *dest = static_cast<char>('0' + value / 10000);
+    return format_4(dest + 1, value % 10000);
 }
 
 inline void put_int(std::int32_t value) { output_detail::cursor = format_int(output_detail::cursor, value); }

@@ -394,39 +394,76 @@ TEST(TimeColumn, SuccessiveTimesReadAsFreshlyFormatted) {
     for (int i = 0; i < 3000; ++i) {
         seed = seed * 1664525u + 1013904223u;
         const auto r = static_cast<std::int32_t>((seed >> 8) % 300);
-        t = (seed >> 30) == 0 ? r : t + r / 3;
+        t = (seed >> 30) == 0 ? r : t + ((seed >> 28) == 5 ? r * 40 : r / 3);
         times.push_back(t);
     }
-    for (const int measure_mode : {0, 1}) {
-        for (const auto& [division, numerator] : std::vector<std::pair<int, int>>{{96, 4}, {480, 3}, {7, 5}}) {
-            std::string expected;
-            const std::string listing = written([&, division = division, numerator = numerator] {
-                state.measure_mode = measure_mode;
-                on_header(0, 1, division);
-                state.current_time = 50;
-                on_time_signature(numerator, 2, 24, 8);
-                // Under 4/4 at the signature's tick; whole measures carry on.
-                const int offset = 50 / (division * 4);
-                const int first_beats = 50 / division;
-                expected = measure_mode == 0 ? "50 "
-                                             : std::to_string(first_beats / 4) + ":" + std::to_string(first_beats % 4) +
-                                                   ":" + std::to_string(50 % division) + " ";
-                expected += "TimeSig " + std::to_string(numerator) + "/4 24 8\n";
-                for (const std::int32_t time : times) {
-                    state.current_time = time;
-                    write_time();
-                    const std::int32_t since = wrap_sub(time, 50);
-                    const std::int32_t beats = since / division;
-                    expected += measure_mode == 0 ? std::to_string(time) + " "
-                                                  : std::to_string(beats / numerator + offset) + ":" +
-                                                        std::to_string(beats % numerator) + ":" +
-                                                        std::to_string(since % division) + " ";
-                }
-            });
-            EXPECT_EQ(listing, "MFile 0 1 " + std::to_string(division) + "\n" + expected)
-                << "division " << division << " measure mode " << measure_mode;
+    // Channel lines take the kept time text without a call when they can;
+    // the time column alone always goes the general way.
+    for (const bool channel_lines : {false, true}) {
+        for (const int measure_mode : {0, 1}) {
+            for (const auto& [division, numerator] : std::vector<std::pair<int, int>>{{96, 4}, {480, 3}, {7, 5}}) {
+                std::string expected;
+                const std::string listing = written([&, division = division, numerator = numerator] {
+                    state.measure_mode = measure_mode;
+                    on_header(0, 1, division);
+                    state.current_time = 50;
+                    on_time_signature(numerator, 2, 24, 8);
+                    // Under 4/4 at the signature's tick; whole measures carry on.
+                    const int offset = 50 / (division * 4);
+                    const int first_beats = 50 / division;
+                    expected = measure_mode == 0
+                                   ? "50 "
+                                   : std::to_string(first_beats / 4) + ":" + std::to_string(first_beats % 4) + ":" +
+                                         std::to_string(50 % division) + " ";
+                    expected += "TimeSig " + std::to_string(numerator) + "/4 24 8\n";
+                    for (const std::int32_t time : times) {
+                        state.current_time = time;
+                        channel_lines ? on_program(0, 1) : write_time();
+                        const std::int32_t since = wrap_sub(time, 50);
+                        const std::int32_t beats = since / division;
+                        expected += measure_mode == 0 ? std::to_string(time) + " "
+                                                      : std::to_string(beats / numerator + offset) + ":" +
+                                                            std::to_string(beats % numerator) + ":" +
+                                                            std::to_string(since % division) + " ";
+                        if (channel_lines) expected += "PrCh ch=1 p=1\n";
+                    }
+                });
+                EXPECT_EQ(listing, "MFile 0 1 " + std::to_string(division) + "\n" + expected)
+                    << "division " << division << " measure mode " << measure_mode << " channel lines "
+                    << channel_lines;
+            }
         }
     }
+}
+
+// Data bytes are written from tables: every value, as number and as note
+// name, and every pitch-bend value the two bytes can make.
+TEST(ChannelLines, EveryDataByteValue) {
+    const char* names[] = {"c", "c#", "d", "d#", "e", "f", "f#", "g", "g#", "a", "a#", "b"};
+    for (const int note_names : {0, 1}) {
+        std::string expected;
+        const std::string listing = written([&] {
+            state.note_names = note_names;
+            for (int v = 0; v < 256; ++v) {
+                on_note_on(15, v, 255 - v);
+                on_controller(0, v, v);
+                const std::string note = note_names != 0 ? names[v % 12] + std::to_string(v / 12) : std::to_string(v);
+                expected += "0 On ch=16 n=" + note + " v=" + std::to_string(255 - v) + "\n";
+                expected += "0 Par ch=1 c=" + std::to_string(v) + " v=" + std::to_string(v) + "\n";
+            }
+        });
+        EXPECT_EQ(listing, expected) << "note names " << note_names;
+    }
+    std::string expected;
+    const std::string listing = written([&] {
+        for (int high = 0; high < 256; high += 5) {
+            for (int low = 0; low < 256; low += 3) {
+                on_pitch_bend(2, low, high);
+                expected += "0 Pb ch=3 v=" + std::to_string(low + high * 128) + "\n";
+            }
+        }
+    });
+    EXPECT_EQ(listing, expected);
 }
 
 }  // namespace
