@@ -13,10 +13,10 @@ namespace smfasm {
 // `state.output`, checks and reports the result and closes both. Ends in
 // pause_and_exit; in-process callers (fault-injection tests) hand it streams
 // of their own.
-[[noreturn]] void convert_and_report(const std::string& output_name);
+[[noreturn]] void convert_and_report(const char* output_name);
 
 // Position of the last "." in the whole name, or of its end when none.
-std::size_t last_dot(const std::string& name);
+std::size_t last_dot(const char* name);
 
 // The listing's name for an input given without an output name.
 std::string derive_output_name(const std::string& input_name);

@@ -29,20 +29,24 @@ bool move_aside(const std::string& name, std::string_view extension);
 // exclusively, after moving aside whatever regular file stands there (again
 // whenever one appears meanwhile); a device or FIFO is opened as it stands.
 struct opened_output {
-    int fd = -1;              // the open descriptor, or -1
-    int error = 0;            // errno of the failed open
+    int fd = -1;                 // the open descriptor, or -1
+    int error = 0;               // errno of the failed open
     bool backup_failed = false;  // move_aside failed (and has said so)
 };
 opened_output open_output(const std::string& name, std::string_view extension);
 
-// A new private file in the directory of `name` (for a file assembled in
-// full before it takes the name); -1 with errno set on failure.
+// A new file in the directory of `name` (for a file assembled in full before
+// it takes the name), named ".smfasm-" and six random characters and created
+// exclusively, with the mode a new file gets (0666 less the umask); its name
+// goes to `temp_name`. Returns its descriptor, or -1 with errno set.
 int create_temp_beside(const std::string& name, std::string& temp_name);
 
 // Gives the finished file `temp_name` the name `name` without replacing
-// anything: a regular file standing there is moved aside first (again
-// whenever one appears meanwhile). Returns false with errno set, or after
-// move_aside has reported its failure (`backup_failed`).
+// anything: a regular file (or link) standing there is moved aside first
+// (again whenever one appears meanwhile). Returns false with errno set
+// (EISDIR or EEXIST for a directory, device or FIFO at `name`, which is never
+// replaced), or after move_aside has reported its failure (`backup_failed`).
+// On failure `temp_name` is left where it is, for the caller to remove.
 bool install_file(const std::string& temp_name, const std::string& name, std::string_view extension,
                   bool& backup_failed);
 

@@ -197,7 +197,7 @@ TEST(Faults, AllocationFailureOfTheMessageBuffer) {
     const bytes input = header(0, 1, 96) + track(events);
     dir.write("big.mid", input);
     dir.write("big.mtx", std::string("kept"));
-    const tool_run run = dir.run({"big.mid"}, SMFDIS_BINARY, rlim_t{48} << 20);
+    const tool_run run = dir.run({"big.mid"}, {.address_limit = rlim_t{48} << 20});
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.err, "Notice: Output file big.mtx already exits.\n\tIt is renamed as big$.mtx\n" +
                            head_for("big.mtx") + "Error: malloc error!\n" + prompt);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <sys/resource.h>
+#include <sys/types.h>
 
 #include <filesystem>
 #include <string>
@@ -16,6 +17,41 @@ struct tool_run {
     int status = -1;
     std::string err;  // standard error
     std::string out;  // standard output: always empty
+};
+
+// Holds back the runs started with it until it is opened, so that they
+// start together.
+class start_gate {
+public:
+    start_gate();
+    ~start_gate();
+    start_gate(const start_gate&) = delete;
+    start_gate& operator=(const start_gate&) = delete;
+
+    void open();
+
+    void wait_in_child() const;  // for a started child only
+
+private:
+    int read_end_ = -1;
+    int write_end_ = -1;
+};
+
+struct run_options {
+    std::string binary = SMFDIS_BINARY;
+    rlim_t address_limit = 0;           // nonzero: caps the address space (bytes)
+    rlim_t file_size_limit = 0;         // nonzero: caps the size of files written (bytes)
+    bool close_output_streams = false;  // runs with descriptors 1 and 2 closed
+    uid_t user = 0;                     // nonzero: runs as this user and group
+    const start_gate* gate = nullptr;   // starts only once this gate opens
+};
+
+// A run started and not yet waited for.
+struct started_run {
+    pid_t pid = -1;
+    std::string err_file;
+    std::string out_file;
+    std::string links_dir;
 };
 
 class scratch_dir {
@@ -33,10 +69,13 @@ public:
     std::string read(const std::string& name) const;
     bool exists(const std::string& name) const;
 
-    // Runs `binary` with argument word 0 "smfdis" and then `args`, in this
-    // directory; a nonzero `address_limit` caps its address space (bytes).
-    tool_run run(const std::vector<std::string>& args, const std::string& binary = SMFDIS_BINARY,
-                 rlim_t address_limit = 0) const;
+    // Runs `options.binary` with argument word 0 "smfdis" and then `args`,
+    // in this directory, and waits for it.
+    tool_run run(const std::vector<std::string>& args, const run_options& options = {}) const;
+
+    // The same in two steps, for runs that overlap.
+    started_run start(const std::vector<std::string>& args, const run_options& options = {}) const;
+    static tool_run finish(const started_run& started);
 
 private:
     std::filesystem::path path_;
