@@ -585,10 +585,10 @@ void assembler::payload_event(field_cursor& c, event_kind kind, std::int32_t tim
         case event_kind::sysex:
         case event_kind::arbitrary:
         case event_kind::sequencer_specific: {
+            c.skip_blanks();
             const char* start = c.position();
             c.hex_bytes(payload_);
             if (kind == event_kind::sysex && (payload_.empty() || payload_[0] != 0xF0)) {
-                c.skip_blanks();
                 field_cursor::fail(start, "a SysEx line must start with f0");
             }
             if (payload_.size() >= (std::size_t{1} << 28)) field_cursor::fail(start, "the payload is too long");

@@ -63,10 +63,9 @@ bool listing_reader::next_slowly(listing_line& line) {
         auto* found = static_cast<char*>(std::memchr(data_ + scan, '\n', size_ - scan));
         if (found == nullptr) {
             const std::size_t offset = scan - pos_;
-            if (fill()) {
-                scan = pos_ + offset;
-                continue;
-            }
+            const bool more = fill();
+            scan = pos_ + offset;  // fill() may have moved the unread part
+            if (more) continue;
             if (read_error_ != 0) return false;
             if (scan == size_) {
                 if (scan == pos_) return false;
