@@ -203,9 +203,11 @@ int run_assembler(int argc, char** argv) {
 
     // A device or FIFO under the output name is written as it stands, once
     // the file is whole; anything else gets a finished file renamed in.
+    // So is the program's own standard output or error, under any name.
+    const int stream = to_stdout ? STDOUT_FILENO : own_stream(output_name);
     struct stat info {};
-    const bool in_place = to_stdout || (::stat(output_name.c_str(), &info) == 0 && !S_ISREG(info.st_mode));
-    if (in_place && !to_stdout && S_ISDIR(info.st_mode)) return file_error("cannot write", output_name, EISDIR);
+    const bool in_place = stream >= 0 || (::stat(output_name.c_str(), &info) == 0 && !S_ISREG(info.st_mode));
+    if (in_place && stream < 0 && S_ISDIR(info.st_mode)) return file_error("cannot write", output_name, EISDIR);
     std::string temp_name;
     const int temp = in_place ? anonymous_temp() : create_temp_beside(output_name, temp_name);
     if (temp < 0) return file_error("cannot create a file beside", output_name, errno);
@@ -238,11 +240,11 @@ int run_assembler(int argc, char** argv) {
     }
 
     if (in_place) {
-        const int target = to_stdout ? STDOUT_FILENO : ::open(output_name.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+        const int target = stream >= 0 ? stream : ::open(output_name.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
         const bool copied = target >= 0 && copy_file(temp, target);
         const int error = errno;
         ::close(temp);
-        if (target >= 0 && !to_stdout && ::close(target) != 0 && copied) {
+        if (target >= 0 && stream < 0 && ::close(target) != 0 && copied) {
             return file_error("error writing", output_name, errno);
         }
         if (!copied) return file_error("error writing", output_name, error);

@@ -19,13 +19,14 @@ namespace {
 constexpr int max_tries = 1000;
 
 // What stands at a name, as far as the backup rules care.
-enum class entry { none, movable, fixed, unknown };
+enum class entry { none, movable, fixed, own_stream, unknown };
 
 // A regular file, or a symbolic link to one or to nothing, is movable: it is
 // data that writing at the name would destroy. A directory, device or FIFO
 // (or a link to one) is fixed: it is never moved. `error` gets errno when the
 // answer is unknown.
 entry examine(const char* name, int& error) {
+    if (own_stream(name) >= 0) return entry::own_stream;
     struct stat info {};
     if (lstat(name, &info) != 0) {
         error = errno;
@@ -59,6 +60,16 @@ void report_rename_failure(const std::string& name) {
 }
 
 }  // namespace
+
+int own_stream(const std::string& name) {
+    struct stat named {};
+    if (stat(name.c_str(), &named) != 0) return -1;
+    for (const int fd : {STDOUT_FILENO, STDERR_FILENO}) {
+        struct stat open {};
+        if (fstat(fd, &open) == 0 && open.st_dev == named.st_dev && open.st_ino == named.st_ino) return fd;
+    }
+    return -1;
+}
 
 void prepare_process() {
     for (int fd = 0; fd <= 2; ++fd) {
@@ -116,6 +127,14 @@ opened_output open_output(const std::string& name, std::string_view extension) {
         if (error != EEXIST) break;
         const entry found = examine(name.c_str(), error);
         if (found == entry::unknown) break;
+        if (found == entry::own_stream) {
+            // The program's own output, named as such (/dev/stdout, say):
+            // written where it already goes, at its own position.
+            result.fd = fcntl(own_stream(name), F_DUPFD_CLOEXEC, 3);
+            if (result.fd >= 0) return result;
+            error = errno;
+            break;
+        }
         if (found == entry::movable && !move_aside(name, extension)) {
             result.backup_failed = true;
             return result;
@@ -170,8 +189,9 @@ bool install_file(const std::string& temp_name, const std::string& name, std::st
             errno = error;
             return false;
         }
-        if (found == entry::fixed) {
-            // Never installed in place of a directory, device or FIFO.
+        if (found == entry::fixed || found == entry::own_stream) {
+            // Never installed in place of a directory, device or FIFO, nor
+            // of the program's own output.
             struct stat info {};
             errno = stat(name.c_str(), &info) == 0 && S_ISDIR(info.st_mode) ? EISDIR : EEXIST;
             return false;

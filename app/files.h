@@ -17,6 +17,12 @@ void prepare_process();
 // its last "." is replaced by the dollars and `extension` (".mtx", ".mid").
 std::string backup_name(const std::string& name, int dollars, std::string_view extension);
 
+// The standard output or error descriptor that `name` names (the same
+// file, as /dev/stdout or a shell's redirection target is), or -1. Such a
+// name is the program's own stream: it is written as it stands, never moved
+// aside or replaced.
+int own_stream(const std::string& name);
+
 // Moves the regular file (or dangling link) standing at `name`, readable or
 // not, to the first free backup name, never replacing anything there; a
 // race lost to another process moves on to the next name. Prints the notice

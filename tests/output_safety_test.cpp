@@ -162,5 +162,31 @@ TEST(OutputSafety, UnreadableOutputIsMovedAside) {
     EXPECT_EQ(dir.read("song.mtx"), listing);
 }
 
+TEST(OutputSafety, TheProgramsOwnOutputIsWrittenWhereItGoes) {
+    // /dev/stdout names the program's own output; a link of the same kind in
+    // the scratch directory stands in for it, so that a fault could only
+    // ever move that link.
+    scratch_dir dir;
+    const bytes input = song("stream", 10);
+    dir.write("song.mid", input);
+    fs::create_symlink("/proc/self/fd/1", dir / "stream.mtx");
+    fs::create_symlink("/proc/self/fd/1", dir / "stream.mid");
+    tool_run run = dir.run({"song.mid", "stream.mtx"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, listing_of(input));
+    dir.write("song.mtx", run.out);
+
+    run_options assembler;
+    assembler.binary = SMFASM_BINARY;
+    assembler.name = "smfasm";
+    run = dir.run({"song.mtx", "stream.mid"}, assembler);
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(listing_of(bytes(run.out.begin(), run.out.end())), listing_of(input));
+    EXPECT_TRUE(fs::is_symlink(dir / "stream.mtx"));
+    EXPECT_TRUE(fs::is_symlink(dir / "stream.mid"));
+    EXPECT_FALSE(dir.exists("stream$.mtx"));
+    EXPECT_FALSE(dir.exists("stream$.mid"));
+}
+
 }  // namespace
 }  // namespace smfasm::test
