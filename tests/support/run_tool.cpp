@@ -97,7 +97,7 @@ started_run scratch_dir::start(const std::vector<std::string>& args, const run_o
         const rlimit limit{options.address_limit, options.address_limit};
         if (setrlimit(RLIMIT_AS, &limit) != 0) _exit(126);
     }
-    const int in = open("/dev/null", O_RDONLY);
+    const int in = open(options.input.c_str(), O_RDONLY);
     const int err = open(started.err_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     const int out = open(started.out_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     if (in < 0 || err < 0 || out < 0) _exit(126);
@@ -118,13 +118,14 @@ started_run scratch_dir::start(const std::vector<std::string>& args, const run_o
     for (std::string& w : wrapper) argv.push_back(w.data());
     if (!wrapper.empty()) {
         // A wrapper passes the name it was given as argument word 0:
-        // give it "smfdis", found through PATH as a link to the binary.
+        // give it the program's name, found through PATH as a link to the
+        // binary.
         fs::create_directories(started.links_dir);
-        fs::create_symlink(fs::absolute(options.binary), fs::path(started.links_dir) / "smfdis");
+        fs::create_symlink(fs::absolute(options.binary), fs::path(started.links_dir) / options.name);
         const std::string path = started.links_dir + ":" + (std::getenv("PATH") ? std::getenv("PATH") : "");
         setenv("PATH", path.c_str(), 1);
     }
-    std::string name = "smfdis";
+    std::string name = options.name;
     argv.push_back(name.data());
     std::vector<std::string> words = args;
     for (std::string& w : words) argv.push_back(w.data());

@@ -39,6 +39,8 @@ private:
 
 struct run_options {
     std::string binary = SMFDIS_BINARY;
+    std::string name = "smfdis";        // argument word 0
+    std::string input = "/dev/null";    // standard input
     rlim_t address_limit = 0;           // nonzero: caps the address space (bytes)
     rlim_t file_size_limit = 0;         // nonzero: caps the size of files written (bytes)
     bool close_output_streams = false;  // runs with descriptors 1 and 2 closed
@@ -69,7 +71,7 @@ public:
     std::string read(const std::string& name) const;
     bool exists(const std::string& name) const;
 
-    // Runs `options.binary` with argument word 0 "smfdis" and then `args`,
+    // Runs `options.binary` with argument word 0 `options.name` and then `args`,
     // in this directory, and waits for it.
     tool_run run(const std::vector<std::string>& args, const run_options& options = {}) const;
 
