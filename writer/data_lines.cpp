@@ -2,6 +2,7 @@
 #include <array>
 #include <cstdint>
 
+#include "state/keywords.h"
 #include "state/state.h"
 #include "state/tables.h"
 #include "writer/output.h"
@@ -56,7 +57,8 @@ void hex_line(std::string_view label, std::int32_t length, const unsigned char* 
 
 // "Meta 0x%02x": a meta type without a name.
 void put_meta_type(int type) {
-    put_text("Meta 0x");
+    put_text(keyword::meta);
+    put_text(" 0x");
     put_hex2(static_cast<unsigned>(type));
 }
 
@@ -105,9 +107,11 @@ void write_hex(const unsigned char* data, std::int32_t length) {
     put_char('\n');
 }
 
-void on_sysex(std::int32_t length, const unsigned char* data) { hex_line("SysEx", length, data); }
-void on_arbitrary(std::int32_t length, const unsigned char* data) { hex_line("Arb", length, data); }
-void on_sequencer_specific(std::int32_t length, const unsigned char* data) { hex_line("SeqSpec", length, data); }
+void on_sysex(std::int32_t length, const unsigned char* data) { hex_line(keyword::sysex, length, data); }
+void on_arbitrary(std::int32_t length, const unsigned char* data) { hex_line(keyword::arbitrary, length, data); }
+void on_sequencer_specific(std::int32_t length, const unsigned char* data) {
+    hex_line(keyword::sequencer_specific, length, data);
+}
 
 void on_meta_other(int type, std::int32_t length, const unsigned char* data) {
     write_time();
@@ -120,11 +124,12 @@ void on_meta_text(int type, std::int32_t length, const unsigned char* data) {
     if (type < 1 || type > 8) {
         put_meta_type(type);
         put_char(' ');
-    } else if (type == 3 && state.tracks_started == 1) {
-        put_text("Meta SeqName ");
     } else {
-        put_text("Meta ");
-        put_text(meta_text_names[static_cast<unsigned>(type)]);
+        put_text(keyword::meta);
+        put_char(' ');
+        put_text(type == meta_type::sequence_name && state.tracks_started == 1
+                     ? keyword::sequence_name
+                     : meta_text_names[static_cast<unsigned>(type)]);
         put_char(' ');
     }
     write_quoted(data, length);

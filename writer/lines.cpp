@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "app/exit.h"
+#include "state/keywords.h"
 #include "state/state.h"
 #include "state/tables.h"
 #include "writer/output.h"
@@ -179,7 +180,8 @@ const char* note_text(int note) {
 
 void on_header(int format, int track_count, int division) {
     output_reserve(line_reserve);
-    put_text("MFile ");
+    put_text(keyword::header);
+    put_char(' ');
     put_int(format);
     put_char(' ');
     put_int(track_count);
@@ -209,13 +211,15 @@ void on_header(int format, int track_count, int division) {
 
 void on_track_start() {
     output_reserve(line_reserve);
-    put_text("MTrk\n");
+    put_text(keyword::track_start);
+    put_char('\n');
     state.tracks_started = wrap_add(state.tracks_started, 1);
 }
 
 void on_track_end() {
     output_reserve(line_reserve);
-    put_text("TrkEnd\n");
+    put_text(keyword::track_end);
+    put_char('\n');
     state.tracks_remaining = wrap_sub(state.tracks_remaining, 1);
 }
 

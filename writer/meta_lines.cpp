@@ -1,6 +1,7 @@
 // Meta events with decoded values, and the time-signature arithmetic.
 #include <cstdint>
 
+#include "state/keywords.h"
 #include "state/state.h"
 #include "writer/output.h"
 #include "writer/writer.h"
@@ -10,29 +11,36 @@ namespace smfasm {
 namespace {
 
 // write_time leaves a line's room, which covers every value line.
-void begin_line(std::string_view keyword) {
+void begin_line(std::string_view word) {
     write_time();
-    put_text(keyword);
+    put_text(word);
 }
 
 }  // namespace
 
 void on_sequence_number(int number) {
-    begin_line("SeqNr ");
+    begin_line(keyword::sequence_number);
+    put_char(' ');
     put_int(number);
     put_char('\n');
 }
 
-void on_end_of_track() { begin_line("Meta TrkEnd\n"); }
+void on_end_of_track() {
+    begin_line(keyword::meta);
+    put_char(' ');
+    put_text(keyword::end_of_track);
+    put_char('\n');
+}
 
 void on_tempo(std::int32_t tempo) {
-    begin_line("Tempo ");
+    begin_line(keyword::tempo);
+    put_char(' ');
     put_int(tempo);
     put_char('\n');
 }
 
 void on_smpte(int hours, int minutes, int seconds, int frames, int fraction) {
-    begin_line("SMPTE");
+    begin_line(keyword::smpte);
     for (const int value : {hours, minutes, seconds, frames, fraction}) {
         put_char(' ');
         put_int(value);
@@ -46,7 +54,8 @@ void on_time_signature(int numerator, int exponent, int clocks, int thirty_secon
     const std::int32_t denominator =
         exponent >= 0 && exponent < 32 ? static_cast<std::int32_t>(std::uint32_t{1} << exponent) : 0;
 
-    begin_line("TimeSig ");
+    begin_line(keyword::time_signature);
+    put_char(' ');
     put_int(numerator);
     put_char('/');
     put_int(denominator);
@@ -69,9 +78,12 @@ void on_time_signature(int numerator, int exponent, int clocks, int thirty_secon
 }
 
 void on_key_signature(int accidentals, int mode) {
-    begin_line("KeySig ");
+    begin_line(keyword::key_signature);
+    put_char(' ');
     put_int(static_cast<signed char>(accidentals & 0xFF));
-    put_text(mode != 0 ? " minor\n" : " major\n");
+    put_char(' ');
+    put_text(mode != 0 ? keyword::minor : keyword::major);
+    put_char('\n');
 }
 
 }  // namespace smfasm
