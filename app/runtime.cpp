@@ -20,5 +20,7 @@ struct exception_globals {
 
 }  // namespace
 
+// NOLINTNEXTLINE(bugprone-reserved-identifier): the runtime's own name, on purpose
 extern "C" void* __cxa_get_globals() noexcept { return &globals; }
+// NOLINTNEXTLINE(bugprone-reserved-identifier)
 extern "C" void* __cxa_get_globals_fast() noexcept { return &globals; }

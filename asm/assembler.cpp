@@ -32,12 +32,50 @@ enum class event_kind : std::uint8_t {
     key_signature
 };
 
+// Eight bytes of text as one number (the first byte lowest), so that a
+// short word compares with one instruction. The reader keeps room behind
+// every line for such a load.
+std::uint64_t load8(const char* p) {
+    std::uint64_t v;
+    std::memcpy(&v, p, sizeof v);
+    if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap64(v);
+    return v;
+}
+
+constexpr std::uint64_t low_bytes_mask(std::size_t bytes) {
+    return bytes >= 8 ? ~std::uint64_t{0} : (std::uint64_t{1} << (8 * bytes)) - 1;
+}
+
+constexpr std::uint64_t pack(std::string_view text) {
+    std::uint64_t v = 0;
+    for (std::size_t i = 0; i < text.size() && i < 8; ++i)
+        v |= std::uint64_t{static_cast<unsigned char>(text[i])} << (8 * i);
+    return v;
+}
+
+// A value's label and its "=", packed.
+struct packed_label {
+    std::uint64_t key = 0;
+    std::uint64_t mask = 0;
+    std::size_t size = 0;
+
+    packed_label() = default;
+    explicit packed_label(std::string_view label) : size(label.size() + 1) {
+        key = pack(label) | std::uint64_t{'='} << (8 * label.size());
+        mask = low_bytes_mask(size);
+    }
+};
+
 // A channel line's words, taken apart from the writer's own formats:
 // "On ch=" gives the keyword "On" and the label "ch", " n=" the label "n".
 struct channel_syntax {
     std::string_view channel_label;
     std::array<std::string_view, 2> second;  // short and long set
     std::array<std::string_view, 2> third;   // empty for one-value lines
+    // The same, packed for the quick reading of whole lines.
+    packed_label packed_channel;
+    std::array<packed_label, 2> packed_second;
+    std::array<packed_label, 2> packed_third;
 };
 
 constexpr std::string_view label_of(std::string_view text) {
@@ -53,18 +91,10 @@ constexpr std::string_view head_keyword(const channel_format& format) {
 
 struct keyword_entry {
     std::string_view word;
+    std::uint64_t key = 0;
     event_kind kind = event_kind::none;
     std::uint8_t slot = 0;
 };
-
-// Keywords are a few letters: a plain loop beats a call to memcmp.
-bool same_word(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (a[i] != b[i]) return false;
-    }
-    return true;
-}
 
 // The event keywords, hashed on length and both ends: one probe and one
 // compare per line on the hot path.
@@ -80,6 +110,11 @@ public:
             syntax_[s].channel_label = label_of(head.substr(head.find(' ')));
             syntax_[s].second = {label_of(short_format.second.view()), label_of(long_format.second.view())};
             syntax_[s].third = {label_of(short_format.third.view()), label_of(long_format.third.view())};
+            syntax_[s].packed_channel = packed_label(syntax_[s].channel_label);
+            for (std::size_t set = 0; set < 2; ++set) {
+                syntax_[s].packed_second[set] = packed_label(syntax_[s].second[set]);
+                syntax_[s].packed_third[set] = packed_label(syntax_[s].third[set]);
+            }
         }
         add(keyword::sysex, event_kind::sysex);
         add(keyword::arbitrary, event_kind::arbitrary);
@@ -90,39 +125,62 @@ public:
         add(keyword::smpte, event_kind::smpte);
         add(keyword::time_signature, event_kind::time_signature);
         add(keyword::key_signature, event_kind::key_signature);
+        place();
     }
 
     const keyword_entry* find(std::string_view word) const {
-        if (word.empty()) return nullptr;
-        for (std::size_t i = hash(word);; i = (i + 1) % entries_.size()) {
-            const keyword_entry& e = entries_[i];
-            if (e.kind == event_kind::none) return nullptr;
-            if (same_word(e.word, word)) return &e;
-        }
+        if (word.empty() || word.size() > 8) return nullptr;
+        return find_packed(pack(word));
+    }
+    // The word of `size` letters at `p`, which has room behind it.
+    const keyword_entry* find_at(const char* p, std::size_t size) const {
+        if (size == 0 || size > 8) return nullptr;
+        return find_packed(load8(p) & low_bytes_mask(size));
     }
 
     const channel_syntax& syntax(std::size_t slot) const { return syntax_[slot]; }
 
 private:
-    static std::size_t hash(std::string_view word) {
-        return (word.size() * 7 + std::size_t{static_cast<unsigned char>(word.front())} * 3 +
-                static_cast<unsigned char>(word.back())) %
-               64;
+    // Keywords are letters, at most eight of them, so the packed word is
+    // the whole word and zero bytes mark its end. A multiplier that gives
+    // every keyword a slot of its own is found once, so that a lookup is one
+    // multiplication and one compare.
+    std::size_t slot_of(std::uint64_t key) const { return (key * multiplier_) >> 58; }
+    const keyword_entry* find_packed(std::uint64_t key) const {
+        const keyword_entry& e = entries_[slot_of(key)];
+        return e.kind != event_kind::none && e.key == key ? &e : nullptr;
     }
     void add(std::string_view word, event_kind kind, std::size_t slot = 0) {
-        std::size_t i = hash(word);
-        while (entries_[i].kind != event_kind::none && entries_[i].word != word) i = (i + 1) % entries_.size();
-        entries_[i] = {word, kind, static_cast<std::uint8_t>(slot)};
+        const std::uint64_t key = pack(word);
+        for (const keyword_entry& e : words_) {
+            if (e.key == key) return;  // both format sets share the keyword
+        }
+        words_.push_back({word, key, kind, static_cast<std::uint8_t>(slot)});
+    }
+    void place() {
+        for (std::uint64_t candidate = 0x9E3779B97F4A7C15u;;
+             candidate = candidate * 6364136223846793005u + 1442695040888963407u) {
+            multiplier_ = candidate | 1;
+            entries_ = {};
+            bool distinct = true;
+            for (const keyword_entry& e : words_) {
+                keyword_entry& slot = entries_[slot_of(e.key)];
+                distinct = distinct && slot.kind == event_kind::none;
+                slot = e;
+            }
+            if (distinct) return;
+        }
     }
 
+    std::vector<keyword_entry> words_;
+    std::uint64_t multiplier_ = 1;
     std::array<keyword_entry, 64> entries_{};
     std::array<channel_syntax, channel_slot_count> syntax_{};
 };
 
-const keyword_table& keywords() {
-    static const keyword_table table;
-    return table;
-}
+const keyword_table keyword_lookup;
+
+const keyword_table& keywords() { return keyword_lookup; }
 
 bool is_time_start(char c) { return (c >= '0' && c <= '9') || c == '-'; }
 
@@ -182,10 +240,15 @@ private:
 };
 
 // A minimal variable-length quantity at `out`; returns its end.
-unsigned char* put_vlq(unsigned char* out, std::uint32_t value) {
+[[gnu::always_inline]] inline unsigned char* put_vlq(unsigned char* out, std::uint32_t value) {
     if (value < 0x80) {
         *out = static_cast<unsigned char>(value);
         return out + 1;
+    }
+    if (value < 0x4000) {
+        out[0] = static_cast<unsigned char>(0x80 | value >> 7);
+        out[1] = static_cast<unsigned char>(value & 0x7F);
+        return out + 2;
     }
     unsigned char bytes[5];
     int n = 0;
@@ -211,7 +274,7 @@ private:
 
     bool quick_channel_line(const char* p, const char* end);
     void channel_event(field_cursor& c, std::size_t slot, std::int32_t time);
-    void put_channel(std::int32_t time, std::size_t slot, int channel, int first, int second);
+    [[gnu::always_inline]] void put_channel(std::int32_t time, std::size_t slot, int channel, int first, int second);
     void payload_event(field_cursor& c, event_kind kind, std::int32_t time);
     void meta_event(field_cursor& c, std::int32_t time);
     void time_signature(field_cursor& c, std::int32_t time);
@@ -429,7 +492,8 @@ void assembler::channel_event(field_cursor& c, std::size_t slot, std::int32_t ti
     put_channel(time, slot, channel, first, second);
 }
 
-void assembler::put_channel(std::int32_t time, std::size_t slot, int channel, int first, int second) {
+[[gnu::always_inline]] inline void assembler::put_channel(std::int32_t time, std::size_t slot, int channel, int first,
+                                                          int second) {
     unsigned char* out = smfasm::put_vlq(track_.room(8), wrap(time) - wrap(previous_time_));
     previous_time_ = time;
     const int status = channel_slot_status[slot] | (channel - 1);
@@ -450,13 +514,31 @@ bool is_digit(char c) { return static_cast<unsigned>(c - '0') < 10; }
 // A number of at most `digits` digits at p, moved past them; -1 when there
 // are none or more.
 [[gnu::always_inline]] inline std::int64_t quick_number(const char*& p, int digits) {
+    // One to three digits, the size of nearly every value, without a loop.
+    const unsigned d0 = static_cast<unsigned char>(p[0]) - unsigned{'0'};
+    if (d0 > 9) return -1;
+    const unsigned d1 = static_cast<unsigned char>(p[1]) - unsigned{'0'};
+    if (d1 > 9) {
+        p += 1;
+        return d0;
+    }
+    const unsigned d2 = static_cast<unsigned char>(p[2]) - unsigned{'0'};
+    if (d2 > 9) {
+        p += 2;
+        return digits >= 2 ? d0 * 10 + d1 : -1;
+    }
+    if (static_cast<unsigned>(static_cast<unsigned char>(p[3]) - unsigned{'0'}) > 9) {
+        p += 3;
+        return digits >= 3 ? d0 * 100 + d1 * 10 + d2 : -1;
+    }
     const char* q = p;
     std::uint64_t value = 0;
-    // Unsigned bytes: no sign extension in the loop.
-    for (unsigned d; (d = static_cast<unsigned char>(*q) - unsigned{'0'}) < 10; ++q) value = value * 10 + d;
+    for (unsigned d; (d = static_cast<unsigned char>(*q) - unsigned{'0'}) < 10 && q - p <= digits; ++q) {
+        value = value * 10 + d;
+    }
     const std::ptrdiff_t count = q - p;
     p = q;
-    return count == 0 || count > digits ? -1 : static_cast<std::int64_t>(value);
+    return count > digits ? -1 : static_cast<std::int64_t>(value);
 }
 
 // The same for the time column's longer numbers: up to seven digits are
@@ -484,14 +566,9 @@ bool is_digit(char c) { return static_cast<unsigned>(c - '0') < 10; }
     return quick_number(p, digits);
 }
 
-[[gnu::always_inline]] inline bool quick_label(const char*& p, std::string_view label) {
-    const char* q = p;
-    for (const char c : label) {
-        if (*q != c) return false;
-        ++q;
-    }
-    if (*q != '=') return false;
-    p = q + 1;
+[[gnu::always_inline]] inline bool quick_label(const char*& p, const packed_label& label) {
+    if ((load8(p) & label.mask) != label.key) return false;
+    p += label.size;
     return true;
 }
 
@@ -526,18 +603,18 @@ bool assembler::quick_channel_line(const char* p, const char* end) {
     if (*p++ != ' ') return false;
     const char* word = p;
     while (static_cast<unsigned>((*p | 0x20) - 'a') < 26) ++p;
-    const keyword_entry* entry = keywords().find({word, static_cast<std::size_t>(p - word)});
+    const keyword_entry* entry = keywords().find_at(word, static_cast<std::size_t>(p - word));
     if (entry == nullptr || entry->kind != event_kind::channel || *p++ != ' ') return false;
     const std::size_t slot = entry->slot;
     const channel_syntax& syntax = keywords().syntax(slot);
-    if (!quick_label(p, syntax.channel_label)) return false;
+    if (!quick_label(p, syntax.packed_channel)) return false;
     const std::int64_t channel = quick_number(p, 2);
     if (channel < 1 || channel > 16 || *p++ != ' ') return false;
     // A listing keeps to one format set: the one that matched last is tried
     // first.
-    if (!quick_label(p, syntax.second[label_set_])) {
+    if (!quick_label(p, syntax.packed_second[label_set_])) {
         label_set_ = 1 - label_set_;
-        if (!quick_label(p, syntax.second[label_set_])) return false;
+        if (!quick_label(p, syntax.packed_second[label_set_])) return false;
     }
     std::int64_t first = 0;
     std::int64_t second = -1;
@@ -563,7 +640,7 @@ bool assembler::quick_channel_line(const char* p, const char* end) {
     }
     if (!syntax.third[0].empty()) {
         if (*p++ != ' ') return false;
-        if (!quick_label(p, syntax.third[label_set_])) return false;
+        if (!quick_label(p, syntax.packed_third[label_set_])) return false;
         second = quick_number(p, 3);
         if (second < 0 || second > 255) return false;
     }
