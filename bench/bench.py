@@ -1,5 +1,6 @@
 #!/usr/bin/env python3
-"""Throughput and start-up benchmark: smfdis against midicsv and cat.
+"""Throughput and start-up benchmark: smfdis against midicsv and cat, and
+smfasm against smfdis and csvmidi.
 
 Usage: bench.py BUILD_DIR [--runs N] [--no-callgrind]
 
@@ -68,6 +69,21 @@ def listing_events(path):
     return events
 
 
+def largest_track(path):
+    """Bytes of the largest track chunk of a MIDI file."""
+    data, at, largest = read_bytes(path), 14, 0
+    while at + 8 <= len(data):
+        length = int.from_bytes(data[at + 4:at + 8], "big")
+        largest = max(largest, length)
+        at += 8 + length
+    return largest
+
+
+def read_bytes(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
 def needed_libraries(program):
     path = shutil.which(program) or program
     dynamic = subprocess.run(["readelf", "-d", path], capture_output=True, text=True).stdout
@@ -106,8 +122,9 @@ def main():
     parser.add_argument("--no-callgrind", action="store_true", help="skip the instruction counts")
     args = parser.parse_args()
     tool = os.path.join(args.build, "smfdis")
+    assembler = os.path.join(args.build, "smfasm")
     make = os.path.join(args.build, "bench", "make_midi")
-    have_midicsv = shutil.which("midicsv") is not None
+    have_midicsv = shutil.which("midicsv") is not None and shutil.which("csvmidi") is not None
     if not have_midicsv:
         print("midicsv is not installed (Debian package midicsv): its columns stay empty")
 
@@ -129,12 +146,37 @@ def main():
                 os.remove(listing)
             return timed([tool, *flags, path, listing])
 
+        reassembled = os.path.join(work, "out.mid")
+
+        def fresh(out, argv):
+            if os.path.exists(out):
+                os.remove(out)
+            return timed(argv)
+
+        # What the assemblers read: each dense file's listing and CSV, made once.
+        sources = {}
+        for name, (path, _) in files.items():
+            if name.startswith("dense"):
+                fixed = os.path.join(work, os.path.basename(path) + ".mtx")
+                subprocess.run([tool, path, fixed], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                               stderr=subprocess.DEVNULL, check=True)
+                fixed_csv = os.path.join(work, os.path.basename(path) + ".csv")
+                if have_midicsv:
+                    with open(fixed_csv, "wb") as out:
+                        subprocess.run(["midicsv", path], stdout=out, check=True)
+                sources[name] = (fixed, fixed_csv)
+
         results = {}
         for name, (path, mib) in files.items():
             cases = {"smfdis": lambda p=path: ours(p, []),
                      "smfdis -bnv": lambda p=path: ours(p, ["-bnv"])}
             if have_midicsv and name.startswith("dense"):
                 cases["midicsv"] = lambda p=path: timed(["midicsv", p], csv)
+            if name in sources:
+                fixed, fixed_csv = sources[name]
+                cases["smfasm"] = lambda f=fixed: fresh(reassembled, [assembler, f, reassembled])
+                if have_midicsv:
+                    cases["csvmidi"] = lambda f=fixed_csv: fresh(reassembled, ["csvmidi", f, reassembled])
             samples = {case: [] for case in cases}
             samples["cat listing"] = []
             for _ in range(args.runs):
@@ -186,7 +228,22 @@ def main():
                 per_event = instructions / listing_events(listing)
                 rows.append((f"instructions per event, dense 16 MiB {' '.join(flags) or 'default'}",
                              f"{per_event:.1f}", f"<= {limit}", per_event <= limit))
+        if not args.no_callgrind and shutil.which("valgrind"):
+            fixed = sources["dense 16 MiB"][0]
+            if os.path.exists(reassembled):
+                os.remove(reassembled)
+            instructions = callgrind_instructions([assembler, fixed, reassembled], work)
+            rows.append(("smfasm instructions per event (listing line), dense 16 MiB",
+                         f"{instructions / listing_events(fixed):.1f}", "", None))
         dense = big[1]
+        rows.append(("wall smfasm / smfdis, dense 16 MiB", f"{dense['smfasm'][0] / dense['smfdis'][0]:.2f}", "<= 1.5",
+                     dense["smfasm"][0] <= 1.5 * dense["smfdis"][0]))
+        if have_midicsv:
+            rows.append(("wall csvmidi / smfasm, dense 16 MiB", f"{dense['csvmidi'][0] / dense['smfasm'][0]:.2f}",
+                         ">= 5", dense["csvmidi"][0] >= 5 * dense["smfasm"][0]))
+        track = largest_track(files["dense 16 MiB"][0])
+        rows.append(("smfasm peak RSS - largest track, dense 16 MiB (MiB)",
+                     f"{(dense['smfasm'][1] * 1024 - track) / 2**20:.1f}", "constant", None))
         rows.append(("wall smfdis / cat of its listing, dense 16 MiB",
                      f"{dense['smfdis'][0] / dense['cat listing'][0]:.2f}", "<= 3",
                      dense["smfdis"][0] <= 3 * dense["cat listing"][0]))
@@ -196,10 +253,10 @@ def main():
             rows.append((f"200 small files: midicsv loop / smfdis loop ({1000 * loop['smfdis'] / len(paths):.2f} "
                          f"vs {1000 * loop['midicsv'] / len(paths):.2f} ms a file)",
                          f"{loop['midicsv'] / loop['smfdis']:.2f}", ">= 1.1", loop["midicsv"] >= 1.1 * loop["smfdis"]))
-        for program in (tool, "midicsv") if have_midicsv else (tool,):
+        for program in (tool, assembler, "midicsv") if have_midicsv else (tool, assembler):
             needed = needed_libraries(program)
             rows.append((f"NEEDED of {os.path.basename(program)}", " ".join(needed) or "(none)", "libc.so.6",
-                         needed == ["libc.so.6"] if program == tool else None))
+                         needed == ["libc.so.6"] if program in (tool, assembler) else None))
 
         print(f"\n{'figure':<66}{'value':>32}  {'target':<10}")
         for figure, value, target, met in rows:
