@@ -14,9 +14,9 @@
 #include <string>
 #include <vector>
 
-#include "app/exit.h"
 #include "asm/assembler.h"
 #include "asm/listing_reader.h"
+#include "fuzz/lister_options.h"
 #include "reader/reader.h"
 #include "state/state.h"
 #include "state/tables.h"
@@ -25,12 +25,6 @@
 namespace {
 
 using namespace smfasm;
-
-struct run_stopped {};
-
-[[noreturn]] void unwind(int) { throw run_stopped{}; }
-
-constexpr std::int32_t fold_widths[8] = {0, 1, 14, 20, 25, 40, -3, 80};
 
 struct collected : byte_sink {
     std::vector<unsigned char> bytes;
@@ -45,24 +39,16 @@ std::FILE* null_stream() {
 // The listing of `file` under the options byte, or none when listing fails.
 std::optional<std::string> list(const std::vector<unsigned char>& file, std::uint8_t options) {
     if (file.empty()) return std::string();
-    reset_state();
-    output_reset();
-    set_exit_handler(unwind);
-    state.measure_mode = options & 1;
-    state.note_names = (options >> 1) & 1;
-    state.channel_formats = (options & 4) != 0 ? &long_channel_formats : &short_channel_formats;
-    state.merge_sysex = (options & 8) != 0 ? 0 : 1;
-    state.fold_width = fold_widths[(options >> 4) & 7];
+    fuzz::start_listing(options);
     char* text = nullptr;
     std::size_t size = 0;
     state.output = open_memstream(&text, &size);
-    state.input_name = "fuzz.mid";
     state.input = fmemopen(const_cast<unsigned char*>(file.data()), file.size(), "rb");
     bool complete = false;
     try {
         convert_file();
         complete = output_finish();
-    } catch (const run_stopped&) {
+    } catch (const fuzz::run_stopped&) {
     }
     std::fclose(state.input);
     state.input = nullptr;
