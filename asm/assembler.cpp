@@ -541,7 +541,7 @@ bool is_digit(char c) { return static_cast<unsigned>(c - '0') < 10; }
     return count > digits ? -1 : static_cast<std::int64_t>(value);
 }
 
-// The same for the time column's longer numbers: up to seven digits are
+// The same for the time column's longer numbers: up to eight digits are
 // found and converted eight bytes at a time (the reader keeps room behind
 // every line for such a load).
 [[gnu::always_inline]] inline std::int64_t quick_long_number(const char*& p, int digits) {
@@ -550,13 +550,14 @@ bool is_digit(char c) { return static_cast<unsigned>(c - '0') < 10; }
     std::memcpy(&chunk, p, sizeof chunk);
     std::uint64_t values = chunk ^ 0x3030303030303030u;  // digits become 0 to 9
     const std::uint64_t others = ((values + 0x7676767676767676u) | values) & 0x8080808080808080u;
-    if (others != 0) {
-        const int count = std::countr_zero(others) / 8;  // little-endian: the first byte is the lowest
+    // Eight digits fill the load: the byte behind them must end the number.
+    if (others != 0 || static_cast<unsigned>(static_cast<unsigned char>(p[8]) - unsigned{'0'}) > 9) {
+        const int count = others != 0 ? std::countr_zero(others) / 8 : 8;  // little-endian: the first byte is lowest
         if (count == 0 || count > digits) return -1;
         p += count;
         // Shifted to the top with zero digits in front, then combined in
         // pairs, fours and eights.
-        values <<= 64 - 8 * count;
+        if (count < 8) values <<= 64 - 8 * count;
         values = values * 10 + (values >> 8);
         values = ((values & 0x000000FF000000FFu) * (100 + (1000000ull << 32)) +
                   ((values >> 16) & 0x000000FF000000FFu) * (1 + (10000ull << 32))) >>
