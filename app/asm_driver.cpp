@@ -24,6 +24,23 @@ constexpr const char* usage = "usage: smfasm [-bBtTnNvVmM] [-f[N]] [--no-running
 constexpr const char* version = "smfasm 1.0.0\n";
 constexpr std::size_t write_block = std::size_t{256} * 1024;
 
+// All of `size` bytes to `fd`, across short writes and interruptions; false
+// with errno set on failure.
+bool write_all(int fd, const void* data, std::size_t size) {
+    const auto* bytes = static_cast<const unsigned char*>(data);
+    while (size > 0) {
+        const ssize_t done = ::write(fd, bytes, size);
+        if (done < 0 && errno == EINTR) continue;
+        if (done <= 0) {
+            if (done == 0) errno = EIO;
+            return false;
+        }
+        bytes += done;
+        size -= static_cast<std::size_t>(done);
+    }
+    return true;
+}
+
 // Writes the file's bytes to a descriptor in large blocks; the first
 // failure is kept and later writes are dropped.
 class descriptor_sink : public byte_sink {
@@ -33,31 +50,22 @@ public:
     void write(const unsigned char* data, std::size_t size) override {
         if (buffer_.size() + size > write_block) flush();
         if (size >= write_block) {
-            write_all(data, size);
+            write_through(data, size);
         } else {
             buffer_.insert(buffer_.end(), data, data + size);
         }
     }
     // False, with the error kept, when any write failed.
     bool flush() {
-        write_all(buffer_.data(), buffer_.size());
+        write_through(buffer_.data(), buffer_.size());
         buffer_.clear();
         return error_ == 0;
     }
     int error() const { return error_; }
 
 private:
-    void write_all(const unsigned char* data, std::size_t size) {
-        while (size > 0 && error_ == 0) {
-            const ssize_t done = ::write(fd_, data, size);
-            if (done < 0 && errno == EINTR) continue;
-            if (done <= 0) {
-                error_ = done < 0 ? errno : EIO;
-                return;
-            }
-            data += done;
-            size -= static_cast<std::size_t>(done);
-        }
+    void write_through(const unsigned char* data, std::size_t size) {
+        if (error_ == 0 && !write_all(fd_, data, size)) error_ = errno;
     }
 
     int fd_;
@@ -105,15 +113,7 @@ bool copy_file(int from, int to) {
         if (got < 0 && errno == EINTR) continue;
         if (got < 0) return false;
         if (got == 0) return true;
-        for (ssize_t done = 0; done < got;) {
-            const ssize_t put = ::write(to, block.data() + done, static_cast<std::size_t>(got - done));
-            if (put < 0 && errno == EINTR) continue;
-            if (put <= 0) {
-                if (put == 0) errno = EIO;
-                return false;
-            }
-            done += put;
-        }
+        if (!write_all(to, block.data(), static_cast<std::size_t>(got))) return false;
     }
 }
 
@@ -171,11 +171,6 @@ int scan_command_line(int argc, char** argv, command_line& line) {
     return -1;
 }
 
-std::string derived_output_name(const std::string& listing) {
-    const std::size_t dot = listing.rfind('.');
-    return listing.substr(0, dot == std::string::npos ? listing.size() : dot) + ".mid";
-}
-
 int file_error(const char* what, const std::string& name, int error) {
     std::fprintf(stderr, "smfasm: %s %s: %s\n", what, name.c_str(), std::strerror(error));
     return 1;
@@ -191,7 +186,7 @@ int run_assembler(int argc, char** argv) {
     const std::string listing_name = line.listing;
     const bool from_stdin = listing_name == "-";
     if (from_stdin && line.output == nullptr) return usage_error("reading standard input needs an OUTPUT name");
-    const std::string output_name = line.output != nullptr ? line.output : derived_output_name(listing_name);
+    const std::string output_name = line.output != nullptr ? line.output : replace_last_dot_part(listing_name, ".mid");
     const bool to_stdout = output_name == "-";
     if (to_stdout && ::isatty(STDOUT_FILENO) != 0) {
         std::fputs("smfasm: refusing to write a MIDI file to a terminal\n", stderr);
@@ -212,10 +207,14 @@ int run_assembler(int argc, char** argv) {
     const int temp = in_place ? anonymous_temp() : create_temp_beside(output_name, temp_name);
     if (temp < 0) return file_error("cannot create a file beside", output_name, errno);
     if (!in_place) remove_temp_on_signals(temp_name);
-    const auto discard = [&] {
-        ::close(temp);
+    // A failed run leaves no file behind.
+    const auto abandon = [&] {
         if (!temp_name.empty()) ::unlink(temp_name.c_str());
         forget_temp();
+    };
+    const auto discard = [&] {
+        ::close(temp);
+        abandon();
     };
 
     listing_reader reader(input);
@@ -252,15 +251,13 @@ int run_assembler(int argc, char** argv) {
     }
     if (::close(temp) != 0) {
         const int error = errno;
-        ::unlink(temp_name.c_str());
-        forget_temp();
+        abandon();
         return file_error("error writing", temp_name, error);
     }
     bool backup_failed = false;
     if (!install_file(temp_name, output_name, ".mid", backup_failed)) {
         const int error = errno;
-        ::unlink(temp_name.c_str());
-        forget_temp();
+        abandon();
         if (backup_failed) return 1;
         return file_error("cannot write", output_name, error);
     }

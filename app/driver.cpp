@@ -70,14 +70,7 @@ void scan_flags(option_scanner& scanner, int argc, char** argv) {
 
 }  // namespace
 
-std::size_t last_dot(const char* name) {
-    const char* dot = std::strrchr(name, '.');
-    return dot != nullptr ? static_cast<std::size_t>(dot - name) : std::strlen(name);
-}
-
-std::string derive_output_name(const std::string& input_name) {
-    return input_name.substr(0, last_dot(input_name.c_str())) + ".mtx";
-}
+std::string derive_output_name(const std::string& input_name) { return replace_last_dot_part(input_name, ".mtx"); }
 
 std::FILE* open_input(const char* name, const char* mode) {
     std::FILE* file = std::fopen(name, mode);

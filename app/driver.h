@@ -15,9 +15,6 @@ namespace smfasm {
 // of their own.
 [[noreturn]] void convert_and_report(const char* output_name);
 
-// Position of the last "." in the whole name, or of its end when none.
-std::size_t last_dot(const char* name);
-
 // The listing's name for an input given without an output name.
 std::string derive_output_name(const std::string& input_name);
 

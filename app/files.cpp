@@ -8,6 +8,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 namespace smfasm {
 
@@ -85,12 +86,19 @@ void prepare_process() {
     std::signal(SIGXFSZ, SIG_IGN);
 }
 
+std::size_t last_dot(const char* name) {
+    const char* dot = std::strrchr(name, '.');
+    return dot != nullptr ? static_cast<std::size_t>(dot - name) : std::strlen(name);
+}
+
+std::string replace_last_dot_part(const std::string& name, std::string_view ending) {
+    std::string replaced = name.substr(0, last_dot(name.c_str()));
+    replaced.append(ending);
+    return replaced;
+}
+
 std::string backup_name(const std::string& name, int dollars, std::string_view extension) {
-    const std::size_t dot = name.rfind('.');
-    std::string backup = name.substr(0, dot == std::string::npos ? name.size() : dot);
-    backup.append(static_cast<std::size_t>(dollars), '$');
-    backup.append(extension);
-    return backup;
+    return replace_last_dot_part(name, std::string(static_cast<std::size_t>(dollars), '$').append(extension));
 }
 
 bool move_aside(const std::string& name, std::string_view extension) {

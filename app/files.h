@@ -13,6 +13,14 @@ namespace smfasm {
 // instead of killing the process without a word.
 void prepare_process();
 
+// Position of the last "." in the whole name (directories included), or of
+// its end when there is none.
+std::size_t last_dot(const char* name);
+
+// `name` with everything from its last "." replaced by `ending`: how both
+// programs derive an output name from an input name, and backup names.
+std::string replace_last_dot_part(const std::string& name, std::string_view ending);
+
 // The name `name` backs up to when `dollars` "$" are used: everything from
 // its last "." is replaced by the dollars and `extension` (".mtx", ".mid").
 std::string backup_name(const std::string& name, int dollars, std::string_view extension);

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "app/driver.h"
+#include "app/files.h"
 #include "app/options.h"
 
 namespace smfasm {

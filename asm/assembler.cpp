@@ -90,13 +90,12 @@ constexpr std::string_view head_keyword(const channel_format& format) {
 }
 
 struct keyword_entry {
-    std::string_view word;
     std::uint64_t key = 0;
     event_kind kind = event_kind::none;
     std::uint8_t slot = 0;
 };
 
-// The event keywords, hashed on length and both ends: one probe and one
+// The event keywords, each in a slot of its own: one multiplication and one
 // compare per line on the hot path.
 class keyword_table {
 public:
@@ -155,7 +154,7 @@ private:
         for (const keyword_entry& e : words_) {
             if (e.key == key) return;  // both format sets share the keyword
         }
-        words_.push_back({word, key, kind, static_cast<std::uint8_t>(slot)});
+        words_.push_back({key, kind, static_cast<std::uint8_t>(slot)});
     }
     void place() {
         for (std::uint64_t candidate = 0x9E3779B97F4A7C15u;;
@@ -195,6 +194,27 @@ struct metre {
 };
 
 std::uint32_t wrap(std::int64_t v) { return static_cast<std::uint32_t>(v); }
+
+// A file's delta times are variable-length numbers of at most four bytes.
+bool delta_fits(std::int32_t time, std::int32_t previous) {
+    return wrap(time) - wrap(previous) < (std::uint32_t{1} << 28);
+}
+
+bool names_a_note(std::size_t slot) {
+    return slot == slot_note_on || slot == slot_note_off || slot == slot_poly_pressure;
+}
+
+// The lister prints a pitch bend as low + 128 x high of two bytes as read:
+// the high byte takes what it can.
+struct bend_bytes {
+    int low;
+    int high;
+};
+bend_bytes split_bend(std::int64_t value) {
+    const int high = value / 128 < 255 ? static_cast<int>(value / 128) : 255;
+    return {static_cast<int>(value) - 128 * high, high};
+}
+constexpr std::int64_t largest_bend = 255 + 255 * 128;
 
 // A value's label from either format set, after its blank.
 [[gnu::always_inline]] inline void take_either_label(field_cursor& c, const std::array<std::string_view, 2>& labels) {
@@ -294,8 +314,7 @@ private:
     byte_sink& out_;
     std::FILE* messages_;
     int errors_ = 0;
-    std::int64_t line_number_ = 0;  // of the line being read
-    const listing_line* line_ = nullptr;
+    const listing_line* line_ = nullptr;  // the line being read
 
     std::int64_t header_line_ = 0;  // 0 until the MFile line
     int announced_tracks_ = 0;
@@ -311,7 +330,6 @@ private:
 };
 
 bool assembler::line(const listing_line& line) {
-    line_number_ = line.number;
     line_ = &line;
     try {
         if (!line.ends_in_fold && quick_channel_line(line.begin, line.end)) return true;
@@ -351,7 +369,7 @@ void assembler::frame_line(field_cursor& c) {
             word16 = (division & 0xFF) << 8 | static_cast<int>(c.number(0, 255, "the ticks per frame"));
         }
         c.expect_end();
-        header_line_ = line_number_;
+        header_line_ = line_->number;
         announced_tracks_ = tracks;
         metre_ = {division < 0, word16, word16, 4, 0, 0};
         const unsigned char bytes[14] = {'M',
@@ -378,7 +396,7 @@ void assembler::frame_line(field_cursor& c) {
             field_cursor::fail(start, "MTrk inside the track begun on line " + std::to_string(track_line_) +
                                           " (its TrkEnd is missing)");
         }
-        track_line_ = line_number_;
+        track_line_ = line_->number;
         track_.clear();
         previous_time_ = 0;
         running_status_ = 0;
@@ -435,8 +453,7 @@ void assembler::event_line(field_cursor& c) {
                            header_line_ == 0 ? "an event before the MFile line" : "an event outside MTrk ... TrkEnd");
     }
     const std::int32_t time = event_time(t);
-    const std::uint32_t delta = wrap(time) - wrap(previous_time_);
-    if (delta >= (std::uint32_t{1} << 28)) {
+    if (!delta_fits(time, previous_time_)) {
         // Reported, but the line is still read and its time taken: later
         // lines are then judged against it, and a time signature still
         // moves the metre, so one slip gives one message.
@@ -474,13 +491,12 @@ void assembler::channel_event(field_cursor& c, std::size_t slot, std::int32_t ti
     take_either_label(c, syntax.second);
     int first = 0;
     int second = -1;  // none
-    if (slot == slot_note_on || slot == slot_note_off || slot == slot_poly_pressure) {
+    if (names_a_note(slot)) {
         first = c.note();
     } else if (slot == slot_pitch_bend) {
-        // The lister prints low + 128 x high of two bytes as read.
-        const auto value = static_cast<int>(c.number(0, 255 + 255 * 128, "the pitch bend"));
-        second = value / 128 < 255 ? value / 128 : 255;
-        first = value - 128 * second;
+        const bend_bytes bend = split_bend(c.number(0, largest_bend, "the pitch bend"));
+        first = bend.low;
+        second = bend.high;
     } else {
         first = static_cast<int>(c.number(0, 255, "the value"));
     }
@@ -619,7 +635,7 @@ bool assembler::quick_channel_line(const char* p, const char* end) {
     }
     std::int64_t first = 0;
     std::int64_t second = -1;
-    if (slot == slot_note_on || slot == slot_note_off || slot == slot_poly_pressure) {
+    if (names_a_note(slot)) {
         if (is_digit(*p)) {
             first = quick_number(p, 3);
         } else {
@@ -632,9 +648,10 @@ bool assembler::quick_channel_line(const char* p, const char* end) {
         if (first < 0 || first > 255) return false;
     } else if (slot == slot_pitch_bend) {
         const std::int64_t value = quick_number(p, 5);
-        if (value < 0 || value > 255 + 255 * 128) return false;
-        second = value / 128 < 255 ? value / 128 : 255;
-        first = value - 128 * second;
+        if (value < 0 || value > largest_bend) return false;
+        const bend_bytes bend = split_bend(value);
+        first = bend.low;
+        second = bend.high;
     } else {
         first = quick_number(p, 3);
         if (first < 0 || first > 255) return false;
@@ -647,7 +664,7 @@ bool assembler::quick_channel_line(const char* p, const char* end) {
     }
     if (p != end) return false;
     const std::int32_t time = event_time(t);
-    if (wrap(time) - wrap(previous_time_) >= (std::uint32_t{1} << 28)) return false;
+    if (!delta_fits(time, previous_time_)) return false;
     put_channel(time, slot, static_cast<int>(channel), static_cast<int>(first), static_cast<int>(second));
     return true;
 }
