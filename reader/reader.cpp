@@ -19,8 +19,8 @@ namespace {
 // A read error is not the end of the file: taking it as one would turn an
 // unreadable input into a short, "successful" listing.
 [[noreturn]] void report_read_error(int error) {
-    std::fprintf(stderr, "***Error while reading input file %s\n", state.input_name);
-    std::fprintf(stderr, "%s\n", std::strerror(error));
+    std::fprintf(state.messages, "***Error while reading input file %s\n", state.input_name);
+    std::fprintf(state.messages, "%s\n", std::strerror(error));
     pause_and_exit(1);
 }
 
@@ -217,9 +217,9 @@ void read_event(track_decoder& track) {
 
 void report_fatal(const char* message) {
     if (state.tracks_remaining > 0) {
-        std::fprintf(stderr, "Error: %s\n", message);
+        std::fprintf(state.messages, "Error: %s\n", message);
     } else {
-        std::fputs("Error: Garbage at end\n", stderr);
+        std::fputs("Error: Garbage at end\n", state.messages);
     }
     pause_and_exit(1);
 }

@@ -27,6 +27,9 @@ struct conversion_state {
     // Streams, owned by the driver; the input name is kept for read errors.
     std::FILE* input = nullptr;
     std::FILE* output = nullptr;
+    // Where the conversion's own messages go (errors met while reading the
+    // file); in-memory callers give a stream of their own.
+    std::FILE* messages = stderr;
     const char* input_name = "";
 
     // Reader position.

@@ -197,7 +197,7 @@ void on_header(int format, int track_count, int division) {
     }
     put_char('\n');
     if (format > 2) {
-        std::fprintf(stderr, "Can't deal with format %d files\n", format);
+        std::fprintf(state.messages, "Can't deal with format %d files\n", format);
         pause_and_exit(1);
     }
     state.tracks_started = 0;
