@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "asm/fields.h"
+#include "asm/messages.h"
 #include "state/keywords.h"
 #include "state/tables.h"
 
@@ -280,8 +281,9 @@ private:
 
 class assembler {
 public:
-    assembler(const char* name, const assembly_options& options, byte_sink& out, std::FILE* messages)
-        : name_(name), options_(options), out_(out), messages_(messages) {}
+    assembler(const char* name, const assembly_options& options, byte_sink& out, std::FILE* messages,
+              std::vector<assembly_message>* collected)
+        : options_(options), out_(out), log_(name, options.strict, messages, collected) {}
 
     // False once too many errors have been reported.
     bool line(const listing_line& line);
@@ -307,13 +309,9 @@ private:
     void put_meta(int type, std::initializer_list<unsigned char> data) { put_meta(type, data.begin(), data.size()); }
     void emit(const unsigned char* data, std::size_t size) { out_.write(data, size); }
 
-    void report(const listing_line& line, const char* at, const std::string& message);
-
-    const char* name_;
     assembly_options options_;
     byte_sink& out_;
-    std::FILE* messages_;
-    int errors_ = 0;
+    message_log log_;
     const listing_line* line_ = nullptr;  // the line being read
 
     std::int64_t header_line_ = 0;  // 0 until the MFile line
@@ -336,7 +334,7 @@ bool assembler::line(const listing_line& line) {
         const char* begin = line.begin;
         while (begin != line.end && (*begin == ' ' || *begin == '\t')) ++begin;
         if (line.ends_in_fold) {
-            report(line, line.end - 1, "the listing ends inside a folded line");
+            log_.error(line, line.end - 1, "the listing ends inside a folded line");
         } else if (begin != line.end && *begin != '#') {
             field_cursor c(line.begin, line.end);
             if (is_time_start(*line.begin)) {
@@ -346,9 +344,9 @@ bool assembler::line(const listing_line& line) {
             }
         }
     } catch (const line_error& error) {
-        report(line, error.at, error.message);
+        log_.error(line, error.at, error.message);
     }
-    return errors_ < max_reported_errors;
+    return !log_.full();
 }
 
 void assembler::frame_line(field_cursor& c) {
@@ -457,8 +455,9 @@ void assembler::event_line(field_cursor& c) {
         // Reported, but the line is still read and its time taken: later
         // lines are then judged against it, and a time signature still
         // moves the metre, so one slip gives one message.
-        report(*line_, t.at,
-               "time goes backwards: tick " + std::to_string(time) + " after tick " + std::to_string(previous_time_));
+        log_.error(
+            *line_, t.at,
+            "time goes backwards: tick " + std::to_string(time) + " after tick " + std::to_string(previous_time_));
     }
     switch (entry->kind) {
         case event_kind::channel: channel_event(c, entry->slot, time); break;
@@ -827,52 +826,26 @@ void assembler::time_signature(field_cursor& c, std::int32_t time) {
     m.ticks_per_beat = denominator_value > 0 ? m.division * 4 / denominator_value : 0;
 }
 
-void assembler::report(const listing_line& line, const char* at, const std::string& message) {
-    if (errors_ >= max_reported_errors) return;
-    ++errors_;
-    if (at == nullptr || at < line.begin) at = line.begin;
-    if (at > line.end) at = line.end;
-    // The physical line holding `at`, and its column.
-    std::int64_t number = line.number;
-    const char* physical = line.begin;
-    for (const char* p = line.begin; p < at; ++p) {
-        if (*p == '\n') {
-            ++number;
-            physical = p + 1;
-        }
-    }
-    const char* physical_end = physical;
-    while (physical_end < line.end && *physical_end != '\n') ++physical_end;
-    if (physical_end > physical && physical_end[-1] == '\r') --physical_end;
-    std::fprintf(messages_, "%s:%lld:%lld: %s\n", name_, static_cast<long long>(number),
-                 static_cast<long long>(at - physical) + 1, message.c_str());
-    std::fwrite(physical, 1, static_cast<std::size_t>(physical_end - physical), messages_);
-    std::fputc('\n', messages_);
-    for (const char* p = physical; p < at && p < physical_end; ++p) std::fputc(*p == '\t' ? '\t' : ' ', messages_);
-    std::fputs("^\n", messages_);
-}
-
 int assembler::finish(std::int64_t lines_read) {
-    if (track_line_ != 0 && errors_ < max_reported_errors) {
-        ++errors_;
-        std::fprintf(messages_, "%s:%lld:1: the listing ends inside the track begun on line %lld (TrkEnd missing)\n",
-                     name_, static_cast<long long>(lines_read) + 1, static_cast<long long>(track_line_));
+    if (track_line_ != 0 && !log_.full()) {
+        log_.error(
+            lines_read + 1, 1,
+            "the listing ends inside the track begun on line " + std::to_string(track_line_) + " (TrkEnd missing)");
     }
-    if (errors_ >= max_reported_errors) {
-        std::fprintf(messages_, "%s: stopped after %d errors\n", name_, errors_);
+    if (log_.errors() == 0 && header_line_ != 0 && tracks_ != announced_tracks_) {
+        log_.warning(0, 0,
+                     "MFile announces " + std::to_string(announced_tracks_) + " tracks, the listing holds " +
+                         std::to_string(tracks_));
     }
-    if (errors_ == 0 && header_line_ != 0 && tracks_ != announced_tracks_) {
-        std::fprintf(messages_, "%s: warning: MFile announces %d tracks, the listing holds %d\n", name_,
-                     announced_tracks_, tracks_);
-    }
-    return errors_;
+    log_.finish();
+    return log_.errors();
 }
 
 }  // namespace
 
-int assemble(listing_reader& in, const char* name, const assembly_options& options, byte_sink& out,
-             std::FILE* messages) {
-    assembler a(name, options, out, messages);
+int assemble(listing_reader& in, const char* name, const assembly_options& options, byte_sink& out, std::FILE* messages,
+             std::vector<assembly_message>* collected) {
+    assembler a(name, options, out, messages, collected);
     listing_line line;
     while (in.next(line)) {
         if (!a.line(line)) break;
