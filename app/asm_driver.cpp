@@ -55,6 +55,12 @@ public:
             buffer_.insert(buffer_.end(), data, data + size);
         }
     }
+    void rewrite(std::size_t offset, const unsigned char* data, std::size_t size) override {
+        flush();
+        if (error_ == 0 && ::pwrite(fd_, data, size, static_cast<off_t>(offset)) != static_cast<ssize_t>(size)) {
+            error_ = errno != 0 ? errno : EIO;
+        }
+    }
     // False, with the error kept, when any write failed.
     bool flush() {
         write_through(buffer_.data(), buffer_.size());

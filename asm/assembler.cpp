@@ -1,3 +1,6 @@
+// The assembler's framing: the listing's lines sorted out (comments, folds,
+// frame and event lines), the MFile header, MTrk ... TrkEnd, each event's
+// time, and the header's track count set right once the tracks are counted.
 #include "asm/assembler.h"
 
 #include <cstdint>
@@ -11,14 +14,40 @@ namespace smfasm {
 
 namespace assembly {
 
+namespace {
+
+constexpr std::uint32_t largest_delta = (std::uint32_t{1} << 28) - 1;
+
+void put_u16(unsigned char* at, std::uint32_t value) {
+    at[0] = static_cast<unsigned char>(value >> 8);
+    at[1] = static_cast<unsigned char>(value);
+}
+
+void put_u32(unsigned char* at, std::uint32_t value) {
+    put_u16(at, value >> 16);
+    put_u16(at + 2, value);
+}
+
+}  // namespace
+
 bool assembler::general_line(const listing_line& line) {
     line_ = &line;
+    // A MIDI file given for its listing: said once, without its bytes.
+    if (line.number == 1 && line.end - line.begin >= 4 && std::string_view(line.begin, 4) == "MThd") {
+        log_.error(0, 0, "a MIDI file, not a listing (smfdis lists it)");
+        return false;
+    }
     try {
-        const char* begin = line.begin;
-        while (begin != line.end && (*begin == ' ' || *begin == '\t')) ++begin;
-        if (line.ends_in_fold) {
+        if (line.fold == broken_fold::at_end) {
             log_.error(line, line.end - 1, "the listing ends inside a folded line");
-        } else if (begin != line.end && *begin != '#') {
+        } else if (line.fold == broken_fold::no_tab) {
+            // The next line is read as a line of its own, so that a stray
+            // backslash never swallows it.
+            const char* backslash = line.end - 1;
+            log_.error(line, backslash,
+                       "this backslash folds the line, but the next line does not start with a tab: remove the "
+                       "backslash, or start the continuation with a tab");
+        } else if (!is_comment_or_blank(line.begin, line.end)) {
             field_cursor c(line.begin, line.end);
             if (is_time_start(*line.begin)) {
                 event_line(c);
@@ -36,38 +65,7 @@ void assembler::frame_line(field_cursor& c) {
     const char* start = c.position();
     const std::string_view word = c.word();
     if (word == keyword::header) {
-        if (header_line_ != 0)
-            field_cursor::fail(start, "a second MFile (the first is on line " + std::to_string(header_line_) + ")");
-        c.expect_blank("the format");
-        const auto format = static_cast<int>(c.number(0, 65535, "the format"));
-        c.expect_blank("the track count");
-        const auto tracks = static_cast<int>(c.number(0, 65535, "the track count"));
-        c.expect_blank("the division");
-        const auto division = static_cast<int>(c.number(-128, 32767, "the division"));
-        int word16 = division;
-        if (division < 0) {
-            c.expect_blank("the ticks per frame");
-            word16 = (division & 0xFF) << 8 | static_cast<int>(c.number(0, 255, "the ticks per frame"));
-        }
-        c.expect_end();
-        header_line_ = line_->number;
-        announced_tracks_ = tracks;
-        metre_ = {division < 0, word16, word16, 4, 0, 0};
-        const unsigned char bytes[14] = {'M',
-                                         'T',
-                                         'h',
-                                         'd',
-                                         0,
-                                         0,
-                                         0,
-                                         6,
-                                         static_cast<unsigned char>(format >> 8),
-                                         static_cast<unsigned char>(format),
-                                         static_cast<unsigned char>(tracks >> 8),
-                                         static_cast<unsigned char>(tracks),
-                                         static_cast<unsigned char>(word16 >> 8),
-                                         static_cast<unsigned char>(word16)};
-        emit(bytes, sizeof bytes);
+        header_line(c, start);
         return;
     }
     if (word == keyword::track_start) {
@@ -79,37 +77,87 @@ void assembler::frame_line(field_cursor& c) {
         }
         track_line_ = line_->number;
         track_.clear();
+        quick_ = true;
+        end_of_track_line_ = 0;
+        after_end_warned_ = false;
         previous_time_ = 0;
         running_status_ = 0;
         return;
     }
     if (word == keyword::track_end) {
         c.expect_end();
-        if (track_line_ == 0) field_cursor::fail(start, "TrkEnd without its MTrk");
-        const std::size_t size = track_.size();
-        if (size > UINT32_MAX) field_cursor::fail(start, "the track is too long for a track chunk");
-        const unsigned char head[8] = {'M',
-                                       'T',
-                                       'r',
-                                       'k',
-                                       static_cast<unsigned char>(size >> 24),
-                                       static_cast<unsigned char>(size >> 16),
-                                       static_cast<unsigned char>(size >> 8),
-                                       static_cast<unsigned char>(size)};
-        emit(head, sizeof head);
-        emit(track_.data(), size);
-        track_line_ = 0;
-        ++tracks_;
+        track_end(start);
         return;
     }
     if (word.empty()) field_cursor::fail(start, "expected a time, MFile, MTrk or TrkEnd");
+    if (keywords().find(word) != nullptr) {
+        field_cursor::fail(start, "every event line starts with its time, in ticks or as measure:beat:tick (\"0 " +
+                                      std::string(word) + " ...\")");
+    }
     field_cursor::fail(start, "unknown keyword \"" + std::string(word) + "\"");
+}
+
+void assembler::header_line(field_cursor& c, const char* start) {
+    if (header_line_ != 0)
+        field_cursor::fail(start, "a second MFile (the first is on line " + std::to_string(header_line_) + ")");
+    c.expect_blank("the format");
+    const char* format_at = c.position();
+    const auto format = static_cast<int>(c.number(0, 65535, "the format"));
+    c.expect_blank("the track count");
+    const char* count_at = c.position();
+    const auto tracks = static_cast<int>(c.number(0, 65535, "the track count"));
+    c.expect_blank("the division");
+    const auto division = static_cast<int>(c.number(-128, 32767, "the division"));
+    int word16 = division;
+    if (division < 0) {
+        c.expect_blank("the ticks per frame");
+        word16 = (division & 0xFF) << 8 | static_cast<int>(c.number(0, 255, "the ticks per frame"));
+    }
+    c.expect_end();
+    if (format > 2) {
+        log_.warning(*line_, format_at,
+                     "format " + std::to_string(format) + " is none of the MIDI file formats 0, 1 and 2");
+    }
+    header_line_ = line_->number;
+    header_text_.assign(line_->begin, line_->end + 1);
+    count_offset_ = static_cast<std::size_t>(count_at - line_->begin);
+    announced_tracks_ = tracks;
+    metre_ = {division < 0, word16, word16, 4, 0, 0};
+    unsigned char bytes[14] = {'M', 'T', 'h', 'd', 0, 0, 0, 6};
+    put_u16(bytes + 8, static_cast<std::uint32_t>(format));
+    put_u16(bytes + 10, static_cast<std::uint32_t>(tracks));  // counted again at the end
+    put_u16(bytes + 12, static_cast<std::uint32_t>(word16));
+    out_.write(bytes, sizeof bytes);
+}
+
+void assembler::track_end(const char* start) {
+    if (track_line_ == 0) field_cursor::fail(start, "TrkEnd without its MTrk");
+    const std::size_t size = track_.size();
+    if (size > UINT32_MAX) field_cursor::fail(start, "the track is too long for a track chunk");
+    if (tracks_ == 65535) field_cursor::fail(start, "more tracks than a MIDI file can hold (65535)");
+    if (end_of_track_line_ == 0) {
+        log_.warning(*line_, start,
+                     "the track begun on line " + std::to_string(track_line_) +
+                         " has no Meta TrkEnd event, which a MIDI file's track ends with");
+    }
+    unsigned char head[8] = {'M', 'T', 'r', 'k'};
+    put_u32(head + 4, static_cast<std::uint32_t>(size));
+    out_.write(head, sizeof head);
+    out_.write(track_.data(), size);
+    track_line_ = 0;
+    quick_ = false;
+    ++tracks_;
 }
 
 void assembler::no_metre(const time_field& t) const {
     field_cursor::fail(t.at, "a measure time needs a metre, and " +
                                  std::string(metre_.smpte ? "SMPTE time has none" : "the metre here is unusable") +
                                  ": write the time in ticks");
+}
+
+std::string assembler::metre_origin() const {
+    if (time_signature_line_ == 0) return "";
+    return " (" + time_signature_text_ + " on line " + std::to_string(time_signature_line_) + ")";
 }
 
 void assembler::event_line(field_cursor& c) {
@@ -127,19 +175,52 @@ void assembler::event_line(field_cursor& c) {
                            header_line_ == 0 ? "an event before the MFile line" : "an event outside MTrk ... TrkEnd");
     }
     const std::int32_t time = event_time(t);
-    if (!delta_fits(time, previous_time_)) {
-        // Reported, but the line is still read and its time taken: later
-        // lines are then judged against it, and a time signature still
-        // moves the metre, so one slip gives one message.
-        log_.error(
-            *line_, t.at,
-            "time goes backwards: tick " + std::to_string(time) + " after tick " + std::to_string(previous_time_));
-    }
+    check_event(t, entry->kind, time);
     switch (entry->kind) {
         case event_kind::channel: channel_event(c, entry->slot, time); break;
         case event_kind::meta: meta_event(c, time); break;
         case event_kind::time_signature: time_signature(c, time); break;
         default: payload_event(c, entry->kind, time); break;
+    }
+}
+
+void assembler::check_event(const time_field& t, event_kind kind, std::int32_t time) {
+    if (!delta_fits(time, previous_time_)) {
+        // Reported, but the line is still read and its time taken: later
+        // lines are then judged against it, and a time signature still
+        // moves the metre, so one slip gives one message.
+        const auto gap = static_cast<std::int32_t>(wrap(time) - wrap(previous_time_));
+        if (gap < 0) {
+            log_.error(
+                *line_, t.at,
+                "time goes backwards: tick " + std::to_string(time) + " after tick " + std::to_string(previous_time_));
+        } else {
+            std::string text = "tick " + std::to_string(time) + " is " + std::to_string(gap) + " ticks after tick " +
+                               std::to_string(previous_time_) + ", more than a MIDI file can hold in one step (" +
+                               std::to_string(largest_delta) + ")";
+            if (kind == event_kind::sysex && !options_.packets) {
+                text +=
+                    "; a SysEx message joined from packets takes the time of its last packet: list the file "
+                    "with -m, which keeps such files exact";
+            }
+            log_.error(*line_, t.at, text);
+        }
+    }
+    if (end_of_track_line_ != 0 && !after_end_warned_) {
+        after_end_warned_ = true;
+        log_.warning(*line_, t.at,
+                     "an event after the track's Meta TrkEnd on line " + std::to_string(end_of_track_line_));
+    }
+    // Measure times go on from where the track before left the metre, as
+    // the lister counts them: a hand-written later track that starts at
+    // 0:0:0 meant its start, which is tick 0 only when no metre change came
+    // before it.
+    if (t.measure && t.ticks == 0 && t.beat == 0 && t.tick == 0 && time != 0 && tracks_ > 0 && track_.size() == 0) {
+        log_.warning(*line_, t.at,
+                     "0:0:0 is tick " + std::to_string(time) +
+                         ", not the track's start: measure times carry on the metre where the track before left "
+                         "it" +
+                         metre_origin() + "; write 0 for the start");
     }
 }
 
@@ -162,10 +243,19 @@ int assembler::finish(std::int64_t lines_read) {
             lines_read + 1, 1,
             "the listing ends inside the track begun on line " + std::to_string(track_line_) + " (TrkEnd missing)");
     }
-    if (log_.errors() == 0 && header_line_ != 0 && tracks_ != announced_tracks_) {
-        log_.warning(0, 0,
-                     "MFile announces " + std::to_string(announced_tracks_) + " tracks, the listing holds " +
-                         std::to_string(tracks_));
+    if (log_.errors() == 0 && header_line_ == 0) log_.error(0, 0, "no MFile line: nothing to assemble");
+    if (log_.errors() == 0 && tracks_ != announced_tracks_) {
+        // The header counts the tracks there are, so that other programs
+        // read the file whole.
+        const listing_line header{header_text_.data(), header_text_.data() + header_text_.size() - 1, header_line_,
+                                  broken_fold::none};
+        log_.warning(header, header.begin + count_offset_,
+                     "MFile announces " + std::to_string(announced_tracks_) + " track" +
+                         (announced_tracks_ == 1 ? "" : "s") + ", the listing holds " + std::to_string(tracks_) +
+                         ": the file's header says " + std::to_string(tracks_));
+        unsigned char count[2];
+        put_u16(count, static_cast<std::uint32_t>(tracks_));
+        out_.rewrite(10, count, sizeof count);
     }
     log_.finish();
     return log_.errors();

@@ -33,6 +33,11 @@ struct assembly_message {
 class byte_sink {
 public:
     virtual void write(const unsigned char* data, std::size_t size) = 0;
+    // Replaces bytes given before, `offset` bytes from the file's start:
+    // the header's track count, when it differs from the tracks the listing
+    // holds. Called at most once, after the last write, and only when the
+    // listing assembled without error.
+    virtual void rewrite(std::size_t offset, const unsigned char* data, std::size_t size) = 0;
 
 protected:
     ~byte_sink() = default;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -15,6 +16,9 @@ namespace {
 struct collected : byte_sink {
     std::vector<unsigned char> bytes;
     void write(const unsigned char* data, std::size_t size) override { bytes.insert(bytes.end(), data, data + size); }
+    void rewrite(std::size_t offset, const unsigned char* data, std::size_t size) override {
+        std::copy(data, data + size, bytes.begin() + static_cast<std::ptrdiff_t>(offset));
+    }
 };
 
 struct result {
@@ -121,15 +125,21 @@ TEST(Assembler, ReadsMeasureTimesThroughTheListersMetre) {
     EXPECT_EQ(assemble_text("MFile 0 1 -25 40\nMTrk\n0:0:0 ChPr ch=1 v=0\nTrkEnd\n").errors, 1);
 }
 
-TEST(Assembler, EmptyListingIsAnEmptyFileAndTrackCountsAreOnlyWarned) {
-    const result empty = assemble_text("# nothing\n\n");
-    EXPECT_EQ(empty.errors, 0);
-    EXPECT_EQ(empty.hex, "");
-    const result fewer = assemble_text("MFile 1 3 96\nMTrk\nTrkEnd\n");
+TEST(Assembler, EmptyListingIsAnErrorAndTheTrackCountIsCorrected) {
+    for (const std::string text : {"", "# nothing\n\n", "  # x\n"}) {
+        const result empty = assemble_text(text);
+        EXPECT_EQ(empty.errors, 1);
+        EXPECT_EQ(empty.hex, "");
+        EXPECT_EQ(empty.messages, "t.mtx: no MFile line: nothing to assemble\n");
+    }
+    // The header counts the tracks the listing holds, and says so.
+    const result fewer = assemble_text("MFile 1 3 96\nMTrk\n0 Meta TrkEnd\nTrkEnd\n");
     EXPECT_EQ(fewer.errors, 0);
-    EXPECT_EQ(fewer.hex, "4d 54 68 64 00 00 00 06 00 01 00 03 00 60 4d 54 72 6b 00 00 00 00");
-    EXPECT_EQ(fewer.messages, "t.mtx: warning: MFile announces 3 tracks, the listing holds 1\n");
-    EXPECT_EQ(assemble_text("MFile 1 1 -25 40\n").hex, "4d 54 68 64 00 00 00 06 00 01 00 01 e7 28");
+    EXPECT_EQ(fewer.hex, "4d 54 68 64 00 00 00 06 00 01 00 01 00 60 4d 54 72 6b 00 00 00 04 00 ff 2f 00");
+    EXPECT_EQ(fewer.messages,
+              "t.mtx:1:9: warning: MFile announces 3 tracks, the listing holds 1: the file's header says 1\n"
+              "MFile 1 3 96\n        ^\n");
+    EXPECT_EQ(assemble_text("MFile 1 0 -25 40\n").hex, "4d 54 68 64 00 00 00 06 00 01 00 00 e7 28");
 }
 
 TEST(Assembler, StopsReportingAfterTwentyErrors) {
@@ -143,7 +153,7 @@ TEST(Assembler, StopsReportingAfterTwentyErrors) {
 }
 
 TEST(Assembler, KeepsMessagesAsDataWithOrWithoutText) {
-    const std::string text = "MFile 1 2 96\nMTrk\n0 On ch=1 n=60 v=x\n0 Bogus\nTrkEnd\n";
+    const std::string text = "MFile 1 2 96\nMTrk\n0 On ch=1 n=60 v=x\n0 Bogus\n0 Meta TrkEnd\nTrkEnd\n";
     for (const bool strict : {false, true}) {
         for (const bool formatted : {false, true}) {
             listing_reader reader(text.data(), text.size());
@@ -171,7 +181,7 @@ TEST(Assembler, KeepsMessagesAsDataWithOrWithoutText) {
             }
         }
         // A warning, which --strict makes an error.
-        const std::string fewer = "MFile 1 3 96\nMTrk\nTrkEnd\n";
+        const std::string fewer = "MFile 1 3 96\nMTrk\n0 Meta TrkEnd\nTrkEnd\n";
         listing_reader reader(fewer.data(), fewer.size());
         collected sink;
         std::vector<assembly_message> said;

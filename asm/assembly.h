@@ -55,6 +55,7 @@ inline bend_bytes split_bend(std::int64_t value) {
     return {static_cast<int>(value) - 128 * high, high};
 }
 constexpr std::int64_t largest_bend = 255 + 255 * 128;
+constexpr std::int64_t largest_data_bend = 127 + 127 * 128;
 
 // The bytes of the track being assembled. Events are appended through
 // room() and commit(), so that a channel event checks for space once and
@@ -80,7 +81,7 @@ private:
     void grow(std::size_t bytes) {
         std::size_t capacity = capacity_ == 0 ? std::size_t{64} * 1024 : capacity_ * 2;
         while (capacity - size_ < bytes) capacity *= 2;
-        auto data = std::make_unique<unsigned char[]>(capacity);
+        auto data = std::make_unique_for_overwrite<unsigned char[]>(capacity);
         if (size_ != 0) std::memcpy(data.get(), data_.get(), size_);
         data_ = std::move(data);
         capacity_ = capacity;
@@ -124,7 +125,15 @@ public:
 
 private:
     void frame_line(field_cursor& c);
+    void header_line(field_cursor& c, const char* start);
+    void track_end(const char* start);
     void event_line(field_cursor& c);
+    void check_event(const time_field& t, event_kind kind, std::int32_t time);
+    // A value read as `what` from `at` to the cursor: one above 127 is not a
+    // MIDI data byte, which a hand-written listing rarely means.
+    void data_byte(const field_cursor& c, const char* at, int value, const char* what);
+    // Says where the metre of a measure time came from.
+    std::string metre_origin() const;
     bool general_line(const listing_line& line);
     std::int32_t event_time(const time_field& t) const {
         if (!t.measure) return t.ticks;
@@ -141,6 +150,7 @@ private:
     [[gnu::always_inline]] void put_channel(std::int32_t time, std::size_t slot, int channel, int first, int second);
     void payload_event(field_cursor& c, event_kind kind, std::int32_t time);
     void meta_event(field_cursor& c, std::int32_t time);
+    std::int64_t tempo(field_cursor& c);
     void time_signature(field_cursor& c, std::int32_t time);
 
     // Starts an event at `time`: its delta time goes into the track.
@@ -149,7 +159,6 @@ private:
     void put_vlq(std::uint32_t value) { track_.commit(assembly::put_vlq(track_.room(5), value)); }
     void put_meta(int type, const unsigned char* data, std::size_t size);
     void put_meta(int type, std::initializer_list<unsigned char> data) { put_meta(type, data.begin(), data.size()); }
-    void emit(const unsigned char* data, std::size_t size) { out_.write(data, size); }
 
     assembly_options options_;
     byte_sink& out_;
@@ -157,10 +166,18 @@ private:
     const listing_line* line_ = nullptr;  // the line being read
 
     std::int64_t header_line_ = 0;  // 0 until the MFile line
+    std::string header_text_;       // the MFile line, for a warning about its track count
+    std::size_t count_offset_ = 0;  // where the track count stands in it
     int announced_tracks_ = 0;
     int tracks_ = 0;
     std::int64_t track_line_ = 0;  // the open track's MTrk line, or 0
+    // In a track and before its Meta TrkEnd: the quick reader may take lines.
+    bool quick_ = false;
+    std::int64_t end_of_track_line_ = 0;  // the open track's Meta TrkEnd line, or 0
+    bool after_end_warned_ = false;
     metre metre_;
+    std::int64_t time_signature_line_ = 0;  // where the metre last changed, or 0
+    std::string time_signature_text_;
 
     track_bytes track_;
     std::int32_t previous_time_ = 0;

@@ -1,6 +1,7 @@
 // Channel lines: the general reader, and the quick one for lines exactly as
 // the lister writes them; and the loop over the listing, which tries the
 // quick reader first and so keeps it inline.
+#include <array>
 #include <bit>
 #include <cstdint>
 #include <cstring>
@@ -23,8 +24,31 @@ namespace {
 
 }  // namespace
 
+// What each channel line's two values are, for warnings.
+struct value_names {
+    const char* first;
+    const char* second;
+};
+constexpr std::array<value_names, channel_slot_count> channel_value_names = {{
+    {"the note", "the velocity"},     // slot_note_on
+    {"the note", "the velocity"},     // slot_note_off
+    {"the note", "the pressure"},     // slot_poly_pressure
+    {"the controller", "the value"},  // slot_controller
+    {"the pitch bend", nullptr},      // slot_pitch_bend
+    {"the program", nullptr},         // slot_program
+    {"the pressure", nullptr},        // slot_channel_pressure
+}};
+
+void assembler::data_byte(const field_cursor& c, const char* at, int value, const char* what) {
+    if (value < 0x80) return;
+    log_.warning(*line_, at,
+                 std::string(what) + " " + std::string(at, c.position()) +
+                     " is not a MIDI data byte (0 to 127); written as it stands");
+}
+
 void assembler::channel_event(field_cursor& c, std::size_t slot, std::int32_t time) {
     const channel_syntax& syntax = keywords().syntax(slot);
+    const value_names& names = channel_value_names[slot];
     c.expect_blank("the channel");
     if (!c.take_label(syntax.channel_label)) {
         field_cursor::fail(c.position(), "expected " + std::string(syntax.channel_label) + "=");
@@ -33,18 +57,29 @@ void assembler::channel_event(field_cursor& c, std::size_t slot, std::int32_t ti
     take_either_label(c, syntax.second);
     int first = 0;
     int second = -1;  // none
+    const char* at = c.position();
     if (names_a_note(slot)) {
         first = c.note();
+        data_byte(c, at, first, names.first);
     } else if (slot == slot_pitch_bend) {
-        const bend_bytes bend = split_bend(c.number(0, largest_bend, "the pitch bend"));
+        const std::int64_t value = c.number(0, largest_bend, names.first);
+        if (value > largest_data_bend) {
+            log_.warning(*line_, at,
+                         "the pitch bend " + std::to_string(value) +
+                             " is more than two MIDI data bytes hold (0 to 16383); written as it stands");
+        }
+        const bend_bytes bend = split_bend(value);
         first = bend.low;
         second = bend.high;
     } else {
-        first = static_cast<int>(c.number(0, 255, "the value"));
+        first = static_cast<int>(c.number(0, 255, names.first));
+        data_byte(c, at, first, names.first);
     }
     if (!syntax.third[0].empty()) {
         take_either_label(c, syntax.third);
-        second = static_cast<int>(c.number(0, 255, "the value"));
+        at = c.position();
+        second = static_cast<int>(c.number(0, 255, names.second));
+        data_byte(c, at, second, names.second);
     }
     c.expect_end();
     put_channel(time, slot, channel, first, second);
@@ -148,7 +183,7 @@ bool is_digit(char c) { return static_cast<unsigned>(c - '0') < 10; }
 // Any other shape, and every error, is left to the general parser, which
 // reads the line again and words the message.
 [[gnu::always_inline]] inline bool assembler::quick_channel_line(const char* p, const char* end) {
-    if (track_line_ == 0) return false;
+    if (!quick_) return false;
     time_field t;
     t.at = p;
     if (!quick_time_part(p, t.ticks)) return false;
@@ -187,31 +222,34 @@ bool is_digit(char c) { return static_cast<unsigned>(c - '0') < 10; }
             first = read_note_name(name);
             p = name;
         }
-        if (first < 0 || first > 255) return false;
+        if (first < 0 || first > 127) return false;
     } else if (slot == slot_pitch_bend) {
         const std::int64_t value = quick_number(p, 5);
-        if (value < 0 || value > largest_bend) return false;
+        if (value < 0 || value > largest_data_bend) return false;
         const bend_bytes bend = split_bend(value);
         first = bend.low;
         second = bend.high;
     } else {
         first = quick_number(p, 3);
-        if (first < 0 || first > 255) return false;
+        if (first < 0 || first > 127) return false;
     }
     if (!syntax.third[0].empty()) {
         if (*p++ != ' ') return false;
         if (!quick_label(p, syntax.packed_third[label_set_])) return false;
         second = quick_number(p, 3);
-        if (second < 0 || second > 255) return false;
+        if (second < 0 || second > 127) return false;
     }
-    if (p != end || (t.measure && !metre_.usable())) return false;
+    // Values above 127, measure times that need a look at the metre and the
+    // first event of a track in measure time are left to the general reader,
+    // which warns where a listing is probably wrong.
+    if (p != end || (t.measure && (!metre_.usable() || track_.size() == 0))) return false;
     const std::int32_t time = event_time(t);
     if (!delta_fits(time, previous_time_)) return false;
     put_channel(time, slot, static_cast<int>(channel), static_cast<int>(first), static_cast<int>(second));
     return true;
 }
 [[gnu::always_inline]] inline bool assembler::line(const listing_line& line) {
-    if (!line.ends_in_fold && quick_channel_line(line.begin, line.end)) return true;
+    if (line.fold == broken_fold::none && quick_channel_line(line.begin, line.end)) return true;
     return general_line(line);
 }
 

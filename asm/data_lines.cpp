@@ -10,6 +10,23 @@
 
 namespace smfasm::assembly {
 
+std::int64_t assembler::tempo(field_cursor& c) {
+    c.expect_blank("the tempo");
+    const char* at = c.position();
+    bool per_minute = false;
+    const std::int64_t value = c.tempo(per_minute);
+    if (!per_minute && value < 1000) {
+        // People type beats per minute.
+        std::string text = "the tempo " + std::to_string(value) + " is in microseconds per quarter note";
+        if (value > 0) {
+            text += ", " + std::to_string((60000000 + value / 2) / value) + " beats per minute; for " +
+                    std::to_string(value) + " beats per minute write Tempo " + std::to_string(value) + "bpm";
+        }
+        log_.warning(*line_, at, text);
+    }
+    return value;
+}
+
 void assembler::payload_event(field_cursor& c, event_kind kind, std::int32_t time) {
     payload_.clear();
     std::int64_t values[5] = {};
@@ -31,7 +48,7 @@ void assembler::payload_event(field_cursor& c, event_kind kind, std::int32_t tim
             break;
         }
         case event_kind::sequence_number: values[0] = value(65535, "the sequence number"); break;
-        case event_kind::tempo: values[0] = value(0xFFFFFF, "the tempo"); break;
+        case event_kind::tempo: values[0] = tempo(c); break;
         case event_kind::smpte:
             for (std::int64_t& v : values) v = value(255, "the SMPTE value");
             break;
@@ -106,6 +123,8 @@ void assembler::meta_event(field_cursor& c, std::int32_t time) {
             c.expect_end();
             begin_event(time);
             put_meta(meta_type::end_of_track, nullptr, 0);
+            if (end_of_track_line_ == 0) end_of_track_line_ = line_->number;
+            quick_ = false;
             return;
         }
         if (name == keyword::sequence_name) type = meta_type::sequence_name;
@@ -156,6 +175,8 @@ void assembler::time_signature(field_cursor& c, std::int32_t time) {
               static_cast<unsigned char>(clocks), static_cast<unsigned char>(thirty_seconds)});
 
     // The metre moves exactly as the lister moves it.
+    time_signature_line_ = line_->number;
+    time_signature_text_ = "TimeSig " + std::to_string(numerator) + "/" + std::to_string(denominator);
     metre& m = metre_;
     const std::int32_t ticks_per_measure = m.ticks_per_beat * m.beats_per_measure;
     if (ticks_per_measure != 0) {

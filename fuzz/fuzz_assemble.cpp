@@ -5,6 +5,7 @@
 //      reassembly must list the same again; the assembler may refuse it only
 //      for a delta time past what a file can hold (2^28 ticks or more,
 //      which only an overlong variable-length number gives).
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -29,6 +30,9 @@ using namespace smfasm;
 struct collected : byte_sink {
     std::vector<unsigned char> bytes;
     void write(const unsigned char* data, std::size_t size) override { bytes.insert(bytes.end(), data, data + size); }
+    void rewrite(std::size_t offset, const unsigned char* data, std::size_t size) override {
+        std::copy(data, data + size, bytes.begin() + static_cast<std::ptrdiff_t>(offset));
+    }
 };
 
 std::FILE* null_stream() {
