@@ -116,7 +116,7 @@ TEST(Assembler, NamesBacksUpAndStreams) {
     dir.write("demo.mtx", demo_listing() + "# edited\n");
     run = dir.run({"-bnv", "--", "demo.mtx"}, assembler());
     EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(run.err, "Notice: Output file demo.mid already exits.\n\tIt is renamed as demo$.mid\n");
+    EXPECT_EQ(run.err, "Notice: Output file demo.mid already exists.\n\tIt is renamed as demo$.mid\n");
     EXPECT_EQ(dir.read("demo$.mid"), demo_midi());
     EXPECT_EQ(dir.read("demo.mid"), demo_midi());
 
@@ -139,7 +139,8 @@ TEST(Assembler, NamesBacksUpAndStreams) {
 
 TEST(Assembler, UsageErrors) {
     scratch_dir dir;
-    const std::string usage = "usage: smfasm [-bBtTnNvVmM] [-f[N]] [--no-running-status] [--] LISTING [OUTPUT]\n";
+    const std::string usage =
+        "usage: smfasm [-bBtTnNvVmM] [-f[N]] [--no-running-status] [--strict] [--] LISTING [OUTPUT]\n";
     struct row {
         std::vector<std::string> args;
         int status;
