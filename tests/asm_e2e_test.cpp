@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/assembler_run.h"
 #include "tests/support/midi_bytes.h"
 #include "tests/support/run_tool.h"
 
@@ -15,31 +16,6 @@ namespace smfasm::test {
 namespace {
 
 namespace fs = std::filesystem;
-
-run_options assembler(std::string input = "/dev/null") {
-    run_options options;
-    options.binary = SMFASM_BINARY;
-    options.name = "smfasm";
-    options.input = std::move(input);
-    return options;
-}
-
-std::vector<std::string> names_in(const scratch_dir& dir) {
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(dir.path())) names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
-std::string demo_midi() {
-    std::ifstream in(std::string(SMFASM_SOURCE_DIR) + "/examples/demo.mid", std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-std::string demo_listing() {
-    std::ifstream in(std::string(SMFASM_SOURCE_DIR) + "/examples/demo.txt", std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
 
 // The first error's line of a run's messages, past any warnings.
 std::string first_error(const std::string& err) {

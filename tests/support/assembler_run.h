@@ -1,0 +1,41 @@
+// What the smfasm end-to-end tests share: a run of the real assembler, the
+// shipped demo as listing and file, and the names a run left behind.
+#pragma once
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "tests/support/run_tool.h"
+
+namespace smfasm::test {
+
+inline run_options assembler(std::string input = "/dev/null") {
+    run_options options;
+    options.binary = SMFASM_BINARY;
+    options.name = "smfasm";
+    options.input = std::move(input);
+    return options;
+}
+
+inline std::vector<std::string> names_in(const std::filesystem::path& dir) {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+        names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+inline std::vector<std::string> names_in(const scratch_dir& dir) { return names_in(dir.path()); }
+
+inline std::string source_file(const std::string& name) {
+    std::ifstream in(std::string(SMFASM_SOURCE_DIR) + "/" + name, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+inline std::string demo_midi() { return source_file("examples/demo.mid"); }
+inline std::string demo_listing() { return source_file("examples/demo.txt"); }
+
+}  // namespace smfasm::test
