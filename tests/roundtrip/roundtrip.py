@@ -9,7 +9,9 @@ generator's files and the fuzz seeds, under every flag set users list with:
    default and --no-running-status;
 3. python3-mido reads each -m reassembly as the same messages, track by
    track, as the original (files mido cannot read at all are reported and
-   skipped: mido is the witness here, not the subject).
+   skipped: mido is the witness here, not the subject);
+4. the one file that does not come back: a 0-byte file lists as an empty
+   listing, which smfasm refuses (no MFile line), writing nothing.
 
 Usage: roundtrip.py SMFDIS SMFASM MAKE_MIDI SOURCE_DIR
 Exit 0 when all holds, 1 otherwise, 77 (skipped) when the real-file makers or
@@ -54,6 +56,8 @@ class Checker:
         return done.returncode == 0, done.stderr.decode("latin-1")
 
     def round_trip(self, path):
+        if os.path.getsize(path) == 0:
+            return  # checked by empty_file_stays_empty
         for flags in FLAG_SETS:
             first, midi, second = self.tmp("a.mtx"), self.tmp("b.mid"), self.tmp("c.mtx")
             if not self.listing(flags, path, first):
@@ -72,6 +76,15 @@ class Checker:
             return False
         ok, _ = self.assemble([], listing, midi, extra)
         return ok and read(midi) == read(path)
+
+    def empty_file_stays_empty(self):
+        empty, listing, midi = self.tmp("empty.mid"), self.tmp("a.mtx"), self.tmp("b.mid")
+        open(empty, "wb").close()
+        self.checks += 1
+        done = run([self.smfasm, listing, midi]) if self.listing([], empty, listing) else None
+        if done is None or read(listing) != b"" or done.returncode != 1 or os.path.exists(midi) \
+                or b"no MFile line" not in done.stderr:
+            self.failures.append("a 0-byte file: not an empty listing that smfasm refuses without writing")
 
     def mido_agrees(self, mido, path):
         listing, midi = self.tmp("a.mtx"), self.tmp("b.mid")
@@ -129,6 +142,7 @@ def main():
         checker = Checker(smfdis, smfasm, work)
         for path in real + list(generated.values()) + seeds + [demo]:
             checker.round_trip(path)
+        checker.empty_file_stays_empty()
         for path in (generated["dense"], generated["sysex"], demo):
             checker.checks += 1
             if not checker.comes_back(path):
