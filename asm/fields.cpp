@@ -160,7 +160,7 @@ std::int64_t field_cursor::tempo(bool& per_minute) {
         scaled = scaled * 10 + (*q - '0');
         if (q > point) scale *= 10;
     }
-    const std::int64_t per_quarter = scaled == 0 ? 0 : (2 * 60000000 * scale + scaled) / (2 * scaled);
+    const std::int64_t per_quarter = scaled == 0 ? 0 : (std::int64_t{120000000} * scale + scaled) / (2 * scaled);
     if (per_quarter < 1 || per_quarter > 0xFFFFFF) {
         fail(start, "the tempo " + std::string(start, p + 3) +
                         " is out of range (4bpm to 60000000bpm: 1 to 16777215 microseconds per quarter note)");
