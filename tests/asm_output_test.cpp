@@ -36,46 +36,47 @@ std::vector<std::string> shell_command(const std::string& command) {
     return {"-c", "smfasm() { \"" SMFASM_BINARY "\" \"$@\"; }; " + command};
 }
 
+// Runs smfasm on the demo listing from a FIFO into `output`, and calls
+// `meanwhile` once the listing is in but before it ends.
+template <class Action>
+tool_run while_reading(const scratch_dir& dir, const std::string& output, Action meanwhile) {
+    const fs::path fifo = dir / (output + ".in");
+    EXPECT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const started_run started = dir.start({"-", output}, assembler(fifo.string()));
+    const int writer = open(fifo.c_str(), O_WRONLY);
+    const std::string listing = demo_listing();
+    EXPECT_EQ(write(writer, listing.data(), listing.size()), static_cast<ssize_t>(listing.size()));
+    std::this_thread::sleep_for(std::chrono::milliseconds(under_wrapper() ? 3000 : 300));
+    meanwhile();
+    close(writer);
+    const tool_run run = scratch_dir::finish(started);
+    fs::remove(fifo);
+    return run;
+}
+
 TEST(AssemblerOutput, WhatStandsAtOutputWhenInstalledDecides) {
+    // A FIFO at the start, replaced by a regular file: moved aside.
     scratch_dir dir;
-    ASSERT_EQ(mkfifo((dir / "in.fifo").c_str(), 0600), 0);
     ASSERT_EQ(mkfifo((dir / "p.mid").c_str(), 0600), 0);
-    const started_run started = dir.start({"-", "p.mid"}, assembler((dir / "in.fifo").string()));
-    {
-        // The listing arrives; the FIFO at OUTPUT is replaced by a regular
-        // file before the listing ends.
-        const int writer = open((dir / "in.fifo").c_str(), O_WRONLY);
-        ASSERT_GE(writer, 0);
-        const std::string listing = demo_listing();
-        ASSERT_EQ(write(writer, listing.data(), listing.size()), static_cast<ssize_t>(listing.size()));
-        std::this_thread::sleep_for(std::chrono::milliseconds(under_wrapper() ? 3000 : 300));
+    const tool_run run = while_reading(dir, "p.mid", [&] {
         fs::remove(dir / "p.mid");
         dir.write("p.mid", std::string("precious"));
-        close(writer);
-    }
-    const tool_run run = scratch_dir::finish(started);
+    });
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(dir.read("p$.mid"), "precious");
     EXPECT_EQ(dir.read("p.mid"), demo_midi());
     EXPECT_EQ(run.err, "Notice: Output file p.mid already exists.\n\tIt is renamed as p$.mid\n");
 
-    // The other way round: a regular file at the start, a FIFO at the end
-    // (with a reader waiting) is written as it stands.
+    // A regular file at the start, a FIFO at the end: written as it stands
+    // (through a reader that never blocks, the output waiting in the FIFO).
     dir.write("late.mid", std::string("old"));
-    ASSERT_EQ(mkfifo((dir / "late.fifo").c_str(), 0600), 0);
-    const started_run second = dir.start({"-", "late.mid"}, assembler((dir / "late.fifo").string()));
-    const int writer = open((dir / "late.fifo").c_str(), O_WRONLY);
-    ASSERT_GE(writer, 0);
-    const std::string listing = demo_listing();
-    ASSERT_EQ(write(writer, listing.data(), listing.size()), static_cast<ssize_t>(listing.size()));
-    std::this_thread::sleep_for(std::chrono::milliseconds(under_wrapper() ? 3000 : 300));
-    fs::rename(dir / "late.mid", dir / "kept.mid");
-    ASSERT_EQ(mkfifo((dir / "late.mid").c_str(), 0600), 0);
-    // A reader that never blocks: the run's output waits in the FIFO.
-    const int reader = open((dir / "late.mid").c_str(), O_RDONLY | O_NONBLOCK);
+    int reader = -1;
+    const tool_run late = while_reading(dir, "late.mid", [&] {
+        fs::rename(dir / "late.mid", dir / "kept.mid");
+        EXPECT_EQ(mkfifo((dir / "late.mid").c_str(), 0600), 0);
+        reader = open((dir / "late.mid").c_str(), O_RDONLY | O_NONBLOCK);
+    });
     ASSERT_GE(reader, 0);
-    close(writer);
-    const tool_run late = scratch_dir::finish(second);
     std::string got;
     char block[4096];
     for (ssize_t n; (n = read(reader, block, sizeof block)) > 0;) got.append(block, static_cast<std::size_t>(n));
