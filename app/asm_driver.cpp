@@ -5,15 +5,13 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <csignal>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <new>
 #include <string>
-#include <vector>
 
+#include "app/asm_output.h"
 #include "app/files.h"
 #include "asm/assembler.h"
 #include "asm/listing_reader.h"
@@ -25,171 +23,6 @@ namespace {
 constexpr const char* usage =
     "usage: smfasm [-bBtTnNvVmM] [-f[N]] [--no-running-status] [--strict] [--] LISTING [OUTPUT]\n";
 constexpr const char* version = "smfasm 1.0.0\n";
-constexpr std::size_t write_block = std::size_t{256} * 1024;
-
-// All of `size` bytes to `fd`, across short writes and interruptions; false
-// with errno set on failure.
-bool write_all(int fd, const void* data, std::size_t size) {
-    const auto* bytes = static_cast<const unsigned char*>(data);
-    while (size > 0) {
-        const ssize_t done = ::write(fd, bytes, size);
-        if (done < 0 && errno == EINTR) continue;
-        if (done <= 0) {
-            if (done == 0) errno = EIO;
-            return false;
-        }
-        bytes += done;
-        size -= static_cast<std::size_t>(done);
-    }
-    return true;
-}
-
-// Writes the file's bytes to a descriptor in large blocks; the first
-// failure is kept and later writes are dropped.
-class descriptor_sink : public byte_sink {
-public:
-    explicit descriptor_sink(int fd) : fd_(fd) { buffer_.reserve(write_block); }
-
-    void write(const unsigned char* data, std::size_t size) override {
-        if (buffer_.size() + size > write_block) flush();
-        if (size >= write_block) {
-            write_through(data, size);
-        } else {
-            buffer_.insert(buffer_.end(), data, data + size);
-        }
-    }
-    void rewrite(std::size_t offset, const unsigned char* data, std::size_t size) override {
-        flush();
-        if (error_ == 0 && ::pwrite(fd_, data, size, static_cast<off_t>(offset)) != static_cast<ssize_t>(size)) {
-            error_ = errno != 0 ? errno : EIO;
-        }
-    }
-    // False, with the error kept, when any write failed.
-    bool flush() {
-        write_through(buffer_.data(), buffer_.size());
-        buffer_.clear();
-        return error_ == 0;
-    }
-    int error() const { return error_; }
-
-private:
-    void write_through(const unsigned char* data, std::size_t size) {
-        if (error_ == 0 && !write_all(fd_, data, size)) error_ = errno;
-    }
-
-    int fd_;
-    int error_ = 0;
-    std::vector<unsigned char> buffer_;
-};
-
-// The temporary file beside the output, removed should a signal end the
-// run before it is installed: a stopped run leaves nothing behind.
-char pending_temp[4096];
-
-extern "C" void remove_pending_temp(int signal_number) {
-    if (pending_temp[0] != '\0') ::unlink(pending_temp);
-    std::signal(signal_number, SIG_DFL);
-    std::raise(signal_number);
-}
-
-// Owns the temporary file beside the output until it is installed: removed
-// on every other way out, an exception (out of memory) included.
-class pending_file {
-public:
-    pending_file() = default;
-    pending_file(const pending_file&) = delete;
-    pending_file& operator=(const pending_file&) = delete;
-    ~pending_file() { abandon(); }
-
-    void hold(const std::string& name) {
-        name_ = name;
-        if (name.size() >= sizeof pending_temp) return;
-        std::memcpy(pending_temp, name.c_str(), name.size() + 1);
-        for (const int s : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) std::signal(s, remove_pending_temp);
-    }
-    const std::string& name() const { return name_; }
-    // The file took its name: nothing is left to remove.
-    void installed() {
-        for (const int s : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) std::signal(s, SIG_DFL);
-        pending_temp[0] = '\0';
-        name_.clear();
-    }
-    void abandon() {
-        if (!name_.empty()) ::unlink(name_.c_str());
-        installed();
-    }
-
-private:
-    std::string name_;
-};
-
-// An open descriptor, closed on every way out.
-class descriptor {
-public:
-    explicit descriptor(int fd = -1) : fd_(fd) {}
-    descriptor(const descriptor&) = delete;
-    descriptor& operator=(const descriptor&) = delete;
-    ~descriptor() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    int get() const { return fd_; }
-    void reset(int fd) {
-        close();
-        fd_ = fd;
-    }
-    // Closes it now; false, with errno set, when closing reports an error.
-    bool close() {
-        const int fd = fd_;
-        fd_ = -1;
-        return fd < 0 || ::close(fd) == 0;
-    }
-
-private:
-    int fd_;
-};
-
-// The directory an unnamed temporary file goes to.
-std::string temp_directory() {
-    const char* dir = std::getenv("TMPDIR");
-    return dir != nullptr && *dir != '\0' ? dir : "/tmp";
-}
-
-// An unnamed file for output that cannot be renamed into place (standard
-// output, a device, a FIFO): the bytes wait there until the listing has
-// assembled without error.
-int anonymous_temp() {
-    std::string pattern = temp_directory() + "/smfasm-XXXXXX";
-    const int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
-    if (fd >= 0) ::unlink(pattern.c_str());
-    return fd;
-}
-
-bool copy_file(int from, int to) {
-    if (::lseek(from, 0, SEEK_SET) != 0) return false;
-    std::vector<char> block(write_block);
-    for (;;) {
-        const ssize_t got = ::read(from, block.data(), block.size());
-        if (got < 0 && errno == EINTR) continue;
-        if (got < 0) return false;
-        if (got == 0) return true;
-        if (!write_all(to, block.data(), static_cast<std::size_t>(got))) return false;
-    }
-}
-
-bool same_file(int a, int b) {
-    struct stat first {};
-    struct stat second {};
-    return ::fstat(a, &first) == 0 && ::fstat(b, &second) == 0 && first.st_dev == second.st_dev &&
-           first.st_ino == second.st_ino;
-}
-
-// Messages go to standard error: a MIDI file written there would have them
-// mixed in. A device that is no terminal (/dev/null) mixes nothing.
-bool shares_standard_error(int fd) {
-    struct stat info {};
-    if (!same_file(fd, STDERR_FILENO) || ::fstat(fd, &info) != 0) return false;
-    return !S_ISCHR(info.st_mode) || ::isatty(fd) != 0;
-}
 
 struct command_line {
     assembly_options options;
