@@ -67,7 +67,8 @@ int scan_command_line(int argc, char** argv, command_line& line) {
                 apply_lister_flag(line.options, c, argv[word] + i + 1);
                 break;
             }
-            if (std::strchr("bBtTnNvVmM", c) == nullptr) return usage_error("no such flag: " + std::string(w.substr(i)));
+            if (std::strchr("bBtTnNvVmM", c) == nullptr)
+                return usage_error("no such flag: " + std::string(w.substr(i)));
             apply_lister_flag(line.options, c, "");
         }
     }
@@ -107,22 +108,22 @@ void warn_about(const char* name, const stream_listing& listing) {
                      static_cast<int>(listing.tracks_announced), static_cast<int>(listing.tracks_found));
     }
     if (listing.partial_tag_length > 0) {
-        std::fprintf(stderr, "smfcat: %s: warning: the file ends inside a chunk tag, after %d of its 4 bytes\n",
-                     name, static_cast<int>(listing.partial_tag_length));
+        std::fprintf(stderr, "smfcat: %s: warning: the file ends inside a chunk tag, after %d of its 4 bytes\n", name,
+                     static_cast<int>(listing.partial_tag_length));
     }
 }
 
 // Collects the conversion's messages in memory, so that each line can be
 // prefixed; without memory for that they go to standard error as they are.
-class message_buffer {
+class captured_messages {
 public:
-    message_buffer() : stream_(open_memstream(&data_, &size_)) {}
-    ~message_buffer() {
+    captured_messages() : stream_(open_memstream(&data_, &size_)) {}
+    ~captured_messages() {
         if (stream_ != nullptr) std::fclose(stream_);
         std::free(data_);
     }
-    message_buffer(const message_buffer&) = delete;
-    message_buffer& operator=(const message_buffer&) = delete;
+    captured_messages(const captured_messages&) = delete;
+    captured_messages& operator=(const captured_messages&) = delete;
 
     std::FILE* stream() const { return stream_ != nullptr ? stream_ : stderr; }
     std::string text() {
@@ -151,7 +152,7 @@ int cat_file(const char* name, const lister_options& options) {
         return 1;
     }
 
-    message_buffer messages;
+    captured_messages messages;
     const stream_listing listing = list_stream(input, shown, stdout, messages.stream(), options);
     if (!from_stdin) std::fclose(input);
     if (listing.write_error != 0) {

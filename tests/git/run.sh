@@ -11,6 +11,7 @@ readme=$(cd "$(dirname "$2")" && pwd)/$(basename "$2")
 
 if ! command -v git >/dev/null; then
   echo "git is not installed (Debian package git)"
+  [ -n "${SMFASM_REQUIRE_CROSSCHECK:-}" ] && exit 1
   exit 77
 fi
 
