@@ -2,8 +2,6 @@
 // directory, listings on standard output and nothing written anywhere else.
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -14,8 +12,6 @@
 
 namespace smfasm::test {
 namespace {
-
-namespace fs = std::filesystem;
 
 run_options lister(std::string input = "/dev/null") {
     run_options options;
@@ -28,13 +24,6 @@ run_options lister(std::string input = "/dev/null") {
 std::string source_file(const std::string& name) {
     std::ifstream in(std::string(SMFASM_SOURCE_DIR) + "/" + name, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-std::vector<std::string> names_in(const scratch_dir& dir) {
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(dir.path())) names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
 }
 
 const bytes note_track = track(bytes{0x00, 0x90, 0x3C, 0x40, 0x60, 0x3C, 0x00} + end_of_track());
