@@ -15,8 +15,8 @@ struct stream_listing {
     int status = 0;
     // The system's error number of the first failed write of the listing, or 0.
     int write_error = 0;
-    // What the header announced against what the file held; both 0 when
-    // there was no header.
+    // What the header announced against what the file held, for a
+    // complete listing; both 0 when there was no header.
     std::int32_t tracks_announced = 0;
     std::int32_t tracks_found = 0;
     // Bytes of a chunk tag the input ended inside, or 0.
