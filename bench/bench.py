@@ -151,10 +151,13 @@ def main():
 
         reassembled = os.path.join(work, "out.mid")
 
-        def fresh(out, argv):
-            if os.path.exists(out):
-                os.remove(out)
-            return timed(argv)
+        def fresh(out, argv, stdout_path=None):
+            # Every run writes a new file: truncating the last run's output
+            # inside the timing would charge it the freeing of its blocks.
+            for f in (out, stdout_path):
+                if f and os.path.exists(f):
+                    os.remove(f)
+            return timed(argv, stdout_path)
 
         # What the assemblers read: each dense file's listing and CSV, made once.
         sources = {}
@@ -173,7 +176,7 @@ def main():
         for name, (path, mib) in files.items():
             cases = {"smfdis": lambda p=path: ours(p, []),
                      "smfdis -bnv": lambda p=path: ours(p, ["-bnv"]),
-                     "smfcat": lambda p=path: timed([piped, p], piped_listing)}
+                     "smfcat": lambda p=path: fresh(None, [piped, p], piped_listing)}
             if have_midicsv and name.startswith("dense"):
                 cases["midicsv"] = lambda p=path: timed(["midicsv", p], csv)
             if name in sources:
@@ -188,7 +191,7 @@ def main():
                     samples[case].append(run())
                     if case == "smfdis":
                         # Copy the listing this very run wrote.
-                        samples["cat listing"].append(timed(["cat", listing], copy))
+                        samples["cat listing"].append(fresh(None, ["cat", listing], copy))
             results[name] = (mib, {case: (statistics.median(s for s, _ in runs), max(m for _, m in runs))
                                    for case, runs in samples.items()})
             for f in (csv, copy, piped_listing):
