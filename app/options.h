@@ -39,7 +39,7 @@ struct lister_options {
 };
 
 // Acts on one flag letter of option_spec; `argument` is the rest of its word
-// for F. Other characters (the spec's "|") are ignored.
+// for F. Other characters (the "|" of option_spec) are ignored.
 void apply_lister_flag(lister_options& options, int letter, const char* argument);
 
 // Puts `options` into the conversion state.
