@@ -10,7 +10,6 @@
 #include "app/options.h"
 #include "reader/reader.h"
 #include "state/state.h"
-#include "state/tables.h"
 #include "writer/output.h"
 
 namespace smfasm {
@@ -43,29 +42,14 @@ std::FILE* open_listing(const std::string& output_name) {
 }
 
 void scan_flags(option_scanner& scanner, int argc, char** argv) {
-    state.merge_sysex = 1;
+    lister_options options;
     for (;;) {
         const int flag = scan_option(scanner, argc, argv, option_spec, 0);
-        switch (flag) {
-            case 0: return;
-            case -1: pause_and_exit(1);
-            case 'B':
-            case 'b':
-            case 'T':
-            case 't': state.measure_mode = wrap_add(state.measure_mode, 1); break;
-            case 'F':
-            case 'f':
-                state.fold_width = *scanner.option_argument != '\0' ? parse_width(scanner.option_argument) : 80;
-                break;
-            case 'M':
-            case 'm': state.merge_sysex = 0; break;
-            case 'N':
-            case 'n': state.note_names = wrap_add(state.note_names, 1); break;
-            case 'V':
-            case 'v': state.channel_formats = &long_channel_formats; break;
-            default: break;  // the "|" in option_spec
-        }
+        if (flag == 0) break;
+        if (flag == -1) pause_and_exit(1);
+        apply_lister_flag(options, flag, scanner.option_argument);
     }
+    use_lister_options(options);
 }
 
 }  // namespace

@@ -1,7 +1,6 @@
 // smfasm end to end: the real binary on real files in a temporary directory.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>

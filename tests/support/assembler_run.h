@@ -21,16 +21,6 @@ inline run_options assembler(std::string input = "/dev/null") {
     return options;
 }
 
-inline std::vector<std::string> names_in(const std::filesystem::path& dir) {
-    std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(dir)) {
-        names.push_back(entry.path().filename().string());
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-}
-inline std::vector<std::string> names_in(const scratch_dir& dir) { return names_in(dir.path()); }
-
 inline std::string source_file(const std::string& name) {
     std::ifstream in(std::string(SMFASM_SOURCE_DIR) + "/" + name, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});
