@@ -16,8 +16,9 @@ const char* character_start(const char* p, const char* begin) {
 
 }  // namespace
 
-bool message_log::count(bool& warning) {
-    if (warning && strict_) warning = false;
+bool message_log::count(bool& warning, bool& promoted) {
+    promoted = warning && strict_;
+    if (promoted) warning = false;
     if (warning) return ++warnings_ <= max_reported_errors;
     if (errors_ >= max_reported_errors) return false;
     ++errors_;
@@ -28,26 +29,30 @@ void message_log::record(bool warning, long long line, long long column, std::st
     if (collected_ != nullptr) collected_->push_back({warning, line, column, std::string(text)});
 }
 
-void message_log::head(std::string& out, bool warning, long long line, long long column, std::string_view text) const {
+void message_log::head(std::string& out, bool warning, bool promoted, long long line, long long column,
+                       std::string_view text) const {
     out += name_;
     if (line > 0) out += ':' + std::to_string(line);
     if (line > 0 && column > 0) out += ':' + std::to_string(column);
     out += warning ? ": warning: " : ": ";
     out += text;
+    if (promoted) out += " (a warning, an error under --strict)";
 }
 
 void message_log::add(long long line, long long column, std::string_view text, bool warning) {
-    if (!count(warning)) return;
+    bool promoted = false;
+    if (!count(warning, promoted)) return;
     record(warning, line, column, text);
     if (out_ == nullptr) return;
     std::string out;
-    head(out, warning, line, column, text);
+    head(out, warning, promoted, line, column, text);
     out += '\n';
     std::fwrite(out.data(), 1, out.size(), out_);
 }
 
 void message_log::add(const listing_line& line, const char* at, std::string_view text, bool warning) {
-    if (!count(warning)) return;
+    bool promoted = false;
+    if (!count(warning, promoted)) return;
     if (at == nullptr || at < line.begin) at = line.begin;
     if (at > line.end) at = line.end;
     // The physical line holding `at`, and its column.
@@ -78,7 +83,7 @@ void message_log::add(const listing_line& line, const char* at, std::string_view
     }
     constexpr std::string_view cut = "...";
     std::string out;
-    head(out, warning, number, column, text);
+    head(out, warning, promoted, number, column, text);
     out += '\n';
     if (from != physical) out += cut;
     out.append(from, to);

@@ -39,10 +39,12 @@ public:
 private:
     void add(const listing_line& line, const char* at, std::string_view text, bool warning);
     void add(long long line, long long column, std::string_view text, bool warning);
-    // Counts the message; false when it is no longer shown.
-    bool count(bool& warning);
+    // Counts the message, as an error when --strict makes a warning one
+    // (`promoted`); false when it is no longer shown.
+    bool count(bool& warning, bool& promoted);
     void record(bool warning, long long line, long long column, std::string_view text);
-    void head(std::string& out, bool warning, long long line, long long column, std::string_view text) const;
+    void head(std::string& out, bool warning, bool promoted, long long line, long long column,
+              std::string_view text) const;
 
     const char* name_;
     bool strict_;

@@ -78,6 +78,9 @@ TEST(AssemblerListing, WarnsWhereAListingIsProbablyWrong) {
         EXPECT_EQ(hex_after_header(dir.read("w.mid")), r.track) << r.listing;
         run = dir.run({"--strict", "w.mtx", "strict.mid"}, assembler());
         EXPECT_EQ(run.status, 1) << r.listing;
+        EXPECT_EQ(run.err.substr(0, run.err.find('\n')), r.warning.substr(0, r.warning.find(": warning: ")) + ": " +
+                                                             r.warning.substr(r.warning.find(": warning: ") + 11) +
+                                                             " (a warning, an error under --strict)");
         EXPECT_TRUE(run.err.ends_with("; no MIDI file written\n")) << run.err;
         EXPECT_FALSE(dir.exists("strict.mid"));
     }
