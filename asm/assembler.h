@@ -43,13 +43,16 @@ protected:
     ~byte_sink() = default;
 };
 
-// At most this many bad lines are reported before the assembler gives up.
+// At most this many bad lines are reported before the assembler gives up;
+// at most this many warnings are shown (the rest are only counted).
 inline constexpr int max_reported_errors = 20;
 
 // Assembles the whole listing from `in`. Errors ("NAME:LINE:COLUMN:
-// message", the line and a caret) and warnings go to `messages` unless it is
-// null, and are appended to `collected` unless that is null. Returns the
-// number of errors: only with 0 are the bytes given to `out` a file.
+// message", the line and a caret) and warnings ("NAME:LINE:COLUMN: warning:
+// ...") go to `messages` unless it is null, and the same are appended to
+// `collected` unless that is null (a warning made an error by `strict` as an
+// error). Returns the number of errors: only with 0 are the bytes given to
+// `out` a file.
 int assemble(listing_reader& in, const char* name, const assembly_options& options, byte_sink& out, std::FILE* messages,
              std::vector<assembly_message>* collected = nullptr);
 
