@@ -1,13 +1,11 @@
-// What the smfasm end-to-end tests share: a run of the real assembler, the
-// shipped demo as listing and file, and the names a run left behind.
+// What the smfasm end-to-end tests share: a run of the real assembler, and
+// the shipped demo as listing and file.
 #pragma once
 
-#include <algorithm>
-#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
-#include <vector>
+#include <utility>
 
 #include "tests/support/run_tool.h"
 
