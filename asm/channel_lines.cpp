@@ -22,8 +22,6 @@ namespace {
     }
 }
 
-}  // namespace
-
 // What each channel line's two values are, for warnings.
 struct value_names {
     const char* first;
@@ -38,6 +36,8 @@ constexpr std::array<value_names, channel_slot_count> channel_value_names = {{
     {"the program", nullptr},         // slot_program
     {"the pressure", nullptr},        // slot_channel_pressure
 }};
+
+}  // namespace
 
 void assembler::data_byte(const field_cursor& c, const char* at, int value, const char* what) {
     if (value < 0x80) return;
