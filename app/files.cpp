@@ -72,9 +72,11 @@ int own_stream(const std::string& name) {
     return -1;
 }
 
-void prepare_process() {
+int prepare_process() {
+    int closed = 0;
     for (int fd = 0; fd <= 2; ++fd) {
         if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+        closed |= 1 << fd;
         // The lowest free descriptor: this one, as the lower ones are open.
         const int null = open("/dev/null", O_RDWR);
         if (null >= 0 && null != fd) {
@@ -84,6 +86,7 @@ void prepare_process() {
     }
     std::signal(SIGPIPE, SIG_IGN);
     std::signal(SIGXFSZ, SIG_IGN);
+    return closed;
 }
 
 std::size_t last_dot(const char* name) {
@@ -97,19 +100,30 @@ std::string replace_last_dot_part(const std::string& name, std::string_view endi
     return replaced;
 }
 
-std::string backup_name(const std::string& name, int dollars, std::string_view extension) {
-    return replace_last_dot_part(name, std::string(static_cast<std::size_t>(dollars), '$').append(extension));
+std::string replace_extension(const std::string& name, std::string_view ending, const naming_rules& rules) {
+    if (!rules.last_component) return replace_last_dot_part(name, ending);
+    const std::size_t slash = name.rfind('/');
+    const std::size_t component = slash == std::string::npos ? 0 : slash + 1;
+    const std::size_t dot = name.rfind('.');
+    const bool has_extension = dot != std::string::npos && dot > component;
+    std::string replaced = name.substr(0, has_extension ? dot : name.size());
+    replaced.append(ending);
+    return replaced;
 }
 
-bool move_aside(const std::string& name, std::string_view extension) {
+std::string backup_name(const std::string& name, int dollars, std::string_view extension, const naming_rules& rules) {
+    return replace_extension(name, std::string(static_cast<std::size_t>(dollars), '$').append(extension), rules);
+}
+
+bool move_aside(const std::string& name, std::string_view extension, const naming_rules& rules) {
     int error = 0;
     if (examine(name.c_str(), error) != entry::movable) return true;
     int dollars = 1;
     for (int tries = 0; tries < max_tries; ++tries) {
-        const std::string backup = backup_name(name, dollars, extension);
+        const std::string backup = backup_name(name, dollars, extension, rules);
         if (rename_no_replace(name.c_str(), backup.c_str()) == 0) {
-            std::fprintf(stderr, "Notice: Output file %s already exits.\n\tIt is renamed as %s\n", name.c_str(),
-                         backup.c_str());
+            std::fprintf(stderr, "Notice: Output file %s already %s.\n\tIt is renamed as %s\n", name.c_str(),
+                         rules.spelled_right ? "exists" : "exits", backup.c_str());
             return true;
         }
         if (errno == EEXIST) {
@@ -125,7 +139,7 @@ bool move_aside(const std::string& name, std::string_view extension) {
     return false;
 }
 
-opened_output open_output(const std::string& name, std::string_view extension) {
+opened_output open_output(const std::string& name, std::string_view extension, const naming_rules& rules) {
     opened_output result;
     int error = EEXIST;
     for (int tries = 0; tries < max_tries; ++tries) {
@@ -143,7 +157,7 @@ opened_output open_output(const std::string& name, std::string_view extension) {
             error = errno;
             break;
         }
-        if (found == entry::movable && !move_aside(name, extension)) {
+        if (found == entry::movable && !move_aside(name, extension, rules)) {
             result.backup_failed = true;
             return result;
         }
@@ -186,7 +200,7 @@ int create_temp_beside(const std::string& name, std::string& temp_name) {
 }
 
 bool install_file(const std::string& temp_name, const std::string& name, std::string_view extension,
-                  bool& backup_failed) {
+                  bool& backup_failed, const naming_rules& rules) {
     backup_failed = false;
     for (int tries = 0; tries < max_tries; ++tries) {
         if (rename_no_replace(temp_name.c_str(), name.c_str()) == 0) return true;
@@ -204,7 +218,7 @@ bool install_file(const std::string& temp_name, const std::string& name, std::st
             errno = stat(name.c_str(), &info) == 0 && S_ISDIR(info.st_mode) ? EISDIR : EEXIST;
             return false;
         }
-        if (found == entry::movable && !move_aside(name, extension)) {
+        if (found == entry::movable && !move_aside(name, extension, rules)) {
             backup_failed = true;
             return false;
         }

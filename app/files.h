@@ -10,8 +10,26 @@ namespace smfasm {
 // First thing in main: each of descriptors 0, 1 and 2 that is closed is
 // opened on /dev/null, so that no file the program opens can take its place;
 // SIGPIPE and SIGXFSZ are ignored, so that a failing write returns its error
-// instead of killing the process without a word.
-void prepare_process();
+// instead of killing the process without a word. Returns the descriptors
+// that were closed, as bits (1 << fd).
+int prepare_process();
+
+// How a program names its output's backups and announces them. The lister
+// keeps its documented rules: the last "." of the whole name, and its notice
+// as it has always read. smfasm looks for the extension in the last path
+// component only (v1.2/song gives v1.2/song.mid) and spells its notice
+// right.
+struct naming_rules {
+    bool last_component = false;
+    bool spelled_right = false;
+};
+inline constexpr naming_rules lister_rules{};
+inline constexpr naming_rules assembler_rules{true, true};
+
+// `name` with its extension (from the last "." on, as `rules` find it; none
+// for a name whose last component has no "." past its first character)
+// replaced by `ending`.
+std::string replace_extension(const std::string& name, std::string_view ending, const naming_rules& rules);
 
 // Position of the last "." in the whole name (directories included), or of
 // its end when there is none.
@@ -23,7 +41,8 @@ std::string replace_last_dot_part(const std::string& name, std::string_view endi
 
 // The name `name` backs up to when `dollars` "$" are used: everything from
 // its last "." is replaced by the dollars and `extension` (".mtx", ".mid").
-std::string backup_name(const std::string& name, int dollars, std::string_view extension);
+std::string backup_name(const std::string& name, int dollars, std::string_view extension,
+                        const naming_rules& rules = lister_rules);
 
 // The standard output or error descriptor that `name` names (the same
 // file, as /dev/stdout or a shell's redirection target is), or -1. Such a
@@ -37,7 +56,8 @@ int own_stream(const std::string& name);
 // "Notice: Output file %s already exits.\n\tIt is renamed as %s\n". Nothing,
 // or a directory, device or FIFO, at `name` is left alone. Returns false
 // after printing "***Error: Output file %s exists and cannot be renamed.\n".
-bool move_aside(const std::string& name, std::string_view extension);
+// (smfasm's rules spell the notice "already exists".)
+bool move_aside(const std::string& name, std::string_view extension, const naming_rules& rules = lister_rules);
 
 // Opens `name` for writing without replacing a regular file: it is created
 // exclusively, after moving aside whatever regular file stands there (again
@@ -47,7 +67,8 @@ struct opened_output {
     int error = 0;               // errno of the failed open
     bool backup_failed = false;  // move_aside failed (and has said so)
 };
-opened_output open_output(const std::string& name, std::string_view extension);
+opened_output open_output(const std::string& name, std::string_view extension,
+                          const naming_rules& rules = lister_rules);
 
 // A new file in the directory of `name` (for a file assembled in full before
 // it takes the name), named ".smfasm-" and six random characters and created
@@ -62,6 +83,6 @@ int create_temp_beside(const std::string& name, std::string& temp_name);
 // replaced), or after move_aside has reported its failure (`backup_failed`).
 // On failure `temp_name` is left where it is, for the caller to remove.
 bool install_file(const std::string& temp_name, const std::string& name, std::string_view extension,
-                  bool& backup_failed);
+                  bool& backup_failed, const naming_rules& rules = lister_rules);
 
 }  // namespace smfasm

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -15,6 +16,9 @@ namespace {
 struct collected : byte_sink {
     std::vector<unsigned char> bytes;
     void write(const unsigned char* data, std::size_t size) override { bytes.insert(bytes.end(), data, data + size); }
+    void rewrite(std::size_t offset, const unsigned char* data, std::size_t size) override {
+        std::copy(data, data + size, bytes.begin() + static_cast<std::ptrdiff_t>(offset));
+    }
 };
 
 struct result {
@@ -121,15 +125,21 @@ TEST(Assembler, ReadsMeasureTimesThroughTheListersMetre) {
     EXPECT_EQ(assemble_text("MFile 0 1 -25 40\nMTrk\n0:0:0 ChPr ch=1 v=0\nTrkEnd\n").errors, 1);
 }
 
-TEST(Assembler, EmptyListingIsAnEmptyFileAndTrackCountsAreOnlyWarned) {
-    const result empty = assemble_text("# nothing\n\n");
-    EXPECT_EQ(empty.errors, 0);
-    EXPECT_EQ(empty.hex, "");
-    const result fewer = assemble_text("MFile 1 3 96\nMTrk\nTrkEnd\n");
+TEST(Assembler, EmptyListingIsAnErrorAndTheTrackCountIsCorrected) {
+    for (const std::string text : {"", "# nothing\n\n", "  # x\n"}) {
+        const result empty = assemble_text(text);
+        EXPECT_EQ(empty.errors, 1);
+        EXPECT_EQ(empty.hex, "");
+        EXPECT_EQ(empty.messages, "t.mtx: no MFile line: nothing to assemble\n");
+    }
+    // The header counts the tracks the listing holds, and says so.
+    const result fewer = assemble_text("MFile 1 3 96\nMTrk\n0 Meta TrkEnd\nTrkEnd\n");
     EXPECT_EQ(fewer.errors, 0);
-    EXPECT_EQ(fewer.hex, "4d 54 68 64 00 00 00 06 00 01 00 03 00 60 4d 54 72 6b 00 00 00 00");
-    EXPECT_EQ(fewer.messages, "t.mtx: warning: MFile announces 3 tracks, the listing holds 1\n");
-    EXPECT_EQ(assemble_text("MFile 1 1 -25 40\n").hex, "4d 54 68 64 00 00 00 06 00 01 00 01 e7 28");
+    EXPECT_EQ(fewer.hex, "4d 54 68 64 00 00 00 06 00 01 00 01 00 60 4d 54 72 6b 00 00 00 04 00 ff 2f 00");
+    EXPECT_EQ(fewer.messages,
+              "t.mtx:1:9: warning: MFile announces 3 tracks, the listing holds 1: the file's header says 1\n"
+              "MFile 1 3 96\n        ^\n");
+    EXPECT_EQ(assemble_text("MFile 1 0 -25 40\n").hex, "4d 54 68 64 00 00 00 06 00 01 00 00 e7 28");
 }
 
 TEST(Assembler, StopsReportingAfterTwentyErrors) {
@@ -140,6 +150,47 @@ TEST(Assembler, StopsReportingAfterTwentyErrors) {
     EXPECT_NE(r.messages.find("t.mtx:22:3: unknown keyword \"Bogus\""), std::string::npos);
     EXPECT_EQ(r.messages.find("t.mtx:23:"), std::string::npos);
     EXPECT_NE(r.messages.find("stopped after 20 errors"), std::string::npos);
+}
+
+TEST(Assembler, KeepsMessagesAsDataWithOrWithoutText) {
+    const std::string text = "MFile 1 2 96\nMTrk\n0 On ch=1 n=60 v=x\n0 Bogus\n0 Meta TrkEnd\nTrkEnd\n";
+    for (const bool strict : {false, true}) {
+        for (const bool formatted : {false, true}) {
+            listing_reader reader(text.data(), text.size());
+            collected sink;
+            std::vector<assembly_message> said;
+            assembly_options options;
+            options.strict = strict;
+            char* buffer = nullptr;
+            std::size_t size = 0;
+            std::FILE* stream = formatted ? open_memstream(&buffer, &size) : nullptr;
+            const int errors = assemble(reader, "t.mtx", options, sink, stream, &said);
+            if (stream != nullptr) std::fclose(stream);
+            const std::string shown = buffer != nullptr ? std::string(buffer, size) : "";
+            std::free(buffer);
+            EXPECT_EQ(errors, 2);
+            ASSERT_EQ(said.size(), 2U);
+            EXPECT_FALSE(said[0].warning);
+            EXPECT_EQ(said[0].line, 3);
+            EXPECT_EQ(said[0].column, 18);
+            EXPECT_EQ(said[0].text.find("t.mtx"), std::string::npos) << said[0].text;
+            EXPECT_EQ(said[1].line, 4);
+            EXPECT_EQ(said[1].column, 3);
+            if (formatted) {
+                EXPECT_NE(shown.find("t.mtx:3:18: " + said[0].text + "\n"), std::string::npos) << shown;
+            }
+        }
+        // A warning, which --strict makes an error.
+        const std::string fewer = "MFile 1 3 96\nMTrk\n0 Meta TrkEnd\nTrkEnd\n";
+        listing_reader reader(fewer.data(), fewer.size());
+        collected sink;
+        std::vector<assembly_message> said;
+        assembly_options options;
+        options.strict = strict;
+        EXPECT_EQ(assemble(reader, "t.mtx", options, sink, nullptr, &said), strict ? 1 : 0);
+        ASSERT_EQ(said.size(), 1U);
+        EXPECT_EQ(said[0].warning, !strict);
+    }
 }
 
 }  // namespace

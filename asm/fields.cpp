@@ -2,6 +2,7 @@
 
 #include <array>
 #include <string>
+#include <string_view>
 
 #include "state/tables.h"
 
@@ -20,8 +21,13 @@ int hex_value(char c) {
 
 char lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
+// The field at `begin`: up to the next blank, tab or fold, cut short when
+// long, so that a message quotes what is wrong and not the rest of the line.
 std::string shown(const char* begin, const char* end) {
-    std::string text(begin, end);
+    const char* stop = begin;
+    while (stop != end && *stop != ' ' && *stop != '\t' && *stop != '\\') ++stop;
+    if (stop == begin && stop != end) ++stop;
+    std::string text(begin, stop);
     if (text.size() > 24) text = text.substr(0, 24) + "...";
     return text;
 }
@@ -105,13 +111,62 @@ void field_cursor::expect(std::string_view text, const char* what) {
     p_ += text.size();
 }
 
-void field_cursor::bad_number(const char* start, std::int64_t low, std::int64_t high, const char* what) {
-    p_ = start;
-    if (*p_ == '-') ++p_;
-    if (p_ == end_ || !is_digit(*p_)) fail(start, std::string("expected a number for ") + what);
-    while (p_ != end_ && is_digit(*p_)) ++p_;
-    fail(start, std::string(what) + " " + std::string(start, p_) + " is out of range (" + std::to_string(low) + " to " +
-                    std::to_string(high) + ")");
+std::int64_t field_cursor::number_slowly(std::int64_t low, std::int64_t high, const char* what) {
+    const char* start = p_;
+    const char* p = p_;
+    const bool negative = *p == '-';
+    if (negative) ++p;
+    if (!is_digit(*p)) fail(start, std::string("expected a number for ") + what);
+    while (*p == '0' && is_digit(p[1])) ++p;  // leading zeros, written by hand
+    const char* digits = p;
+    std::int64_t magnitude = 0;
+    for (; is_digit(*p); ++p) {
+        if (p - digits < 18) magnitude = magnitude * 10 + (*p - '0');
+    }
+    const std::int64_t value = negative ? -magnitude : magnitude;
+    if (p - digits > 12 || value < low || value > high) {
+        fail(start, std::string(what) + " " + std::string(start, p) + " is out of range (" + std::to_string(low) +
+                        " to " + std::to_string(high) + ")");
+    }
+    p_ = p;
+    return value;
+}
+
+std::int64_t field_cursor::tempo(bool& per_minute) {
+    const char* start = p_;
+    const char* p = p_;
+    while (is_digit(*p)) ++p;
+    const char* point = p;
+    if (*p == '.') {
+        ++p;
+        while (is_digit(*p)) ++p;
+    }
+    per_minute = end_ - p >= 3 && std::string_view(p, 3) == "bpm";
+    if (!per_minute) {
+        if (point != p) fail(start, "a tempo in beats per minute ends in bpm, as in 92.5bpm");
+        return number(0, 0xFFFFFF, "the tempo");
+    }
+    // Beats per minute as whole / 10^k, in exact integer arithmetic.
+    const auto whole_digits = point - start;
+    const auto fraction_digits = p == point ? 0 : p - point - 1;
+    if (whole_digits + fraction_digits == 0) fail(start, "expected a number of beats per minute");
+    if (whole_digits > 9 || fraction_digits > 6) {
+        fail(start, "the tempo " + std::string(start, p + 3) + " has too many digits");
+    }
+    std::int64_t scaled = 0;
+    std::int64_t scale = 1;
+    for (const char* q = start; q != p; ++q) {
+        if (*q == '.') continue;
+        scaled = scaled * 10 + (*q - '0');
+        if (q > point) scale *= 10;
+    }
+    const std::int64_t per_quarter = scaled == 0 ? 0 : (std::int64_t{120000000} * scale + scaled) / (2 * scaled);
+    if (per_quarter < 1 || per_quarter > 0xFFFFFF) {
+        fail(start, "the tempo " + std::string(start, p + 3) +
+                        " is out of range (4bpm to 60000000bpm: 1 to 16777215 microseconds per quarter note)");
+    }
+    p_ = p + 3;
+    return per_quarter;
 }
 
 int field_cursor::note_name() {

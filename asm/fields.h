@@ -106,10 +106,11 @@ public:
             magnitude = magnitude * 10 + static_cast<unsigned>(*p - '0');
             ++p;
         }
-        // No digits, or more than any field's range has (which could wrap).
+        // No digits, or more than any field's range has (which could wrap),
+        // or out of range: the slow path reads leading zeros or says why.
         const auto count = static_cast<std::size_t>(p - digits);
-        const auto value = negative ? -static_cast<std::int64_t>(magnitude) : static_cast<std::int64_t>(magnitude);
-        if (count - 1 >= 12 || value < low || value > high) bad_number(p_, low, high, what);
+        const auto value = static_cast<std::int64_t>(negative ? 0 - magnitude : magnitude);
+        if (count - 1 >= 12 || value < low || value > high) return number_slowly(low, high, what);
         p_ = p;
         return value;
     }
@@ -125,6 +126,10 @@ public:
         if (*p_ == ':') measure_time(t);
         return t;
     }
+    // A tempo in microseconds per quarter note, or in beats per minute as a
+    // decimal number followed by "bpm" (`per_minute` is then set), rounded
+    // to the nearest microsecond.
+    std::int64_t tempo(bool& per_minute);
     // Two-digit hex bytes up to the end of the line.
     void hex_bytes(payload_bytes& out);
     // One hex byte written "0xNN".
@@ -140,7 +145,7 @@ private:
     int note_name();
     [[noreturn]] void missing_blank(const char* what) const;
     [[noreturn]] void unexpected_text() const;
-    [[noreturn]] void bad_number(const char* start, std::int64_t low, std::int64_t high, const char* what);
+    std::int64_t number_slowly(std::int64_t low, std::int64_t high, const char* what);
 
     // A fold at p: its length, or 0 when there is none.
     std::size_t fold_length(const char* p) const;

@@ -66,35 +66,34 @@ bool listing_reader::next_slowly(listing_line& line) {
             const bool more = fill();
             scan = pos_ + offset;  // fill() may have moved the unread part
             if (more) continue;
-            if (read_error_ != 0) return false;
-            if (scan == size_) {
-                if (scan == pos_) return false;
-                // The last line folded into nothing.
-                char* end = data_ + size_ - 1;
-                if (end > data_ + pos_ && end[-1] == '\r') --end;
-                line = {data_ + pos_, end, line_number_ + 1, true};
-                line_number_ += physical;
-                pos_ = size_;
-                return true;
-            }
+            if (read_error_ != 0 || scan == size_) return false;
             // The last line has no line end: the byte of room behind the
             // input takes one, so that every line is followed by its end.
             data_[size_] = '\n';
             found = data_ + size_++;
         }
-        const auto newline = static_cast<std::size_t>(found - data_);
+        std::size_t next = static_cast<std::size_t>(found - data_) + 1;  // the next physical line
         ++physical;
-        // Comments and blank lines never continue.
-        const bool plain = physical == 1 && (scan == newline || data_[scan] == '#');
-        if (!plain && continues(data_ + scan, found)) {
-            scan = newline + 1;
-            continue;
+        broken_fold fold = broken_fold::none;
+        if (!(physical == 1 && is_comment_or_blank(data_ + scan, found)) && continues(data_ + scan, found)) {
+            // A continuation starts with a tab: its first byte decides.
+            if (next == size_) {
+                const std::size_t offset = next - pos_;
+                fill();
+                if (read_error_ != 0) return false;
+                next = pos_ + offset;
+            }
+            if (next < size_ && data_[next] == '\t') {
+                scan = next;
+                continue;
+            }
+            fold = next < size_ ? broken_fold::no_tab : broken_fold::at_end;
         }
-        const char* end = found;
+        const char* end = data_ + next - 1;
         if (end > data_ + pos_ && end[-1] == '\r') --end;
-        line = {data_ + pos_, end, line_number_ + 1, false};
+        line = {data_ + pos_, end, line_number_ + 1, fold};
         line_number_ += physical;
-        pos_ = newline + 1;
+        pos_ = next;
         return true;
     }
 }

@@ -14,12 +14,24 @@ namespace smfasm {
 // inside it stays as written (a backslash, the line end, then the
 // continuation), so that an error can still name its physical line and
 // column.
+// A fold that does not continue: the line ends in a folding backslash, but
+// the listing ends there, or the next line does not start with the tab of a
+// continuation (and is read as a line of its own).
+enum class broken_fold : std::uint8_t { none, at_end, no_tab };
+
 struct listing_line {
     const char* begin = nullptr;
     const char* end = nullptr;
-    std::int64_t number = 0;    // physical line number of its first line
-    bool ends_in_fold = false;  // the listing ended inside a folded line
+    std::int64_t number = 0;  // physical line number of its first line
+    broken_fold fold = broken_fold::none;
 };
+
+// A line of blanks and tabs, or one whose first other character is "#": a
+// comment, which the assembler skips and which never folds.
+inline bool is_comment_or_blank(const char* begin, const char* end) {
+    while (begin != end && (*begin == ' ' || *begin == '\t')) ++begin;
+    return begin == end || *begin == '#';
+}
 
 // Bytes kept readable behind the input: a line end for a last line that had
 // none, and room for word-sized loads that start at a line's end.
@@ -41,7 +53,7 @@ public:
         char* start = data_ + pos_;
         auto* found = static_cast<char*>(std::memchr(start, '\n', size_ - pos_));
         if (found != nullptr && found != start && found[-1] != '\\' && found[-1] != '\r') {
-            line = {start, found, ++line_number_, false};
+            line = {start, found, ++line_number_, broken_fold::none};
             pos_ = static_cast<std::size_t>(found + 1 - data_);
             return true;
         }

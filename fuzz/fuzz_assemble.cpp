@@ -4,7 +4,10 @@
 //   1: a MIDI file (after one byte of lister options). When it lists, its
 //      reassembly must list the same again; the assembler may refuse it only
 //      for a delta time past what a file can hold (2^28 ticks or more,
-//      which only an overlong variable-length number gives).
+//      which only an overlong variable-length number gives), and may give
+//      the header the count of the tracks there are (a 0-byte file lists
+//      as nothing, which is no listing to assemble).
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -29,6 +32,9 @@ using namespace smfasm;
 struct collected : byte_sink {
     std::vector<unsigned char> bytes;
     void write(const unsigned char* data, std::size_t size) override { bytes.insert(bytes.end(), data, data + size); }
+    void rewrite(std::size_t offset, const unsigned char* data, std::size_t size) override {
+        std::copy(data, data + size, bytes.begin() + static_cast<std::ptrdiff_t>(offset));
+    }
 };
 
 std::FILE* null_stream() {
@@ -71,7 +77,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         assembly_options options;
         options.packets = (data[0] & 2) != 0;
         options.running_status = (data[0] & 4) == 0;
-        assemble(reader, "fuzz.mtx", options, sink, null_stream());
+        options.strict = (data[0] & 8) != 0;
+        // Messages formatted, or kept as data only.
+        std::vector<assembly_message> said;
+        assemble(reader, "fuzz.mtx", options, sink, (data[0] & 16) != 0 ? nullptr : null_stream(), &said);
         return 0;
     }
     const std::uint8_t lister_options = data[1];
@@ -79,26 +88,30 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::optional<std::string> first = list(file, lister_options);
     if (!first) return 0;
 
+    if (first->empty()) return 0;
     listing_reader reader(first->data(), first->size());
     collected sink;
     assembly_options options;
     options.packets = (lister_options & 8) != 0;
-    char* messages = nullptr;
-    std::size_t messages_size = 0;
-    std::FILE* message_stream = open_memstream(&messages, &messages_size);
-    const int errors = assemble(reader, "fuzz.mtx", options, sink, message_stream);
-    std::fclose(message_stream);
-    const std::string said(messages, messages_size);
-    std::free(messages);
-    if (errors != 0) {
-        std::size_t backwards = 0;
-        for (std::size_t at = 0; (at = said.find(": time goes backwards:", at)) != std::string::npos; ++at) ++backwards;
-        if (backwards == static_cast<std::size_t>(errors)) return 0;
-        std::fprintf(stderr, "a listing that smfdis wrote was refused:\n%s\n%s", first->c_str(), said.c_str());
-        std::abort();
+    std::vector<assembly_message> said;
+    const int errors = assemble(reader, "fuzz.mtx", options, sink, nullptr, &said);
+    for (const assembly_message& m : said) {
+        const bool gap = m.text.starts_with("time goes backwards") || m.text.find("in one step") != std::string::npos;
+        if (!m.warning && !gap) {
+            std::fprintf(stderr, "a listing that smfdis wrote was refused:\n%s\n%lld:%lld: %s\n", first->c_str(),
+                         m.line, m.column, m.text.c_str());
+            std::abort();
+        }
     }
+    if (errors != 0) return 0;
     const std::optional<std::string> second = list(sink.bytes, lister_options);
-    if (!second || *second != *first) {
+    // A recounted header lists the count of its tracks; the rest is the
+    // same: the MFile line without its count, then every other line.
+    const auto body = [](const std::string& listing) {
+        const std::size_t count = listing.find(' ', listing.find(' ') + 1) + 1;
+        return listing.substr(0, count) + listing.substr(listing.find_first_of(" \n", count));
+    };
+    if (!second || body(*second) != body(*first)) {
         std::fprintf(stderr, "the reassembly lists differently:\n%s\n---\n%s", first->c_str(),
                      second ? second->c_str() : "(listing failed)");
         std::abort();

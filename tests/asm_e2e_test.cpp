@@ -2,11 +2,10 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
+#include "tests/support/assembler_run.h"
 #include "tests/support/midi_bytes.h"
 #include "tests/support/run_tool.h"
 
@@ -15,22 +14,17 @@ namespace {
 
 namespace fs = std::filesystem;
 
-run_options assembler(std::string input = "/dev/null") {
-    run_options options;
-    options.binary = SMFASM_BINARY;
-    options.name = "smfasm";
-    options.input = std::move(input);
-    return options;
-}
-
-std::string demo_midi() {
-    std::ifstream in(std::string(SMFASM_SOURCE_DIR) + "/examples/demo.mid", std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-std::string demo_listing() {
-    std::ifstream in(std::string(SMFASM_SOURCE_DIR) + "/examples/demo.txt", std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
+// The first error's line of a run's messages, past any warnings.
+std::string first_error(const std::string& err) {
+    std::size_t at = 0;
+    while (at < err.size()) {
+        const std::size_t end = err.find('\n', at);
+        const std::string line = err.substr(at, end - at);
+        if (line.find(": warning: ") == std::string::npos && line.find(".mtx:") != std::string::npos) return line;
+        if (end == std::string::npos) break;
+        at = end + 1;
+    }
+    return "";
 }
 
 // Every bad line is named with its line and column, the run ends with
@@ -47,7 +41,7 @@ TEST(Assembler, BadListingsWriteNothing) {
         {head + "0 Tempo 16777216\nTrkEnd\n", "bad.mtx:3:9: the tempo 16777216 is out of range (0 to 16777215)"},
         {head + "0 On ch=0 n=60 v=1\nTrkEnd\n", "bad.mtx:3:9: the channel 0 is out of range (1 to 16)"},
         {head + "0 Off ch=17 n=60 v=1\nTrkEnd\n", "bad.mtx:3:10: the channel 17 is out of range (1 to 16)"},
-        {head + "0 On ch=1 n=60 v=256\nTrkEnd\n", "bad.mtx:3:18: the value 256 is out of range (0 to 255)"},
+        {head + "0 On ch=1 n=60 v=256\nTrkEnd\n", "bad.mtx:3:18: the velocity 256 is out of range (0 to 255)"},
         {head + "0 SysEx 43 12 f7\nTrkEnd\n", "bad.mtx:3:9: a SysEx line must start with f0"},
         {head + "0 Meta Text \"abc\nTrkEnd\n", "bad.mtx:3:13: unterminated quote"},
         {head + "0 Meta Text \"a\\q\"\nTrkEnd\n", "bad.mtx:3:15: bad escape: \\q"},
@@ -70,16 +64,16 @@ TEST(Assembler, BadListingsWriteNothing) {
         dir.write("bad.mid", std::string("an earlier file"));
         const tool_run run = dir.run({"bad.mtx"}, assembler());
         EXPECT_EQ(run.status, 1) << r.listing;
-        EXPECT_EQ(run.err.substr(0, run.err.find('\n')), r.message) << run.err;
+        EXPECT_EQ(first_error(run.err), r.message) << run.err;
         EXPECT_TRUE(run.err.ends_with("; no MIDI file written\n")) << run.err;
         EXPECT_EQ(dir.read("bad.mid"), "an earlier file");
         EXPECT_EQ(names_in(dir), (std::vector<std::string>{"bad.mid", "bad.mtx"})) << r.listing;
     }
     // The offending line and a caret under the column follow the message.
     scratch_dir dir;
-    dir.write("bad.mtx", head + "0\tOn ch=1 n=60 v=300\nTrkEnd\n");
+    dir.write("bad.mtx", head + "0\tOn ch=1 n=60 v=300\n0 Meta TrkEnd\nTrkEnd\n");
     EXPECT_EQ(dir.run({"bad.mtx"}, assembler()).err,
-              "bad.mtx:3:18: the value 300 is out of range (0 to 255)\n0\tOn ch=1 n=60 v=300\n \t"
+              "bad.mtx:3:18: the velocity 300 is out of range (0 to 255)\n0\tOn ch=1 n=60 v=300\n \t"
               "               ^\nbad.mtx: 1 error; no MIDI file written\n");
 }
 
@@ -95,7 +89,7 @@ TEST(Assembler, NamesBacksUpAndStreams) {
     dir.write("demo.mtx", demo_listing() + "# edited\n");
     run = dir.run({"-bnv", "--", "demo.mtx"}, assembler());
     EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(run.err, "Notice: Output file demo.mid already exits.\n\tIt is renamed as demo$.mid\n");
+    EXPECT_EQ(run.err, "Notice: Output file demo.mid already exists.\n\tIt is renamed as demo$.mid\n");
     EXPECT_EQ(dir.read("demo$.mid"), demo_midi());
     EXPECT_EQ(dir.read("demo.mid"), demo_midi());
 
@@ -118,7 +112,8 @@ TEST(Assembler, NamesBacksUpAndStreams) {
 
 TEST(Assembler, UsageErrors) {
     scratch_dir dir;
-    const std::string usage = "usage: smfasm [-bBtTnNvVmM] [-f[N]] [--no-running-status] [--] LISTING [OUTPUT]\n";
+    const std::string usage =
+        "usage: smfasm [-bBtTnNvVmM] [-f[N]] [--no-running-status] [--strict] [--] LISTING [OUTPUT]\n";
     struct row {
         std::vector<std::string> args;
         int status;

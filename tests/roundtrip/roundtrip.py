@@ -9,7 +9,9 @@ under every flag set users list with:
 3. a file written the canonical way (the generator's dense and sysex files,
    the shipped demo) comes back byte for byte; for the real files the count
    that does is reported, with default settings and with the better of
-   default and --no-running-status.
+   default and --no-running-status;
+4. the one file that does not come back: a 0-byte file lists as an empty
+   listing, which smfasm refuses (no MFile line), writing nothing.
 
 With --witness, instead: python3-mido reads each -m reassembly as the same
 messages, track by track, as the original (files mido cannot read at all are
@@ -66,8 +68,8 @@ class Checker:
             piped = run([self.smfcat, *flags, path])
             if piped.stdout != read(first) or (piped.returncode == 0) != listed:
                 self.failures.append(f"{label}: smfcat differs from smfdis (status {piped.returncode})")
-            if not listed:
-                continue  # only listings that succeed are a round trip's start
+            if not listed or os.path.getsize(path) == 0:
+                continue  # only listings that succeed are a round trip's start (see empty_file_stays_empty)
             self.checks += 1
             ok, messages = self.assemble(flags, first, midi)
             if not ok:
@@ -81,6 +83,15 @@ class Checker:
             return False
         ok, _ = self.assemble([], listing, midi, extra)
         return ok and read(midi) == read(path)
+
+    def empty_file_stays_empty(self):
+        empty, listing, midi = self.tmp("empty.mid"), self.tmp("a.mtx"), self.tmp("b.mid")
+        open(empty, "wb").close()
+        self.checks += 1
+        done = run([self.smfasm, listing, midi]) if self.listing([], empty, listing) else None
+        if done is None or read(listing) != b"" or done.returncode != 1 or os.path.exists(midi) \
+                or b"no MFile line" not in done.stderr:
+            self.failures.append("a 0-byte file: not an empty listing that smfasm refuses without writing")
 
     def mido_agrees(self, mido, path):
         listing, midi = self.tmp("a.mtx"), self.tmp("b.mid")
@@ -145,6 +156,7 @@ def main():
         else:
             for path in real + list(generated.values()) + seeds + [demo]:
                 checker.round_trip(path)
+            checker.empty_file_stays_empty()
             for path in (generated["dense"], generated["sysex"], demo):
                 checker.checks += 1
                 if not checker.comes_back(path):

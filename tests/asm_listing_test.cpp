@@ -1,0 +1,185 @@
+// smfasm on hand-written listings: what is probably wrong is said (as a
+// warning, or an error under --strict), what is wrong never gives a file,
+// and messages stay short and point at the right character.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/support/assembler_run.h"
+#include "tests/support/run_tool.h"
+
+namespace smfasm::test {
+namespace {
+
+const std::string head = "MFile 0 1 96\nMTrk\n";
+const std::string tail = "0 Meta TrkEnd\nTrkEnd\n";
+
+// The file's bytes after the header, as "xx xx ...".
+std::string hex_after_header(const std::string& file) {
+    std::string hex;
+    char digits[4];
+    for (std::size_t i = 14; i < file.size(); ++i) {
+        std::snprintf(digits, sizeof digits, "%02x ", static_cast<unsigned char>(file[i]));
+        hex += digits;
+    }
+    if (!hex.empty()) hex.pop_back();
+    return hex;
+}
+
+// Warnings: status 0 and the file as written; under --strict status 1 and
+// no file. Each is named with its line, column and caret.
+TEST(AssemblerListing, WarnsWhereAListingIsProbablyWrong) {
+    struct row {
+        std::string listing;
+        std::string warning;  // the first line of standard error
+        std::string track;    // the bytes after the header
+    };
+    const std::vector<row> rows = {
+        {head + "0 On ch=1 n=200 v=64\n" + tail,
+         "w.mtx:3:13: warning: the note 200 is not a MIDI data byte (0 to 127); written as it stands",
+         "4d 54 72 6b 00 00 00 08 00 90 c8 40 00 ff 2f 00"},
+        {head + "0 Par ch=1 c=7 v=128\n" + tail,
+         "w.mtx:3:18: warning: the value 128 is not a MIDI data byte (0 to 127); written as it stands",
+         "4d 54 72 6b 00 00 00 08 00 b0 07 80 00 ff 2f 00"},
+        {head + "0 Pb ch=1 v=16384\n" + tail,
+         "w.mtx:3:13: warning: the pitch bend 16384 is more than two MIDI data bytes hold (0 to 16383); written as "
+         "it stands",
+         "4d 54 72 6b 00 00 00 08 00 e0 00 80 00 ff 2f 00"},
+        {"MFile 1 3 96\nMTrk\n" + tail,
+         "w.mtx:1:9: warning: MFile announces 3 tracks, the listing holds 1: the file's header says 1",
+         "4d 54 72 6b 00 00 00 04 00 ff 2f 00"},
+        {"MFile 4 1 96\nMTrk\n" + tail, "w.mtx:1:7: warning: format 4 is none of the MIDI file formats 0, 1 and 2",
+         "4d 54 72 6b 00 00 00 04 00 ff 2f 00"},
+        {head + "0 ChPr ch=1 v=1\nTrkEnd\n",
+         "w.mtx:4:1: warning: the track begun on line 2 has no Meta TrkEnd event, which a MIDI file's track ends "
+         "with",
+         "4d 54 72 6b 00 00 00 03 00 d0 01"},
+        {head + "0 Meta TrkEnd\n5 ChPr ch=1 v=1\nTrkEnd\n",
+         "w.mtx:4:1: warning: an event after the track's Meta TrkEnd on line 3",
+         "4d 54 72 6b 00 00 00 07 00 ff 2f 00 05 d0 01"},
+        // Track 1 changes to 3/4 after one 4/4 measure; track 2's 0:0:0
+        // carries that metre on: a measure before the change, tick 96.
+        {"MFile 1 2 96\nMTrk\n384 TimeSig 3/4 24 8\n384 Meta TrkEnd\nTrkEnd\nMTrk\n0:0:0 Meta TrkEnd\nTrkEnd\n",
+         "w.mtx:7:1: warning: 0:0:0 is tick 96, not the track's start: measure times carry on the metre where the "
+         "track before left it (TimeSig 3/4 on line 3); write 0 for the start",
+         "4d 54 72 6b 00 00 00 0d 83 00 ff 58 04 03 02 18 08 00 ff 2f 00 4d 54 72 6b 00 00 00 04 60 ff 2f 00"},
+        {head + "0 Tempo 120\n" + tail,
+         "w.mtx:3:9: warning: the tempo 120 is in microseconds per quarter note, 500000 beats per minute; for 120 "
+         "beats per minute write Tempo 120bpm",
+         "4d 54 72 6b 00 00 00 0b 00 ff 51 03 00 00 78 00 ff 2f 00"},
+    };
+    for (const row& r : rows) {
+        scratch_dir dir;
+        dir.write("w.mtx", r.listing);
+        tool_run run = dir.run({"w.mtx"}, assembler());
+        EXPECT_EQ(run.status, 0) << r.listing << run.err;
+        EXPECT_EQ(run.err.substr(0, run.err.find('\n')), r.warning) << r.listing;
+        EXPECT_EQ(hex_after_header(dir.read("w.mid")), r.track) << r.listing;
+        run = dir.run({"--strict", "w.mtx", "strict.mid"}, assembler());
+        EXPECT_EQ(run.status, 1) << r.listing;
+        EXPECT_EQ(run.err.substr(0, run.err.find('\n')), r.warning.substr(0, r.warning.find(": warning: ")) + ": " +
+                                                             r.warning.substr(r.warning.find(": warning: ") + 11) +
+                                                             " (a warning, an error under --strict)");
+        EXPECT_TRUE(run.err.ends_with("; no MIDI file written\n")) << run.err;
+        EXPECT_FALSE(dir.exists("strict.mid"));
+    }
+}
+
+// Each fault once gave a wrong file with status 0, or a misleading message.
+TEST(AssemblerListing, FaultsOfHandWrittenListings) {
+    struct row {
+        std::string listing;
+        int status;
+        std::string err;    // the start of standard error
+        std::string track;  // with status 0: the bytes after the header
+    };
+    const std::vector<row> rows = {
+        // An indented comment never folds: the next line stays.
+        {head + "  # x \\\n0 On ch=1 n=60 v=64\n" + tail, 0, "", "4d 54 72 6b 00 00 00 08 00 90 3c 40 00 ff 2f 00"},
+        // A fold onto a line without its tab is an error; the next line is
+        // read on its own.
+        {head + "0 Meta Text \"ab\\\n0 On ch=1 n=60 v=64\n" + tail, 1,
+         "l.mtx:3:16: this backslash folds the line, but the next line does not start with a tab: remove the "
+         "backslash, or start the continuation with a tab\n0 Meta Text \"ab\\\n               ^\n",
+         ""},
+        // No MFile line: nothing to assemble, and no empty "MIDI file".
+        {"", 1, "l.mtx: no MFile line: nothing to assemble\nl.mtx: 1 error; no MIDI file written\n", ""},
+        {"# only a comment\n\n", 1, "l.mtx: no MFile line: nothing to assemble\n", ""},
+        // A MIDI file given as the listing, its bytes not echoed.
+        {std::string("MThd\0\0\0\6\0\0\0\1\0\x60MTrk\n\xff", 20), 1,
+         "l.mtx: a MIDI file, not a listing (smfdis lists it)\nl.mtx: 1 error; no MIDI file written\n", ""},
+        // The most negative 64-bit number is out of range, and counted
+        // without overflow.
+        {head + "0 Tempo -9223372036854775808\n" + tail, 1,
+         "l.mtx:3:9: the tempo -9223372036854775808 is out of range (0 to 16777215)\n", ""},
+        // A gap too large for one delta time is not time going backwards.
+        {head + "0 ChPr ch=1 v=0\n268435456 ChPr ch=1 v=0\n" + tail, 1,
+         "l.mtx:4:1: tick 268435456 is 268435456 ticks after tick 0, more than a MIDI file can hold in one step "
+         "(268435455)\n",
+         ""},
+        {head + "268435456 SysEx f0 01\n" + tail, 1,
+         "l.mtx:3:1: tick 268435456 is 268435456 ticks after tick 0, more than a MIDI file can hold in one step "
+         "(268435455); a SysEx message joined from packets takes the time of its last packet: list the file with "
+         "-m, which keeps such files exact\n",
+         ""},
+        // Leading zeros read as the number they write.
+        {head + "0 On ch=01 n=0000000000060 v=0000000000064\n" + tail, 0, "",
+         "4d 54 72 6b 00 00 00 08 00 90 3c 40 00 ff 2f 00"},
+        // Hand-writing helps: beats per minute, and an event without time.
+        {head + "0 Tempo 120bpm\n0 Tempo 92.5bpm\n" + tail, 0, "",
+         "4d 54 72 6b 00 00 00 12 00 ff 51 03 07 a1 20 00 ff 51 03 09 e5 c9 00 ff 2f 00"},
+        {head + "On ch=1 n=60 v=64\n" + tail, 1,
+         "l.mtx:3:1: every event line starts with its time, in ticks or as measure:beat:tick (\"0 On ...\")\n", ""},
+        // A message quotes the bad field only.
+        {head + "0 SysEx f0 4g 00 11 22 33 44 55 66 77\n" + tail, 1, "l.mtx:3:12: bad hex byte: \"4g\"\n", ""},
+        {head + "0 ChPr ch=1 v=1 and more text\n" + tail, 1,
+         "l.mtx:3:17: unexpected text at the end of the line: \"and\"\n", ""},
+    };
+    for (const row& r : rows) {
+        scratch_dir dir;
+        dir.write("l.mtx", r.listing);
+        const tool_run run = dir.run({"l.mtx"}, assembler());
+        EXPECT_EQ(run.status, r.status) << r.listing << run.err;
+        EXPECT_EQ(run.err.substr(0, r.err.size()), r.err) << r.listing;
+        if (r.status == 0) {
+            EXPECT_EQ(hex_after_header(dir.read("l.mid")), r.track) << r.listing;
+        } else {
+            EXPECT_EQ(names_in(dir), std::vector<std::string>{"l.mtx"}) << r.listing;
+        }
+    }
+}
+
+TEST(AssemblerListing, ErrorsOnLongLinesAreShortAndTheCaretStaysAligned) {
+    scratch_dir dir;
+    // An error at the end of a 5 MB line, twenty times.
+    std::string line = "0 SysEx f0";
+    for (int i = 0; i < 1700000; ++i) line += " 00";
+    line += " zz\n";
+    std::string listing = head;
+    for (int i = 0; i < 20; ++i) listing += line;
+    dir.write("long.mtx", listing + tail);
+    const tool_run run = dir.run({"long.mtx"}, assembler());
+    EXPECT_EQ(run.status, 1);
+    EXPECT_LT(run.err.size(), 20 * 300U);
+    const std::string first = run.err.substr(0, run.err.find('\n'));
+    EXPECT_EQ(first, "long.mtx:3:5100012: bad hex byte: \"zz\"");
+    // The line is cut around the fault, with a mark, and the caret stands
+    // under it.
+    const std::size_t shown = run.err.find('\n') + 1;
+    const std::string text = run.err.substr(shown, run.err.find('\n', shown) - shown);
+    const std::size_t caret_at = shown + text.size() + 1;
+    const std::string caret = run.err.substr(caret_at, run.err.find('\n', caret_at) - caret_at);
+    EXPECT_TRUE(text.starts_with("...")) << text;
+    EXPECT_LE(text.size(), 110U);
+    EXPECT_EQ(text.substr(caret.size() - 1, 2), "zz") << text << "\n" << caret;
+
+    // Tabs are kept and a character of several bytes takes one column.
+    dir.write("tab.mtx", head + "0\tMeta Text \"h\xc3\xa9llo\" x\n" + tail);
+    EXPECT_EQ(dir.run({"tab.mtx"}, assembler()).err,
+              "tab.mtx:3:22: unexpected text at the end of the line: \"x\"\n0\tMeta Text \"h\xc3\xa9llo\" x\n"
+              " \t                  ^\ntab.mtx: 1 error; no MIDI file written\n");
+}
+
+}  // namespace
+}  // namespace smfasm::test
