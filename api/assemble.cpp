@@ -17,7 +17,9 @@ struct memory_sink : byte_sink {
 
 }  // namespace
 
-assembly_result assemble_text(std::string_view listing, const assembly_options& options, const char* name) {
+namespace {
+
+assembly_result assemble_from(listing_reader& reader, const assembly_options& options, const char* name) {
     assembly_result result;
     memory_stream messages;
     if (messages.stream() == nullptr) {
@@ -25,12 +27,23 @@ assembly_result assemble_text(std::string_view listing, const assembly_options& 
         result.text = std::string(name) + ": no memory for the messages\n";
         return result;
     }
-    listing_reader reader(listing.data(), listing.size());
     memory_sink sink(result.bytes);
     result.errors = assemble(reader, name, options, sink, messages.stream(), &result.messages);
     result.text = messages.take();
     if (result.errors != 0) result.bytes.clear();
     return result;
+}
+
+}  // namespace
+
+assembly_result assemble_text(std::string_view listing, const assembly_options& options, const char* name) {
+    listing_reader reader(listing.data(), listing.size());
+    return assemble_from(reader, options, name);
+}
+
+assembly_result assemble_in_place(char* listing, std::size_t size, const assembly_options& options, const char* name) {
+    listing_reader reader(listing_reader::in_place{}, listing, size);
+    return assemble_from(reader, options, name);
 }
 
 }  // namespace smfasm

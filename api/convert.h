@@ -70,4 +70,9 @@ struct assembly_result {
 // descriptor in blocks, is assemble() itself.
 assembly_result assemble_text(std::string_view listing, const assembly_options& options, const char* name);
 
+// The same over listing text read where it stands, for listings too large
+// to copy lightly: `listing` must have line_slack writable bytes behind its
+// `size`.
+assembly_result assemble_in_place(char* listing, std::size_t size, const assembly_options& options, const char* name);
+
 }  // namespace smfasm

@@ -78,24 +78,27 @@ function copyIn(bytes) {
   return pointer;
 }
 
-// Text as UTF-8 in module memory, written straight in when it is ASCII (a
-// listing always is, unless edited) and through a copy otherwise.
-function copyInText(text, terminated) {
-  const extra = terminated ? 1 : 0;
-  let pointer = core._malloc(text.length + extra || 1);
+// Text as UTF-8 in memory from `allocate(size)`, written straight in when
+// it is ASCII (a listing always is, unless edited) and through a copy
+// otherwise. Returns the pointer and the size in bytes.
+function copyInText(text, allocate) {
+  let pointer = allocate(text.length);
   if (pointer === 0) throw new RangeError('smfasm: out of memory');
   const { read, written } = encoder.encodeInto(text, heapBytes(pointer, text.length));
-  let size = written;
-  if (read < text.length) {
-    core._free(pointer);
-    const bytes = encoder.encode(text);
-    pointer = core._malloc(bytes.length + extra || 1);
-    if (pointer === 0) throw new RangeError('smfasm: out of memory');
-    core.HEAPU8.set(bytes, pointer);
-    size = bytes.length;
-  }
-  if (terminated) core.HEAPU8[pointer + size] = 0;
-  return { pointer, size };
+  if (read === text.length) return { pointer, size: written };
+  core._free(pointer);
+  const bytes = encoder.encode(text);
+  pointer = allocate(bytes.length);
+  if (pointer === 0) throw new RangeError('smfasm: out of memory');
+  core.HEAPU8.set(bytes, pointer);
+  return { pointer, size: bytes.length };
+}
+
+// A C string: the text and a terminating zero.
+function copyInName(text) {
+  const { pointer, size } = copyInText(text, (size) => core._malloc(size + 1));
+  core.HEAPU8[pointer + size] = 0;
+  return pointer;
 }
 
 /**
@@ -109,10 +112,15 @@ export async function list(bytes, options = {}) {
   const flags = (options.measures ? LIST_MEASURES : 0) | (options.noteNames ? LIST_NOTE_NAMES : 0)
     | (options.long ? LIST_LONG_FORMATS : 0) | (options.packets ? LIST_PACKETS : 0);
   const input = copyIn(bytes);
+  // The listing arrives in blocks as it is written. It is ASCII (other
+  // bytes are written as escapes), so no character is split between blocks.
+  const blocks = [];
+  core.onListingText = (pointer, size) => blocks.push(decoder.decode(heapBytes(pointer, size)));
   try {
     const status = core._smfasm_list(input, bytes.length, flags, options.foldWidth | 0);
-    return { text: decoder.decode(outputBytes()), messages: messagesText(), ok: status === 0 };
+    return { text: blocks.join(''), messages: messagesText(), ok: status === 0 };
   } finally {
+    core.onListingText = null;
     core._free(input);
     core._smfasm_release();
   }
@@ -171,10 +179,12 @@ export async function assemble(text, options = {}) {
   if (typeof text !== 'string') throw new TypeError('smfasm.assemble: text must be a string');
   const flags = (options.packets ? ASSEMBLE_PACKETS : 0)
     | (options.runningStatus === false ? ASSEMBLE_NO_RUNNING_STATUS : 0) | (options.strict ? ASSEMBLE_STRICT : 0);
-  const listing = copyInText(text, false);
-  const name = copyInText(options.name ?? 'listing', true);
+  // The assembler reads the text where it stands, in a buffer with the room
+  // it needs behind the text.
+  const listing = copyInText(text, (size) => core._smfasm_listing_buffer(size));
+  const name = copyInName(options.name ?? 'listing');
   try {
-    const errors = core._smfasm_assemble(listing.pointer, listing.size, flags, name.pointer);
+    const errors = core._smfasm_assemble(listing.pointer, listing.size, flags, name);
     const messages = [];
     const column = lineColumns(text);
     const count = core._smfasm_message_count();
@@ -194,7 +204,7 @@ export async function assemble(text, options = {}) {
     };
   } finally {
     core._free(listing.pointer);
-    core._free(name.pointer);
+    core._free(name);
     core._smfasm_release();
   }
 }
