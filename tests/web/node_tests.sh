@@ -2,12 +2,14 @@
 # Runs the npm package's Node tests against the native programs over the
 # round trip's files: the real files other software wrote (when abcmidi and
 # midicsv are there), the benchmark generator's files, the fuzz seeds and
-# the shipped demo. Exit 77 (skipped) when node is missing.
+# the shipped demo. Exit 77 (skipped) when node is missing, or 1 when
+# SMFASM_REQUIRE_WEB is set.
 # Usage: node_tests.sh SMFDIS SMFASM MAKE_MIDI SOURCE_DIR
 set -euo pipefail
 smfdis=$1 smfasm=$2 make_midi=$3 source=$4
 if ! command -v node >/dev/null; then
   echo "node is not installed"
+  [ -n "${SMFASM_REQUIRE_WEB:-}" ] && exit 1
   exit 77
 fi
 files=$(mktemp -d)

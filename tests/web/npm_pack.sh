@@ -1,12 +1,15 @@
 #!/usr/bin/env bash
 # Packs the npm package, installs the tarball offline into an empty project,
-# type-checks a short example there with tsc --strict and runs it.
+# type-checks a short example there with tsc --strict and runs it. Exit 77
+# (skipped) when the package's development tools are not installed, or 1
+# when SMFASM_REQUIRE_WEB is set.
 # Usage: npm_pack.sh SOURCE_DIR
 set -euo pipefail
 package=$1/web/npm
 tsc=$package/node_modules/.bin/tsc
 if [ ! -x "$tsc" ]; then
   echo "typescript is not installed (npm ci in web/npm)"
+  [ -n "${SMFASM_REQUIRE_WEB:-}" ] && exit 1
   exit 77
 fi
 work=$(mktemp -d)
