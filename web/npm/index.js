@@ -40,6 +40,33 @@ async function load(options) {
     wasmBinary = await readWasm(url);
   }
   core = await createSmfasmCore({ wasmBinary });
+  warmUp();
+}
+
+// A small file of every common kind of line, to list and assemble once at
+// load. The engine compiles the module's code quickly first and its hot
+// functions to the optimizing tier only after they have run for a while;
+// a function already running keeps its first code until it returns, and
+// each conversion's main loop runs once for the whole file. Some thousands
+// of lines (a few milliseconds) move the loops to the fast code before the
+// first real file arrives: a large listing then assembles a fifth faster.
+function warmUpFile() {
+  const events = [0x00, 0xFF, 0x51, 0x03, 0x07, 0xA1, 0x20, 0x00, 0xFF, 0x58, 0x04, 0x04, 0x02, 0x18, 0x08,
+    0x00, 0xFF, 0x03, 0x04, 0x57, 0x61, 0x72, 0x6D, 0x00, 0xF0, 0x03, 0x7E, 0x09, 0xF7];
+  for (let i = 0; i < 2000; ++i) {
+    const note = 36 + (i % 48);
+    events.push(0x00, 0x90 | (i & 15), note, 100, 0x30, note, 0, 0x00, 0xB0 | (i & 15), 7, i & 127);
+    if (i % 64 === 0) events.push(0x10, 0xE0, 0x00, 0x40);
+  }
+  events.push(0x00, 0xFF, 0x2F, 0x00);
+  const size = events.length;
+  return new Uint8Array([0x4D, 0x54, 0x68, 0x64, 0, 0, 0, 6, 0, 0, 0, 1, 0, 96,
+    0x4D, 0x54, 0x72, 0x6B, size >>> 24, (size >>> 16) & 255, (size >>> 8) & 255, size & 255, ...events]);
+}
+
+function warmUp() {
+  const listed = listNow(warmUpFile(), {});
+  assembleNow(listed.text, {});
 }
 
 /**
@@ -108,6 +135,10 @@ function copyInName(text) {
  */
 export async function list(bytes, options = {}) {
   await init();
+  return listNow(bytes, options);
+}
+
+function listNow(bytes, options) {
   if (!(bytes instanceof Uint8Array)) throw new TypeError('smfasm.list: bytes must be a Uint8Array');
   const flags = (options.measures ? LIST_MEASURES : 0) | (options.noteNames ? LIST_NOTE_NAMES : 0)
     | (options.long ? LIST_LONG_FORMATS : 0) | (options.packets ? LIST_PACKETS : 0);
@@ -176,6 +207,10 @@ function lineColumns(text) {
  */
 export async function assemble(text, options = {}) {
   await init();
+  return assembleNow(text, options);
+}
+
+function assembleNow(text, options) {
   if (typeof text !== 'string') throw new TypeError('smfasm.assemble: text must be a string');
   const flags = (options.packets ? ASSEMBLE_PACKETS : 0)
     | (options.runningStatus === false ? ASSEMBLE_NO_RUNNING_STATUS : 0) | (options.strict ? ASSEMBLE_STRICT : 0);
