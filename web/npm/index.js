@@ -105,27 +105,42 @@ function copyIn(bytes) {
   return pointer;
 }
 
-// Text as UTF-8 in memory from `allocate(size)`, written straight in when
-// it is ASCII (a listing always is, unless edited) and through a copy
-// otherwise. Returns the pointer and the size in bytes.
-function copyInText(text, allocate) {
-  let pointer = allocate(text.length);
-  if (pointer === 0) throw new RangeError('smfasm: out of memory');
-  const { read, written } = encoder.encodeInto(text, heapBytes(pointer, text.length));
-  if (read === text.length) return { pointer, size: written };
-  core._free(pointer);
+// A C string in module memory: the text as UTF-8 and a terminating zero.
+function copyInName(text) {
   const bytes = encoder.encode(text);
-  pointer = allocate(bytes.length);
+  const pointer = core._malloc(bytes.length + 1);
   if (pointer === 0) throw new RangeError('smfasm: out of memory');
   core.HEAPU8.set(bytes, pointer);
-  return { pointer, size: bytes.length };
+  core.HEAPU8[pointer + bytes.length] = 0;
+  return pointer;
 }
 
-// A C string: the text and a terminating zero.
-function copyInName(text) {
-  const { pointer, size } = copyInText(text, (size) => core._malloc(size + 1));
-  core.HEAPU8[pointer + size] = 0;
-  return pointer;
+// Hands the listing to the assembler's reader as UTF-8, as much as each
+// read has room for. A character too long for the room left is split, its
+// other bytes kept for the next read.
+function listingSource(text) {
+  let position = 0;
+  let pending = new Uint8Array(0);
+  return (pointer, room) => {
+    const into = heapBytes(pointer, room);
+    let written = Math.min(pending.length, room);
+    into.set(pending.subarray(0, written));
+    pending = pending.subarray(written);
+    if (written === room || position === text.length) return written;
+    const part = text.length - position <= room - written ? text.slice(position) : text.slice(position, position + room - written);
+    const done = encoder.encodeInto(part, into.subarray(written));
+    position += done.read;
+    written += done.written;
+    if (written === 0) {
+      const codePoint = String.fromCodePoint(text.codePointAt(position));
+      position += codePoint.length;
+      pending = encoder.encode(codePoint);
+      written = Math.min(pending.length, room);
+      into.set(pending.subarray(0, written));
+      pending = pending.subarray(written);
+    }
+    return written;
+  };
 }
 
 /**
@@ -214,12 +229,10 @@ function assembleNow(text, options) {
   if (typeof text !== 'string') throw new TypeError('smfasm.assemble: text must be a string');
   const flags = (options.packets ? ASSEMBLE_PACKETS : 0)
     | (options.runningStatus === false ? ASSEMBLE_NO_RUNNING_STATUS : 0) | (options.strict ? ASSEMBLE_STRICT : 0);
-  // The assembler reads the text where it stands, in a buffer with the room
-  // it needs behind the text.
-  const listing = copyInText(text, (size) => core._smfasm_listing_buffer(size));
   const name = copyInName(options.name ?? 'listing');
+  core.readListing = listingSource(text);
   try {
-    const errors = core._smfasm_assemble(listing.pointer, listing.size, flags, name);
+    const errors = core._smfasm_assemble(flags, name);
     const messages = [];
     const column = lineColumns(text);
     const count = core._smfasm_message_count();
@@ -238,7 +251,7 @@ function assembleNow(text, options) {
       text: messagesText(),
     };
   } finally {
-    core._free(listing.pointer);
+    core.readListing = null;
     core._free(name);
     core._smfasm_release();
   }
