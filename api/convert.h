@@ -20,14 +20,15 @@
 
 namespace smfasm {
 
-// The lister's flags: measures -b, note_names -n, long_formats -v,
-// fold_width -fN (0 never folds), packets -m.
-struct list_options {
-    bool measures = false;
-    bool note_names = false;
-    bool long_formats = false;
+// The lister's choices as its flag letters set them (app/options.h reads
+// the letters): -b, -t and -n count, as the command line does; -fN sets the
+// fold width (0 never folds); -m clears merge_sysex; -v the long formats.
+struct lister_options {
     std::int32_t fold_width = 0;
-    bool packets = false;
+    std::int32_t note_names = 0;
+    std::int32_t measure_mode = 0;
+    std::int32_t merge_sysex = 1;
+    bool long_formats = false;
 };
 
 // How a listing into a stream ended.
@@ -39,6 +40,12 @@ struct stream_listing {
     // errno of the first failed write to `output`, or 0. It is not reported:
     // each program words that itself.
     int write_error = 0;
+    // What the header announced against what the file held, for a complete
+    // listing; both 0 when there was no header.
+    std::int32_t tracks_announced = 0;
+    std::int32_t tracks_found = 0;
+    // Bytes of a chunk tag the input ended inside, or 0.
+    std::int32_t partial_tag_length = 0;
 };
 
 // Lists `input` into `output` with the conversion's messages going to
@@ -47,7 +54,7 @@ struct stream_listing {
 // when it has one). Closes neither stream; `input_name` names the input in
 // read errors.
 stream_listing list_stream(std::FILE* input, const char* input_name, std::FILE* output, std::FILE* messages,
-                           const list_options& options);
+                           const lister_options& options);
 
 struct listing_result {
     std::string text;
@@ -56,7 +63,7 @@ struct listing_result {
 };
 
 // Lists a whole file held in memory.
-listing_result list_bytes(const unsigned char* data, std::size_t size, const list_options& options);
+listing_result list_bytes(const unsigned char* data, std::size_t size, const lister_options& options);
 
 struct assembly_result {
     std::vector<unsigned char> bytes;  // the MIDI file; empty unless errors is 0

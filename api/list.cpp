@@ -7,9 +7,9 @@
 #include "api/convert.h"
 #include "api/memory_stream.h"
 #include "app/exit.h"
+#include "app/options.h"
 #include "reader/reader.h"
 #include "state/state.h"
-#include "state/tables.h"
 #include "writer/output.h"
 
 namespace smfasm {
@@ -53,15 +53,11 @@ private:
 }  // namespace
 
 stream_listing list_stream(std::FILE* input, const char* input_name, std::FILE* output, std::FILE* messages,
-                           const list_options& options) {
+                           const lister_options& options) {
     const borrowed_run run;
     reset_state();
     output_reset();
-    state.measure_mode = options.measures ? 1 : 0;
-    state.note_names = options.note_names ? 1 : 0;
-    state.channel_formats = options.long_formats ? &long_channel_formats : &short_channel_formats;
-    state.fold_width = options.fold_width;
-    state.merge_sysex = options.packets ? 0 : 1;
+    use_lister_options(options);
     state.input = input;
     state.output = output;
     state.messages = messages;
@@ -75,10 +71,13 @@ stream_listing list_stream(std::FILE* input, const char* input_name, std::FILE* 
     }
     // A full disk must not pass for success: flush before the test.
     if (!output_finish()) result.write_error = output_write_error() != 0 ? output_write_error() : EIO;
+    result.tracks_found = state.tracks_started;
+    result.tracks_announced = wrap_add(state.tracks_started, state.tracks_remaining);
+    result.partial_tag_length = state.partial_tag_length;
     return result;
 }
 
-listing_result list_bytes(const unsigned char* data, std::size_t size, const list_options& options) {
+listing_result list_bytes(const unsigned char* data, std::size_t size, const lister_options& options) {
     listing_result result;
     // An empty file lists as nothing; fmemopen refuses an empty buffer.
     if (size == 0) return result;

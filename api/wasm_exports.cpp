@@ -62,11 +62,11 @@ int smfasm_list(const unsigned char* data, std::size_t size, int flags, int fold
     release();
     // An empty file lists as nothing; fmemopen refuses an empty buffer.
     if (size == 0) return 0;
-    list_options options;
-    options.measures = (flags & list_measures) != 0;
-    options.note_names = (flags & list_note_names) != 0;
+    lister_options options;
+    options.measure_mode = (flags & list_measures) != 0 ? 1 : 0;
+    options.note_names = (flags & list_note_names) != 0 ? 1 : 0;
     options.long_formats = (flags & list_long_formats) != 0;
-    options.packets = (flags & list_packets) != 0;
+    options.merge_sysex = (flags & list_packets) != 0 ? 0 : 1;
     options.fold_width = fold_width;
     memory_stream messages;
     // Only read through, never written: the cast is for fmemopen's signature.

@@ -40,28 +40,12 @@ std::FILE* open_listing(const std::string& output_name) {
     pause_and_exit(1);
 }
 
-void scan_flags(option_scanner& scanner, int argc, char** argv, list_options& options) {
+void scan_flags(option_scanner& scanner, int argc, char** argv, lister_options& options) {
     for (;;) {
         const int flag = scan_option(scanner, argc, argv, option_spec, 0);
-        switch (flag) {
-            case 0: return;
-            case -1: pause_and_exit(1);
-            case 'B':
-            case 'b':
-            case 'T':
-            case 't': options.measures = true; break;
-            case 'F':
-            case 'f':
-                options.fold_width = *scanner.option_argument != '\0' ? parse_width(scanner.option_argument) : 80;
-                break;
-            case 'M':
-            case 'm': options.packets = true; break;
-            case 'N':
-            case 'n': options.note_names = true; break;
-            case 'V':
-            case 'v': options.long_formats = true; break;
-            default: break;  // the "|" in option_spec
-        }
+        if (flag == 0) break;
+        if (flag == -1) pause_and_exit(1);
+        apply_lister_flag(options, flag, scanner.option_argument);
     }
 }
 
@@ -81,7 +65,7 @@ std::FILE* open_input(const char* name, const char* mode) {
 
 void run_program(int argc, char** argv) {
     option_scanner scanner;
-    list_options options;
+    lister_options options;
     scan_flags(scanner, argc, argv, options);
 
     int word = scanner.option_word_index;
@@ -100,7 +84,7 @@ void run_program(int argc, char** argv) {
     convert_and_report(output_name.c_str(), options);
 }
 
-void convert_and_report(const char* output_name, const list_options& options) {
+void convert_and_report(const char* output_name, const lister_options& options) {
     std::fprintf(stderr, "Writing output to %s ...  ", output_name);
 
     const stream_listing listed = list_stream(state.input, state.input_name, state.output, stderr, options);

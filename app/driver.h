@@ -15,7 +15,7 @@ namespace smfasm {
 // `state.output` under `options`, checks and reports the result and closes
 // both. Ends in pause_and_exit; in-process callers (fault-injection tests)
 // hand it streams of their own.
-[[noreturn]] void convert_and_report(const char* output_name, const list_options& options = {});
+[[noreturn]] void convert_and_report(const char* output_name, const lister_options& options = {});
 
 // The listing's name for an input given without an output name.
 std::string derive_output_name(const std::string& input_name);

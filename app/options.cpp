@@ -5,6 +5,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include "state/state.h"
+#include "state/tables.h"
+
 namespace smfasm {
 
 int scan_option(option_scanner& scanner, int argc, char** argv, const char* spec, int quiet) {
@@ -46,6 +49,32 @@ int parse_width(const char* text) {
     std::uint32_t value = 0;
     for (; *text >= '0' && *text <= '9'; ++text) value = value * 10 + static_cast<std::uint32_t>(*text - '0');
     return static_cast<int>(negative ? 0u - value : value);
+}
+
+void apply_lister_flag(lister_options& options, int letter, const char* argument) {
+    switch (letter) {
+        case 'B':
+        case 'b':
+        case 'T':
+        case 't': options.measure_mode = wrap_add(options.measure_mode, 1); break;
+        case 'F':
+        case 'f': options.fold_width = *argument != '\0' ? parse_width(argument) : 80; break;
+        case 'M':
+        case 'm': options.merge_sysex = 0; break;
+        case 'N':
+        case 'n': options.note_names = wrap_add(options.note_names, 1); break;
+        case 'V':
+        case 'v': options.long_formats = true; break;
+        default: break;
+    }
+}
+
+void use_lister_options(const lister_options& options) {
+    state.fold_width = options.fold_width;
+    state.note_names = options.note_names;
+    state.measure_mode = options.measure_mode;
+    state.merge_sysex = options.merge_sysex;
+    state.channel_formats = options.long_formats ? &long_channel_formats : &short_channel_formats;
 }
 
 }  // namespace smfasm

@@ -1,6 +1,8 @@
 // The flag scanner: walks the argument words one flag letter at a time.
 #pragma once
 
+#include "api/convert.h"
+
 namespace smfasm {
 
 // Letters the program accepts; a letter followed by "|" takes the rest of
@@ -25,5 +27,12 @@ int scan_option(option_scanner& scanner, int argc, char** argv, const char* spec
 // The F flag's number: leading blanks, an optional sign, then digits in
 // wrapping 32-bit arithmetic up to the first non-digit; no digits give 0.
 int parse_width(const char* text);
+
+// Acts on one flag letter of option_spec; `argument` is the rest of its word
+// for F. Other characters (the "|" of option_spec) are ignored.
+void apply_lister_flag(lister_options& options, int letter, const char* argument);
+
+// Puts `options` into the conversion state.
+void use_lister_options(const lister_options& options);
 
 }  // namespace smfasm

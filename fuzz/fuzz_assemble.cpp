@@ -24,7 +24,7 @@ using namespace smfasm;
 
 // The listing of `file` under the options byte, or none when listing fails.
 std::optional<std::string> list(const std::vector<unsigned char>& file, std::uint8_t options) {
-    listing_result listed = list_bytes(file.data(), file.size(), fuzz::lister_options(options));
+    listing_result listed = list_bytes(file.data(), file.size(), fuzz::options_from_byte(options));
     if (listed.status != 0) return std::nullopt;
     return std::move(listed.text);
 }

@@ -22,7 +22,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // The first byte is the options; fmemopen refuses an empty buffer, and
     // the empty file is the unit tests' business.
     if (size < 2) return 0;
-    const list_options options = fuzz::lister_options(data[0]);
+    const lister_options options = fuzz::options_from_byte(data[0]);
     std::FILE* input = fmemopen(const_cast<std::uint8_t*>(data + 1), size - 1, "rb");
     if (input == nullptr) return 0;
     list_stream(input, "fuzz.mid", sink(), sink(), options);

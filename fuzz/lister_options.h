@@ -9,13 +9,13 @@
 
 namespace smfasm::fuzz {
 
-inline list_options lister_options(std::uint8_t byte) {
+inline lister_options options_from_byte(std::uint8_t byte) {
     constexpr std::int32_t fold_widths[8] = {0, 1, 14, 20, 25, 40, -3, 80};
-    list_options options;
-    options.measures = (byte & 1) != 0;
-    options.note_names = (byte & 2) != 0;
+    lister_options options;
+    options.measure_mode = byte & 1;
+    options.note_names = (byte >> 1) & 1;
     options.long_formats = (byte & 4) != 0;
-    options.packets = (byte & 8) != 0;
+    options.merge_sysex = (byte & 8) != 0 ? 0 : 1;
     options.fold_width = fold_widths[(byte >> 4) & 7];
     return options;
 }

@@ -243,7 +243,10 @@ int match_chunk_tag(const char* tag) {
     int c = 0;
     for (int i = 0; i < 4; ++i) {
         c = input_byte();
-        if (c == EOF) return -1;
+        if (c == EOF) {
+            state.partial_tag_length = i;
+            return -1;
+        }
         if (c != static_cast<unsigned char>(tag[i])) {
             char message[16];
             std::snprintf(message, sizeof message, "expecting %s", tag);

@@ -36,6 +36,9 @@ struct conversion_state {
     std::int32_t chunk_remaining = 0;
     std::int32_t current_time = 0;
     message_buffer_t message_buffer;
+    // Bytes of a chunk tag that the input ended inside (a cut file): the
+    // listing then looks complete but is not; smfdis stays silent on it.
+    std::int32_t partial_tag_length = 0;
 
     // Track counters and measure arithmetic, kept by the writer.
     std::int32_t tracks_started = 0;

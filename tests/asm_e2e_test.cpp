@@ -1,7 +1,6 @@
 // smfasm end to end: the real binary on real files in a temporary directory.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -22,13 +21,6 @@ run_options assembler(std::string input = "/dev/null") {
     options.name = "smfasm";
     options.input = std::move(input);
     return options;
-}
-
-std::vector<std::string> names_in(const scratch_dir& dir) {
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(dir.path())) names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
 }
 
 std::string demo_midi() {

@@ -54,7 +54,7 @@ conversion_result capture(const std::function<void()>& body) {
     return result;
 }
 
-conversion_result convert_bytes(const bytes& input, const list_options& options) {
+conversion_result convert_bytes(const bytes& input, const lister_options& options) {
     const listing_result listed = list_bytes(input.data(), input.size(), options);
     return {listed.text, listed.messages, listed.status, listed.status != 0};
 }

@@ -43,7 +43,7 @@ private:
 };
 
 // Converts `input` in memory through the face, as every in-memory caller does.
-conversion_result convert_bytes(const bytes& input, const list_options& options = {});
+conversion_result convert_bytes(const bytes& input, const lister_options& options = {});
 
 // Runs `body` (writer operations, say) on a fresh state and returns what it
 // wrote; the body may also stop the run.

@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -161,6 +162,13 @@ tool_run scratch_dir::finish(const started_run& started) {
     fs::remove(started.out_file, ignored);
     fs::remove_all(started.links_dir, ignored);
     return result;
+}
+
+std::vector<std::string> names_in(const scratch_dir& dir) {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(dir.path())) names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
 tool_run scratch_dir::run(const std::vector<std::string>& args, const run_options& options) const {

@@ -83,6 +83,9 @@ private:
     std::filesystem::path path_;
 };
 
+// The names in the directory, sorted.
+std::vector<std::string> names_in(const scratch_dir& dir);
+
 inline const std::string prompt = "Press <Enter> key to continue . . . ";
 
 }  // namespace smfasm::test

@@ -1,0 +1,122 @@
+#!/usr/bin/env bash
+# MIDI files in git, end to end in a scratch repository set up with the
+# README's own lines: diffs, log -p and show through smfcat; a clean merge
+# of edits to different tracks and bars through smfmerge, keeping a
+# system-exclusive message split over packets as it stood; a conflict that
+# leaves our file alone and writes the listing with markers beside it.
+# Usage: run.sh BUILD_DIR README
+set -euo pipefail
+build=$(cd "$1" && pwd)
+readme=$(cd "$(dirname "$2")" && pwd)/$(basename "$2")
+
+if ! command -v git >/dev/null; then
+  echo "git is not installed (Debian package git)"
+  [ -n "${SMFASM_REQUIRE_CROSSCHECK:-}" ] && exit 1
+  exit 77
+fi
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+export PATH="$build:$PATH" HOME="$work/home" GIT_CONFIG_NOSYSTEM=1 GIT_PAGER=cat LC_ALL=C
+mkdir "$HOME"
+git config --global user.name tester
+git config --global user.email tester@localhost
+git config --global init.defaultBranch main
+
+failures=0
+check() {
+  if eval "$2"; then
+    echo "ok: $1"
+  else
+    echo "FAIL: $1"
+    failures=$((failures + 1))
+  fi
+}
+
+# The first sh block of the README's section, exactly as a user copies it.
+setup=$(awk '/^## MIDI files in git/ {s = 1} s && /^```sh/ {b = 1; next} b && /^```/ {exit} b' "$readme")
+[ -n "$setup" ] || { echo "FAIL: no setup block under \"## MIDI files in git\" in the README"; exit 1; }
+
+cd "$work" && git init -q repo && cd repo
+bash -euo pipefail -c "$setup"
+
+# Two tracks of four bars (division 96, 4/4); track 1 opens with a
+# system-exclusive message in two packets.
+cat > song.mtx <<'MTX'
+MFile 1 2 96
+MTrk
+0 Meta SeqName "Song"
+0 Tempo 500000
+0 TimeSig 4/4 24 8
+0 SysEx f0 43 12 00
+10 Arb 01 02 f7
+384 Meta TrkEnd
+TrkEnd
+MTrk
+0 On ch=1 n=60 v=64
+96 On ch=1 n=60 v=0
+384 On ch=1 n=62 v=64
+480 On ch=1 n=62 v=0
+768 On ch=1 n=64 v=64
+864 On ch=1 n=64 v=0
+1152 On ch=1 n=65 v=64
+1248 On ch=1 n=65 v=0
+1536 Meta TrkEnd
+TrkEnd
+MTX
+smfasm -m song.mtx song.mid
+rm song.mtx
+git add .gitattributes song.mid
+git commit -qm base
+
+# Replaces one line of the song's listing and commits it on a new branch.
+edit() {
+  git checkout -q -b "$1" main
+  smfcat -m song.mid | sed "s/^$2\$/$3/" > edited.mtx
+  smfasm -m edited.mtx edited.mid && mv edited.mid song.mid && rm edited.mtx
+  git commit -qam "$1"
+}
+edit bar1 '384 On ch=1 n=62 v=64' '384 On ch=1 n=63 v=64'
+edit bar4 '1152 On ch=1 n=65 v=64' '1152 On ch=1 n=67 v=64'
+edit tempo '0 Tempo 500000' '0 Tempo 400000'
+edit other_bar1 '384 On ch=1 n=62 v=64' '384 On ch=1 n=61 v=64'
+
+# Diffs show the changed event lines.
+check "git diff shows the changed event" \
+  '[ "$(git diff main bar1 -- song.mid | grep "^[-+][^-+]")" = "$(printf -- "-384 On ch=1 n=62 v=64\n+384 On ch=1 n=63 v=64")" ]'
+check "git log -p shows it" 'git log -p -1 bar1 | grep -qx "+384 On ch=1 n=63 v=64"'
+check "git show shows it" 'git show tempo | grep -qx "+0 Tempo 400000"'
+
+# Different bars of one track, then a different track: clean merges.
+git checkout -q bar1
+check "edits of different bars merge cleanly" 'git merge -q --no-edit bar4'
+check "edits of different tracks merge cleanly" 'git merge -q --no-edit tempo'
+check "the merge leaves no other file behind" '[ -z "$(git status --porcelain --ignored)" ]'
+git show main:song.mid > base.mid
+expected=$(smfcat -m base.mid | sed -e 's/^384 On ch=1 n=62 v=64$/384 On ch=1 n=63 v=64/' \
+  -e 's/^1152 On ch=1 n=65 v=64$/1152 On ch=1 n=67 v=64/' -e 's/^0 Tempo 500000$/0 Tempo 400000/')
+rm base.mid
+check "the merged song lists as all edits applied, the split message kept" '[ "$(smfcat -m song.mid)" = "$expected" ]'
+
+# The same note changed two ways: a conflict.
+git checkout -q other_bar1
+cp song.mid ours.mid
+merge_status=0
+git merge --no-edit bar1 > merge.out 2>&1 || merge_status=$?
+cat merge.out
+check "a conflict fails the merge" '[ "$merge_status" -ne 0 ] && grep -q "CONFLICT.*song.mid" merge.out'
+check "our file is untouched" 'cmp -s song.mid ours.mid'
+check "the conflicted listing is named" 'grep -q "song.conflict.mtx" merge.out'
+check "the listing has the conflict markers around both edits" \
+  'grep -qx "<<<<<<< song.mid (ours)" song.conflict.mtx && grep -qx "384 On ch=1 n=61 v=64" song.conflict.mtx &&
+   grep -qx "384 On ch=1 n=63 v=64" song.conflict.mtx && grep -q "^>>>>>>> " song.conflict.mtx'
+check "git reports the path as unmerged" '[ "$(git diff --name-only --diff-filter=U)" = song.mid ]'
+
+# Resolved as the message says: theirs taken, assembled and committed.
+sed -i -e '/^<<<<<<< /,/^=======/d' -e '/^>>>>>>> /d' song.conflict.mtx
+check "the resolved listing assembles" 'smfasm -m song.conflict.mtx song.mid 2>/dev/null'
+git add song.mid && git commit -qm merged
+check "the resolution is committed" '[ "$(smfcat -m song.mid | grep "^384 On")" = "384 On ch=1 n=63 v=64" ]'
+
+echo "$failures failed"
+[ "$failures" -eq 0 ]
