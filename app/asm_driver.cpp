@@ -11,9 +11,9 @@
 #include <new>
 #include <string>
 
+#include "api/convert.h"
 #include "app/asm_output.h"
 #include "app/files.h"
-#include "asm/assembler.h"
 #include "asm/listing_reader.h"
 
 namespace smfasm {

@@ -13,8 +13,8 @@
 #include <string_view>
 #include <vector>
 
+#include "api/convert.h"
 #include "app/files.h"
-#include "app/list_stream.h"
 #include "app/options.h"
 
 namespace smfasm {

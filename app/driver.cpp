@@ -5,12 +5,11 @@
 #include <cerrno>
 #include <cstring>
 
+#include "api/convert.h"
 #include "app/exit.h"
 #include "app/files.h"
 #include "app/options.h"
-#include "reader/reader.h"
 #include "state/state.h"
-#include "writer/output.h"
 
 namespace smfasm {
 
@@ -41,15 +40,13 @@ std::FILE* open_listing(const std::string& output_name) {
     pause_and_exit(1);
 }
 
-void scan_flags(option_scanner& scanner, int argc, char** argv) {
-    lister_options options;
+void scan_flags(option_scanner& scanner, int argc, char** argv, lister_options& options) {
     for (;;) {
         const int flag = scan_option(scanner, argc, argv, option_spec, 0);
         if (flag == 0) break;
         if (flag == -1) pause_and_exit(1);
         apply_lister_flag(options, flag, scanner.option_argument);
     }
-    use_lister_options(options);
 }
 
 }  // namespace
@@ -68,7 +65,8 @@ std::FILE* open_input(const char* name, const char* mode) {
 
 void run_program(int argc, char** argv) {
     option_scanner scanner;
-    scan_flags(scanner, argc, argv);
+    lister_options options;
+    scan_flags(scanner, argc, argv, options);
 
     int word = scanner.option_word_index;
     if (word >= argc) {
@@ -83,16 +81,15 @@ void run_program(int argc, char** argv) {
 
     const std::string output_name = word < argc ? std::string(argv[word]) : derive_output_name(input_name);
     state.output = open_listing(output_name);
-    convert_and_report(output_name.c_str());
+    convert_and_report(output_name.c_str(), options);
 }
 
-void convert_and_report(const char* output_name) {
+void convert_and_report(const char* output_name, const lister_options& options) {
     std::fprintf(stderr, "Writing output to %s ...  ", output_name);
 
-    convert_file();
-
-    // A full disk must not be reported as success: flush before the test.
-    if (!output_finish()) report_write_error(output_name, output_write_error());
+    const stream_listing listed = list_stream(state.input, state.input_name, state.output, stderr, options);
+    if (listed.status != 0) pause_and_exit(listed.status);  // already reported
+    if (listed.write_error != 0) report_write_error(output_name, listed.write_error);
     std::fseek(state.output, 0, SEEK_END);
     std::fprintf(stderr, "%ld bytes written.\n", std::ftell(state.output));
 

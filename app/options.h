@@ -1,7 +1,7 @@
 // The flag scanner: walks the argument words one flag letter at a time.
 #pragma once
 
-#include <cstdint>
+#include "api/convert.h"
 
 namespace smfasm {
 
@@ -27,16 +27,6 @@ int scan_option(option_scanner& scanner, int argc, char** argv, const char* spec
 // The F flag's number: leading blanks, an optional sign, then digits in
 // wrapping 32-bit arithmetic up to the first non-digit; no digits give 0.
 int parse_width(const char* text);
-
-// The lister's choices as its flag letters set them: scanned once, then put
-// into the conversion state for each file listed.
-struct lister_options {
-    std::int32_t fold_width = 0;
-    std::int32_t note_names = 0;
-    std::int32_t measure_mode = 0;
-    std::int32_t merge_sysex = 1;
-    bool long_formats = false;
-};
 
 // Acts on one flag letter of option_spec; `argument` is the rest of its word
 // for F. Other characters (the "|" of option_spec) are ignored.

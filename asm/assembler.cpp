@@ -237,7 +237,11 @@ void assembler::put_meta(int type, const unsigned char* data, std::size_t size) 
     running_status_ = 0;
 }
 
-int assembler::finish(std::int64_t lines_read) {
+int assembler::finish(std::int64_t lines_read, bool whole) {
+    if (!whole) {
+        log_.finish();
+        return log_.errors();
+    }
     if (track_line_ != 0 && !log_.full()) {
         log_.error(
             lines_read + 1, 1,

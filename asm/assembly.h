@@ -81,7 +81,8 @@ private:
     void grow(std::size_t bytes) {
         std::size_t capacity = capacity_ == 0 ? std::size_t{64} * 1024 : capacity_ * 2;
         while (capacity - size_ < bytes) capacity *= 2;
-        auto data = std::make_unique_for_overwrite<unsigned char[]>(capacity);
+        // Left uninitialised: every byte is written before it is read.
+        std::unique_ptr<unsigned char[]> data(new unsigned char[capacity]);
         if (size_ != 0) std::memcpy(data.get(), data_.get(), size_);
         data_ = std::move(data);
         capacity_ = capacity;
@@ -121,7 +122,10 @@ public:
     // (Defined beside the quick reader of channel lines, which it keeps
     // inline: only the loop over the listing calls it.)
     [[gnu::always_inline]] inline bool line(const listing_line& line);
-    int finish(std::int64_t lines_read);
+    // `whole`: the listing was read to its end. One cut short by a read
+    // error is the caller's to report; what its end would have told (no
+    // MFile, a track left open) would only mislead.
+    int finish(std::int64_t lines_read, bool whole);
 
 private:
     void frame_line(field_cursor& c);

@@ -264,7 +264,7 @@ int assemble(listing_reader& in, const char* name, const assembly_options& optio
     while (in.next(line)) {
         if (!a.line(line)) break;
     }
-    return a.finish(in.lines_read());
+    return a.finish(in.lines_read(), in.read_error() == 0);
 }
 
 }  // namespace smfasm

@@ -12,18 +12,14 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
-#include "asm/assembler.h"
-#include "asm/listing_reader.h"
+#include "api/convert.h"
 #include "fuzz/lister_options.h"
-#include "reader/reader.h"
-#include "state/state.h"
-#include "state/tables.h"
-#include "writer/output.h"
 
 namespace {
 
@@ -44,26 +40,9 @@ std::FILE* null_stream() {
 
 // The listing of `file` under the options byte, or none when listing fails.
 std::optional<std::string> list(const std::vector<unsigned char>& file, std::uint8_t options) {
-    if (file.empty()) return std::string();
-    fuzz::start_listing(options);
-    char* text = nullptr;
-    std::size_t size = 0;
-    state.output = open_memstream(&text, &size);
-    state.input = fmemopen(const_cast<unsigned char*>(file.data()), file.size(), "rb");
-    bool complete = false;
-    try {
-        convert_file();
-        complete = output_finish();
-    } catch (const fuzz::run_stopped&) {
-    }
-    std::fclose(state.input);
-    state.input = nullptr;
-    std::fclose(state.output);
-    state.output = nullptr;
-    std::optional<std::string> listing;
-    if (complete) listing.emplace(text, size);
-    std::free(text);
-    return listing;
+    listing_result listed = list_bytes(file.data(), file.size(), fuzz::options_from_byte(options));
+    if (listed.status != 0) return std::nullopt;
+    return std::move(listed.text);
 }
 
 }  // namespace
@@ -86,16 +65,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::uint8_t lister_options = data[1];
     const std::vector<unsigned char> file(data + 2, data + size);
     const std::optional<std::string> first = list(file, lister_options);
-    if (!first) return 0;
+    if (!first || first->empty()) return 0;
 
-    if (first->empty()) return 0;
-    listing_reader reader(first->data(), first->size());
-    collected sink;
     assembly_options options;
     options.packets = (lister_options & 8) != 0;
-    std::vector<assembly_message> said;
-    const int errors = assemble(reader, "fuzz.mtx", options, sink, nullptr, &said);
-    for (const assembly_message& m : said) {
+    const assembly_result assembled = assemble_text(*first, options, "fuzz.mtx");
+    for (const assembly_message& m : assembled.messages) {
         const bool gap = m.text.starts_with("time goes backwards") || m.text.find("in one step") != std::string::npos;
         if (!m.warning && !gap) {
             std::fprintf(stderr, "a listing that smfdis wrote was refused:\n%s\n%lld:%lld: %s\n", first->c_str(),
@@ -103,8 +78,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             std::abort();
         }
     }
-    if (errors != 0) return 0;
-    const std::optional<std::string> second = list(sink.bytes, lister_options);
+    if (assembled.errors != 0) return 0;
+    const std::optional<std::string> second = list(assembled.bytes, lister_options);
     // A recounted header lists the count of its tracks; the rest is the
     // same: the MFile line without its count, then every other line.
     const auto body = [](const std::string& listing) {

@@ -1,40 +1,18 @@
 // The lister's core run in-process, one stream after another, as smfcat
 // runs it: each run starts afresh, whatever the one before it met.
-#include "app/list_stream.h"
+#include "api/convert.h"
 
 #include <gtest/gtest.h>
 
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <string>
 
+#include "api/memory_stream.h"
 #include "tests/support/midi_bytes.h"
 
 namespace smfasm::test {
 namespace {
-
-// An in-memory stream and the text written to it.
-class memory_stream {
-public:
-    memory_stream() : stream_(open_memstream(&data_, &size_)) {}
-    ~memory_stream() {
-        std::fclose(stream_);
-        std::free(data_);
-    }
-    memory_stream(const memory_stream&) = delete;
-    memory_stream& operator=(const memory_stream&) = delete;
-    std::FILE* get() const { return stream_; }
-    std::string text() const {
-        std::fflush(stream_);
-        return std::string(data_, size_);
-    }
-
-private:
-    char* data_ = nullptr;
-    std::size_t size_ = 0;
-    std::FILE* stream_;
-};
 
 std::FILE* input_of(const bytes& data) {
     std::FILE* file = std::tmpfile();
@@ -66,11 +44,11 @@ TEST(ListStream, EachRunStartsAfresh) {
         memory_stream messages;
         std::FILE* input = input_of(r.input);
         testing::internal::CaptureStderr();
-        const stream_listing done = list_stream(input, "in.mid", out.get(), messages.get(), options);
+        const stream_listing done = list_stream(input, "in.mid", out.stream(), messages.stream(), options);
         EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
         std::fclose(input);
-        EXPECT_EQ(out.text(), r.out);
-        EXPECT_EQ(messages.text(), r.messages);
+        EXPECT_EQ(out.take(), r.out);
+        EXPECT_EQ(messages.take(), r.messages);
         EXPECT_EQ(done.status, r.status);
         EXPECT_EQ(done.write_error, 0);
         if (r.status != 0) continue;
@@ -89,7 +67,7 @@ TEST(ListStream, ReportsAFailedWrite) {
     std::FILE* full = fopencookie(nullptr, "w", {nullptr, refuse_write, nullptr, nullptr});
     std::FILE* input = input_of(header(0, 1, 96) + track(end_of_track()));
     memory_stream messages;
-    const stream_listing done = list_stream(input, "in.mid", full, messages.get(), {});
+    const stream_listing done = list_stream(input, "in.mid", full, messages.stream(), {});
     std::fclose(input);
     std::fclose(full);
     EXPECT_EQ(done.status, 0);
