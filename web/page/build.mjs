@@ -1,0 +1,40 @@
+// Builds the page into dist/: the page's script and the worker bundled by
+// esbuild, the WebAssembly module beside them, the HTML, the style and the
+// demo tune. The result is static files that any server can serve.
+import * as esbuild from "esbuild";
+import { copyFileSync, mkdirSync, rmSync } from "node:fs";
+import { fileURLToPath } from "node:url";
+import path from "node:path";
+
+const here = path.dirname(fileURLToPath(import.meta.url));
+const dist = path.join(here, "dist");
+const npmPackage = path.resolve(here, "../npm");
+const top = path.resolve(here, "../..");
+
+rmSync(dist, { recursive: true, force: true });
+mkdirSync(dist, { recursive: true });
+
+await esbuild.build({
+  entryPoints: { main: path.join(here, "src/main.js"), worker: path.join(here, "src/worker.js") },
+  outdir: dist,
+  bundle: true,
+  format: "esm",
+  minify: true,
+  sourcemap: true,
+  target: "es2022",
+  platform: "browser",
+  // The package is used from its folder, as it is built beside the page.
+  alias: { smfasm: path.join(npmPackage, "index.js") },
+  external: ["node:*"],
+  logLevel: "warning",
+});
+
+for (const [from, to] of [
+  [path.join(here, "src/index.html"), "index.html"],
+  [path.join(here, "src/style.css"), "style.css"],
+  [path.join(npmPackage, "smfasm-core.wasm"), "smfasm-core.wasm"],
+  [path.join(top, "examples/demo.mid"), "demo.mid"],
+]) {
+  copyFileSync(from, path.join(dist, to));
+}
+console.log(`page built in ${path.relative(process.cwd(), dist) || "."}`);
