@@ -19,7 +19,7 @@ await esbuild.build({
   outdir: dist,
   bundle: true,
   format: "esm",
-  minify: true,
+  minify: process.env.SMFASM_PAGE_DEBUG === undefined,
   sourcemap: true,
   target: "es2022",
   platform: "browser",

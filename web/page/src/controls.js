@@ -36,8 +36,4 @@ export class FlagControls {
     this.#field("fold").checked = options.foldWidth !== 0;
     if (options.foldWidth !== 0) this.#field("foldWidth").value = options.foldWidth;
   }
-
-  enable(on) {
-    for (const element of this.form.elements) element.disabled = !on;
-  }
 }

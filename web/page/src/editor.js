@@ -8,7 +8,7 @@ import {
 } from "@codemirror/view";
 import { defaultKeymap, history, historyKeymap, indentWithTab } from "@codemirror/commands";
 import { search, searchKeymap, highlightSelectionMatches } from "@codemirror/search";
-import { setDiagnostics, lintGutter, lintKeymap } from "@codemirror/lint";
+import { setDiagnostics, forEachDiagnostic, lintGutter, lintKeymap } from "@codemirror/lint";
 import { listingHighlighting } from "./listing_language.js";
 
 // Marks the transactions that load text, as opposed to the user's edits.
@@ -113,6 +113,17 @@ export class ListingEditor {
       return { from, to, severity: m.severity, message: m.message, source: "smfasm" };
     });
     this.view.dispatch(setDiagnostics(this.view.state, diagnostics));
+  }
+
+  // The marks as they stand: line and column (1-based), severity, message.
+  diagnostics() {
+    const found = [];
+    const doc = this.view.state.doc;
+    forEachDiagnostic(this.view.state, (d, from) => {
+      const line = doc.lineAt(from);
+      found.push({ line: line.number, column: from - line.from + 1, severity: d.severity, message: d.message });
+    });
+    return found;
   }
 
   focus() {

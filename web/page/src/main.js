@@ -30,6 +30,8 @@ const page = {
   good: null, // { version, bytes } of the last text that assembled
   timer: 0,
   busy: false,
+  relistAgain: false, // the flags changed while a listing was on its way
+  listings: 0,
 };
 
 const worker = new WorkerClient(new URL("worker.js", import.meta.url));
@@ -68,9 +70,10 @@ function showSong(song, index) {
   showCursor(editor.view.state.doc.lineAt(editor.view.state.selection.main.head).number);
 }
 
+// While the worker lists, flags may still change (they are taken up when
+// it is done), but no other file can be opened.
 function setBusy(busy) {
   page.busy = busy;
-  flags.enable(!busy);
   for (const id of ["open", "demo"]) $(id).disabled = busy;
 }
 
@@ -93,6 +96,10 @@ async function receiveListing(op, payload, transfer = []) {
   };
   const answer = await worker.request(op, payload, { transfer, onPiece: (text) => { start(); editor.appendPiece(text); } });
   setBusy(false);
+  if (page.relistAgain) {
+    page.relistAgain = false;
+    setTimeout(relist, 0);
+  }
   if (answer.kind === "done") start();
   if (!started) {
     editor.setReadOnly(false);
@@ -100,7 +107,8 @@ async function receiveListing(op, payload, transfer = []) {
   }
   editor.finishLoading();
   if (answer.kind !== "done") return answer;
-  page.listOptions = payload.list ?? page.listOptions ?? flags.listOptions();
+  page.listOptions = payload.list;
+  page.listings++;
   status.listed(page.name, editor.lineCount(), answer.messages);
   showSong(answer.song, answer.index);
   scheduleAssemble(0);
@@ -108,6 +116,7 @@ async function receiveListing(op, payload, transfer = []) {
 }
 
 async function openFile(name, bytes) {
+  if (page.busy) return;
   page.name = name;
   $("file-name").textContent = name;
   page.song = null;
@@ -117,9 +126,16 @@ async function openFile(name, bytes) {
   if (answer.kind === "failed") status.failed(answer.error);
 }
 
+const sameOptions = (a, b) => JSON.stringify(a) === JSON.stringify(b);
+
 async function relist() {
-  if (page.name === null || page.busy) return;
+  if (page.name === null) return;
+  if (page.busy) {
+    page.relistAgain = true;
+    return;
+  }
   const wanted = flags.listOptions();
+  if (sameOptions(wanted, page.listOptions)) return;
   status.working("Listing again…");
   const answer = await receiveListing("relist", { list: wanted, assemble: assembleOptions() });
   if (answer.kind === "refused") {
@@ -190,7 +206,11 @@ window.smfasmPage = {
   longTasks,
   editorText: () => editor.text(),
   renderOffline: (seconds) => renderOffline(page.song, seconds),
-  state: () => ({ name: page.name, version: page.version, assembled: page.good?.version === page.version, busy: page.busy }),
+  state: () => ({
+    name: page.name, listings: page.listings, listOptions: page.listOptions, busy: page.busy,
+    assembled: page.good?.version === page.version,
+  }),
+  diagnostics: () => editor.diagnostics(),
 };
 
 status.working("Loading…");

@@ -81,6 +81,17 @@ class NoteColumns {
     return out;
   }
 
+  // The lowest and highest pitch, or null without notes.
+  pitchRange() {
+    let low = 127;
+    let high = 0;
+    for (let i = 0; i < this.count; i++) {
+      low = Math.min(low, this.small[i * 4]);
+      high = Math.max(high, this.small[i * 4]);
+    }
+    return low <= high ? [low, high] : null;
+  }
+
   // Indices by start tick, ties in insertion order. Start and index packed
   // into one exact double sort natively, far faster than a comparator.
   #startOrder() {
@@ -192,8 +203,9 @@ export function readSong(bytes) {
     const body = at + 8;
     const end = Math.min(body + length, bytes.length);
     if (latin1(bytes.subarray(at, at + 4)) === "MTrk") {
+      const before = notes.count;
       const track = readTrack(bytes, body, end, song.tracks.length, notes, song);
-      song.tracks.push({ name: track.name });
+      song.tracks.push({ name: track.name, notes: notes.count - before });
       song.endTick = Math.max(song.endTick, track.lastTick);
     }
     at = body + length;
@@ -201,7 +213,7 @@ export function readSong(bytes) {
   const byTick = (a, b) => a.tick - b.tick;
   song.tempos.sort(byTick);
   song.signatures.sort(byTick);
-  return { ...song, notes: notes.sorted() };
+  return { ...song, notes: notes.sorted(), pitches: notes.pitchRange() };
 }
 
 // The typed arrays of a song, to hand to postMessage as transferables.

@@ -10,6 +10,7 @@ export const TRACK_COLOURS = [
   "#ea580c", "#4f46e5", "#0d9488", "#9333ea",
 ];
 const RULER = 20;
+const NOTES_PER_SLICE = 100000;
 const BACKGROUND = [251, 250, 247];
 const BLACK_KEY_ROW = [240, 238, 232];
 const BLACK_KEYS = new Set([1, 3, 6, 8, 10]);
@@ -71,19 +72,15 @@ export class PianoRoll {
   }
 
   #pitchRange() {
-    const n = this.song.notes;
-    let low = 127;
-    let high = 0;
-    for (let i = 0; i < n.count; i++) {
-      low = Math.min(low, n.pitch[i]);
-      high = Math.max(high, n.pitch[i]);
-    }
-    if (low > high) [low, high] = [48, 72];
+    const [low, high] = this.song.pitches ?? [48, 72];
     const spare = Math.max(2, (24 - (high - low)) >> 1);
     return [Math.max(0, low - spare), Math.min(127, high + spare)];
   }
 
-  #drawNotes(ratio) {
+  // Rasterises the notes a slice at a time, yielding between slices, and
+  // shows the picture when it is complete; a newer drawing cancels it.
+  async #drawNotes(ratio) {
+    const drawing = (this.drawing = {});
     const { width, height } = this.notesCanvas;
     const image = new ImageData(width, height);
     const pixels = new Uint32Array(image.data.buffer);
@@ -100,16 +97,21 @@ export class PianoRoll {
       const colours = TRACK_COLOURS.map((c) => pack(rgb(c)));
       const n = this.song.notes;
       const scale = width / this.#length();
-      for (let i = 0; i < n.count; i++) {
-        const x0 = Math.min(width - 1, Math.floor(n.start[i] * scale));
-        const x1 = Math.min(width, Math.max(x0 + 1, Math.floor(n.end[i] * scale)));
-        const y0 = rowTop(n.pitch[i]);
-        const y1 = Math.max(y0 + 1, rowTop(n.pitch[i] - 1) - (rowHeight > 4 ? 1 : 0));
-        const colour = colours[n.track[i] % colours.length];
-        for (let y = y0; y < y1; y++) pixels.fill(colour, y * width + x0, y * width + x1);
+      for (let first = 0; first < n.count; first += NOTES_PER_SLICE) {
+        if (first > 0) await new Promise((resume) => setTimeout(resume, 0));
+        if (this.drawing !== drawing) return;
+        for (let i = first; i < Math.min(first + NOTES_PER_SLICE, n.count); i++) {
+          const x0 = Math.min(width - 1, Math.floor(n.start[i] * scale));
+          const x1 = Math.min(width, Math.max(x0 + 1, Math.floor(n.end[i] * scale)));
+          const y0 = rowTop(n.pitch[i]);
+          const y1 = Math.max(y0 + 1, rowTop(n.pitch[i] - 1) - (rowHeight > 4 ? 1 : 0));
+          const colour = colours[n.track[i] % colours.length];
+          for (let y = y0; y < y1; y++) pixels.fill(colour, y * width + x0, y * width + x1);
+        }
       }
     }
     this.notesCanvas.getContext("2d").putImageData(image, 0, 0);
+    this.notesCanvas.dataset.drawn = this.song ? String(this.song.notes.count) : "0";
   }
 
   #drawOverlay() {
@@ -161,16 +163,13 @@ export class PianoRoll {
   #drawLegend() {
     this.legend.replaceChildren();
     if (!this.song) return;
-    const counts = new Map();
-    const n = this.song.notes;
-    for (let i = 0; i < n.count; i++) counts.set(n.track[i], (counts.get(n.track[i]) ?? 0) + 1);
     this.song.tracks.forEach((track, i) => {
-      if (!counts.has(i)) return;
+      if (track.notes === 0) return;
       const chip = document.createElement("span");
       chip.className = "chip";
       chip.style.setProperty("--colour", TRACK_COLOURS[i % TRACK_COLOURS.length]);
       chip.textContent = `${i + 1} ${track.name ?? ""}`.trim();
-      chip.title = `track ${i + 1}: ${counts.get(i)} notes`;
+      chip.title = `track ${i + 1}: ${track.notes.toLocaleString("en")} notes`;
       this.legend.append(chip);
     });
   }
