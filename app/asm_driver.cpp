@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "app/files.h"
-#include "asm/assembler.h"
+#include "api/convert.h"
 #include "asm/listing_reader.h"
 
 namespace smfasm {

@@ -5,13 +5,11 @@
 #include <cerrno>
 #include <cstring>
 
+#include "api/convert.h"
 #include "app/exit.h"
 #include "app/files.h"
 #include "app/options.h"
-#include "reader/reader.h"
 #include "state/state.h"
-#include "state/tables.h"
-#include "writer/output.h"
 
 namespace smfasm {
 
@@ -42,8 +40,7 @@ std::FILE* open_listing(const std::string& output_name) {
     pause_and_exit(1);
 }
 
-void scan_flags(option_scanner& scanner, int argc, char** argv) {
-    state.merge_sysex = 1;
+void scan_flags(option_scanner& scanner, int argc, char** argv, list_options& options) {
     for (;;) {
         const int flag = scan_option(scanner, argc, argv, option_spec, 0);
         switch (flag) {
@@ -52,17 +49,17 @@ void scan_flags(option_scanner& scanner, int argc, char** argv) {
             case 'B':
             case 'b':
             case 'T':
-            case 't': state.measure_mode = wrap_add(state.measure_mode, 1); break;
+            case 't': options.measures = true; break;
             case 'F':
             case 'f':
-                state.fold_width = *scanner.option_argument != '\0' ? parse_width(scanner.option_argument) : 80;
+                options.fold_width = *scanner.option_argument != '\0' ? parse_width(scanner.option_argument) : 80;
                 break;
             case 'M':
-            case 'm': state.merge_sysex = 0; break;
+            case 'm': options.packets = true; break;
             case 'N':
-            case 'n': state.note_names = wrap_add(state.note_names, 1); break;
+            case 'n': options.note_names = true; break;
             case 'V':
-            case 'v': state.channel_formats = &long_channel_formats; break;
+            case 'v': options.long_formats = true; break;
             default: break;  // the "|" in option_spec
         }
     }
@@ -84,7 +81,8 @@ std::FILE* open_input(const char* name, const char* mode) {
 
 void run_program(int argc, char** argv) {
     option_scanner scanner;
-    scan_flags(scanner, argc, argv);
+    list_options options;
+    scan_flags(scanner, argc, argv, options);
 
     int word = scanner.option_word_index;
     if (word >= argc) {
@@ -99,16 +97,15 @@ void run_program(int argc, char** argv) {
 
     const std::string output_name = word < argc ? std::string(argv[word]) : derive_output_name(input_name);
     state.output = open_listing(output_name);
-    convert_and_report(output_name.c_str());
+    convert_and_report(output_name.c_str(), options);
 }
 
-void convert_and_report(const char* output_name) {
+void convert_and_report(const char* output_name, const list_options& options) {
     std::fprintf(stderr, "Writing output to %s ...  ", output_name);
 
-    convert_file();
-
-    // A full disk must not be reported as success: flush before the test.
-    if (!output_finish()) report_write_error(output_name, output_write_error());
+    const stream_listing listed = list_stream(state.input, state.input_name, state.output, stderr, options);
+    if (listed.status != 0) pause_and_exit(listed.status);  // already reported
+    if (listed.write_error != 0) report_write_error(output_name, listed.write_error);
     std::fseek(state.output, 0, SEEK_END);
     std::fprintf(stderr, "%ld bytes written.\n", std::ftell(state.output));
 

@@ -11,7 +11,11 @@ namespace {
 exit_handler installed_handler = nullptr;
 }
 
-void set_exit_handler(exit_handler handler) { installed_handler = handler; }
+exit_handler set_exit_handler(exit_handler handler) {
+    const exit_handler previous = installed_handler;
+    installed_handler = handler;
+    return previous;
+}
 
 void pause_and_exit(int status) {
     // The listing's own buffer is not a stdio buffer: hand it to the stream

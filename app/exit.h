@@ -10,7 +10,8 @@ namespace smfasm {
 // In-process callers (tests, fuzzer, benchmark) install a handler that
 // unwinds instead of ending the process; it must not return. It runs after
 // the listing has been written out and replaces the prompt and the exit.
+// Returns the handler it replaces, so that a caller can put it back.
 using exit_handler = void (*)(int status);
-void set_exit_handler(exit_handler handler);
+exit_handler set_exit_handler(exit_handler handler);
 
 }  // namespace smfasm

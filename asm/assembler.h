@@ -3,6 +3,8 @@
 
 #include <cstddef>
 #include <cstdio>
+#include <string>
+#include <vector>
 
 #include "asm/listing_reader.h"
 
@@ -14,6 +16,16 @@ struct assembly_options {
     bool packets = false;
     // Omit a channel event's status byte when it repeats the one before.
     bool running_status = true;
+    // Every warning becomes an error.
+    bool strict = false;
+};
+
+// One error or warning, as data for callers that show it their own way.
+struct assembly_message {
+    bool warning = false;  // false: an error
+    long long line = 0;    // 1-based listing line; 0 when about the whole listing
+    long long column = 0;  // 1-based byte column; 0 when none
+    std::string text;      // the message alone, without name, line or column
 };
 
 // Where the file's bytes go: the header as soon as it is read, then each
@@ -30,9 +42,10 @@ protected:
 inline constexpr int max_reported_errors = 20;
 
 // Assembles the whole listing from `in`. Errors ("NAME:LINE:COLUMN:
-// message", the line and a caret) and warnings go to `messages`. Returns
-// the number of errors: only with 0 are the bytes given to `out` a file.
-int assemble(listing_reader& in, const char* name, const assembly_options& options, byte_sink& out,
-             std::FILE* messages);
+// message", the line and a caret) and warnings go to `messages` unless it is
+// null, and are appended to `collected` unless that is null. Returns the
+// number of errors: only with 0 are the bytes given to `out` a file.
+int assemble(listing_reader& in, const char* name, const assembly_options& options, byte_sink& out, std::FILE* messages,
+             std::vector<assembly_message>* collected = nullptr);
 
 }  // namespace smfasm

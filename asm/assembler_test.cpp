@@ -142,5 +142,46 @@ TEST(Assembler, StopsReportingAfterTwentyErrors) {
     EXPECT_NE(r.messages.find("stopped after 20 errors"), std::string::npos);
 }
 
+TEST(Assembler, KeepsMessagesAsDataWithOrWithoutText) {
+    const std::string text = "MFile 1 2 96\nMTrk\n0 On ch=1 n=60 v=x\n0 Bogus\nTrkEnd\n";
+    for (const bool strict : {false, true}) {
+        for (const bool formatted : {false, true}) {
+            listing_reader reader(text.data(), text.size());
+            collected sink;
+            std::vector<assembly_message> said;
+            assembly_options options;
+            options.strict = strict;
+            char* buffer = nullptr;
+            std::size_t size = 0;
+            std::FILE* stream = formatted ? open_memstream(&buffer, &size) : nullptr;
+            const int errors = assemble(reader, "t.mtx", options, sink, stream, &said);
+            if (stream != nullptr) std::fclose(stream);
+            const std::string shown = buffer != nullptr ? std::string(buffer, size) : "";
+            std::free(buffer);
+            EXPECT_EQ(errors, 2);
+            ASSERT_EQ(said.size(), 2U);
+            EXPECT_FALSE(said[0].warning);
+            EXPECT_EQ(said[0].line, 3);
+            EXPECT_EQ(said[0].column, 18);
+            EXPECT_EQ(said[0].text.find("t.mtx"), std::string::npos) << said[0].text;
+            EXPECT_EQ(said[1].line, 4);
+            EXPECT_EQ(said[1].column, 3);
+            if (formatted) {
+                EXPECT_NE(shown.find("t.mtx:3:18: " + said[0].text + "\n"), std::string::npos) << shown;
+            }
+        }
+        // A warning, which --strict makes an error.
+        const std::string fewer = "MFile 1 3 96\nMTrk\nTrkEnd\n";
+        listing_reader reader(fewer.data(), fewer.size());
+        collected sink;
+        std::vector<assembly_message> said;
+        assembly_options options;
+        options.strict = strict;
+        EXPECT_EQ(assemble(reader, "t.mtx", options, sink, nullptr, &said), strict ? 1 : 0);
+        ASSERT_EQ(said.size(), 1U);
+        EXPECT_EQ(said[0].warning, !strict);
+    }
+}
+
 }  // namespace
 }  // namespace smfasm

@@ -9,55 +9,24 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
-#include "asm/assembler.h"
-#include "asm/listing_reader.h"
+#include "api/convert.h"
 #include "fuzz/lister_options.h"
-#include "reader/reader.h"
-#include "state/state.h"
-#include "state/tables.h"
-#include "writer/output.h"
 
 namespace {
 
 using namespace smfasm;
 
-struct collected : byte_sink {
-    std::vector<unsigned char> bytes;
-    void write(const unsigned char* data, std::size_t size) override { bytes.insert(bytes.end(), data, data + size); }
-};
-
-std::FILE* null_stream() {
-    static std::FILE* stream = std::fopen("/dev/null", "w");
-    return stream;
-}
-
 // The listing of `file` under the options byte, or none when listing fails.
 std::optional<std::string> list(const std::vector<unsigned char>& file, std::uint8_t options) {
-    if (file.empty()) return std::string();
-    fuzz::start_listing(options);
-    char* text = nullptr;
-    std::size_t size = 0;
-    state.output = open_memstream(&text, &size);
-    state.input = fmemopen(const_cast<unsigned char*>(file.data()), file.size(), "rb");
-    bool complete = false;
-    try {
-        convert_file();
-        complete = output_finish();
-    } catch (const fuzz::run_stopped&) {
-    }
-    std::fclose(state.input);
-    state.input = nullptr;
-    std::fclose(state.output);
-    state.output = nullptr;
-    std::optional<std::string> listing;
-    if (complete) listing.emplace(text, size);
-    std::free(text);
-    return listing;
+    listing_result listed = list_bytes(file.data(), file.size(), fuzz::lister_options(options));
+    if (listed.status != 0) return std::nullopt;
+    return std::move(listed.text);
 }
 
 }  // namespace
@@ -66,12 +35,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size < 2) return 0;
     const bool midi = (data[0] & 1) != 0;
     if (!midi) {
-        listing_reader reader(reinterpret_cast<const char*>(data + 1), size - 1);
-        collected sink;
         assembly_options options;
         options.packets = (data[0] & 2) != 0;
         options.running_status = (data[0] & 4) == 0;
-        assemble(reader, "fuzz.mtx", options, sink, null_stream());
+        options.strict = (data[0] & 8) != 0;
+        assemble_text(std::string_view(reinterpret_cast<const char*>(data + 1), size - 1), options, "fuzz.mtx");
         return 0;
     }
     const std::uint8_t lister_options = data[1];
@@ -79,25 +47,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::optional<std::string> first = list(file, lister_options);
     if (!first) return 0;
 
-    listing_reader reader(first->data(), first->size());
-    collected sink;
     assembly_options options;
     options.packets = (lister_options & 8) != 0;
-    char* messages = nullptr;
-    std::size_t messages_size = 0;
-    std::FILE* message_stream = open_memstream(&messages, &messages_size);
-    const int errors = assemble(reader, "fuzz.mtx", options, sink, message_stream);
-    std::fclose(message_stream);
-    const std::string said(messages, messages_size);
-    std::free(messages);
-    if (errors != 0) {
+    const assembly_result assembled = assemble_text(*first, options, "fuzz.mtx");
+    if (assembled.errors != 0) {
+        const std::string& said = assembled.text;
         std::size_t backwards = 0;
         for (std::size_t at = 0; (at = said.find(": time goes backwards:", at)) != std::string::npos; ++at) ++backwards;
-        if (backwards == static_cast<std::size_t>(errors)) return 0;
+        if (backwards == static_cast<std::size_t>(assembled.errors)) return 0;
         std::fprintf(stderr, "a listing that smfdis wrote was refused:\n%s\n%s", first->c_str(), said.c_str());
         std::abort();
     }
-    const std::optional<std::string> second = list(sink.bytes, lister_options);
+    const std::optional<std::string> second = list(assembled.bytes, lister_options);
     if (!second || *second != *first) {
         std::fprintf(stderr, "the reassembly lists differently:\n%s\n---\n%s", first->c_str(),
                      second ? second->c_str() : "(listing failed)");

@@ -1,32 +1,23 @@
-// What both fuzz targets do before listing in-process: a fresh state whose
-// fatal errors unwind, and the lister's options from one input byte (bit 0
-// measures, 1 note names, 2 long formats, 3 no joining, 4-6 fold width).
+// The lister's options from one fuzz input byte (bit 0 measures, 1 note
+// names, 2 long formats, 3 no joining, 4-6 fold width), shared by both
+// fuzz targets.
 #pragma once
 
 #include <cstdint>
 
-#include "app/exit.h"
-#include "state/state.h"
-#include "state/tables.h"
-#include "writer/output.h"
+#include "api/convert.h"
 
 namespace smfasm::fuzz {
 
-struct run_stopped {};
-
-[[noreturn]] inline void unwind(int) { throw run_stopped{}; }
-
-inline void start_listing(std::uint8_t options) {
+inline list_options lister_options(std::uint8_t byte) {
     constexpr std::int32_t fold_widths[8] = {0, 1, 14, 20, 25, 40, -3, 80};
-    reset_state();
-    output_reset();
-    set_exit_handler(unwind);
-    state.measure_mode = options & 1;
-    state.note_names = (options >> 1) & 1;
-    state.channel_formats = (options & 4) != 0 ? &long_channel_formats : &short_channel_formats;
-    state.merge_sysex = (options & 8) != 0 ? 0 : 1;
-    state.fold_width = fold_widths[(options >> 4) & 7];
-    state.input_name = "fuzz.mid";
+    list_options options;
+    options.measures = (byte & 1) != 0;
+    options.note_names = (byte & 2) != 0;
+    options.long_formats = (byte & 4) != 0;
+    options.packets = (byte & 8) != 0;
+    options.fold_width = fold_widths[(byte >> 4) & 7];
+    return options;
 }
 
 }  // namespace smfasm::fuzz

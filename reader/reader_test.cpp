@@ -24,9 +24,9 @@ struct file_case {
     std::string message;  // empty: the conversion completes
 };
 
-void check(const std::vector<file_case>& cases, const std::function<void()>& configure = {}) {
+void check(const std::vector<file_case>& cases, const list_options& options = {}) {
     for (const file_case& c : cases) {
-        const conversion_result result = convert_bytes(c.input, configure);
+        const conversion_result result = convert_bytes(c.input, options);
         EXPECT_EQ(result.listing, c.listing) << c.name;
         EXPECT_EQ(result.messages, c.message) << c.name;
         EXPECT_EQ(result.stopped, !c.message.empty()) << c.name;
@@ -141,7 +141,7 @@ TEST(SystemExclusive, JoiningOn) {
 TEST(SystemExclusive, JoiningOff) {
     check({{"packets stand alone", format0 + track({0x00, 0xF0, 0x03, 0x43, 0x12, 0x00, 0x00, 0xF7, 0x02, 0x43, 0xF7}),
             "MFile 0 1 96\nMTrk\n0 SysEx f0 43 12 00\n0 Arb 43 f7\nTrkEnd\n", ""}},
-          [] { state.merge_sysex = 0; });
+          {.packets = true});
 }
 
 TEST(SystemExclusive, LongPayloadsGrowTheBuffer) {
@@ -197,7 +197,7 @@ TEST(Measures, TimeSignaturesAcrossTracks) {
           "MFile 1 2 96\nMTrk\n0:0:0 TimeSig 4/4 24 8\n1:1:20 On ch=1 n=60 v=64\n1:1:35 TimeSig 4/4 24 8\nTrkEnd\n"
           "MTrk\n0:0:-31 On ch=1 n=60 v=0\nTrkEnd\n",
           ""}},
-        [] { state.measure_mode = 1; });
+        {.measures = true});
 }
 
 }  // namespace

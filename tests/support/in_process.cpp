@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 
+#include "api/convert.h"
 #include "app/exit.h"
 #include "reader/reader.h"
 #include "state/state.h"
@@ -55,17 +56,9 @@ conversion_result capture(const std::function<void()>& body) {
     return result;
 }
 
-conversion_result convert_bytes(const bytes& input, const std::function<void()>& configure) {
-    // fmemopen cannot open an empty buffer on every libc; a temporary file
-    // reads the same for any size.
-    return capture([&] {
-        if (configure) configure();
-        state.input = std::tmpfile();
-        if (!input.empty()) std::fwrite(input.data(), 1, input.size(), state.input);
-        std::rewind(state.input);
-        state.input_name = "input.mid";
-        convert_file();
-    });
+conversion_result convert_bytes(const bytes& input, const list_options& options) {
+    const listing_result listed = list_bytes(input.data(), input.size(), options);
+    return {listed.text, listed.messages, listed.status, listed.status != 0};
 }
 
 }  // namespace smfasm::test

@@ -6,6 +6,7 @@
 #include <functional>
 #include <string>
 
+#include "api/convert.h"
 #include "tests/support/midi_bytes.h"
 
 namespace smfasm::test {
@@ -41,8 +42,8 @@ private:
     std::size_t size_ = 0;
 };
 
-// Converts `input` after `configure` has set options on the fresh state.
-conversion_result convert_bytes(const bytes& input, const std::function<void()>& configure = {});
+// Converts `input` in memory through the face, as every in-memory caller does.
+conversion_result convert_bytes(const bytes& input, const list_options& options = {});
 
 // Runs `body` (writer operations, say) on a fresh state and returns what it
 // wrote; the body may also stop the run.

@@ -12,7 +12,7 @@ page=$source/web/page
 
 skip() {
   echo "skipped: $1"
-  [ -z "${SMFASM_REQUIRE_BROWSER:-}" ] || exit 1
+  [ -z "${SMFASM_REQUIRE_WEB:-}" ] || exit 1
   exit 77
 }
 command -v emcc >/dev/null || skip "emscripten is not installed"

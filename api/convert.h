@@ -1,0 +1,78 @@
+// Both directions in one small face, for every caller: the programs, the
+// in-process tests, the fuzzers and the WebAssembly module. Options are plain
+// records and results carry the messages, so a caller needs to know nothing
+// of the conversion state, the output layer or the exit path.
+//
+// One conversion at a time per process: the lister keeps its state in one
+// record and one output buffer, so two listings may not run at once (from
+// threads, or from a stream callback of another listing). The assembler
+// keeps none, but the rule is simpler kept for both.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "asm/assembler.h"
+
+namespace smfasm {
+
+// The lister's flags: measures -b, note_names -n, long_formats -v,
+// fold_width -fN (0 never folds), packets -m.
+struct list_options {
+    bool measures = false;
+    bool note_names = false;
+    bool long_formats = false;
+    std::int32_t fold_width = 0;
+    bool packets = false;
+};
+
+// How a listing into a stream ended.
+struct stream_listing {
+    // 0 when the file listed completely; 1 when an error in the file (or in
+    // reading it) stopped the listing, which `messages` has been told and
+    // which `output` holds as far as it got.
+    int status = 0;
+    // errno of the first failed write to `output`, or 0. It is not reported:
+    // each program words that itself.
+    int write_error = 0;
+};
+
+// Lists `input` into `output` with the conversion's messages going to
+// `messages`, at disk speed and in constant memory. Nothing may have been
+// read from `input` through stdio before (it is read through its descriptor
+// when it has one). Closes neither stream; `input_name` names the input in
+// read errors.
+stream_listing list_stream(std::FILE* input, const char* input_name, std::FILE* output, std::FILE* messages,
+                           const list_options& options);
+
+struct listing_result {
+    std::string text;
+    std::string messages;
+    int status = 0;  // as stream_listing::status
+};
+
+// Lists a whole file held in memory.
+listing_result list_bytes(const unsigned char* data, std::size_t size, const list_options& options);
+
+struct assembly_result {
+    std::vector<unsigned char> bytes;  // the MIDI file; empty unless errors is 0
+    std::string text;                  // the messages as the program prints them
+    std::vector<assembly_message> messages;
+    int errors = 0;
+};
+
+// Assembles listing text held in memory; `name` stands for the listing in
+// the messages. The stream-level entry, for a listing read from a
+// descriptor in blocks, is assemble() itself.
+assembly_result assemble_text(std::string_view listing, const assembly_options& options, const char* name);
+
+// The same over listing text read where it stands, for listings too large
+// to copy lightly: `listing` must have line_slack writable bytes behind its
+// `size`.
+assembly_result assemble_in_place(char* listing, std::size_t size, const assembly_options& options, const char* name);
+
+}  // namespace smfasm

@@ -1,0 +1,134 @@
+#include "api/convert.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "app/exit.h"
+#include "state/state.h"
+#include "tests/support/midi_bytes.h"
+
+namespace smfasm {
+namespace {
+
+using namespace test;
+
+const bytes song = header(1, 1, 96) + track(meta(0, 0x03, text_bytes("Demo")) + bytes{0x00, 0x90, 60, 64} +
+                                            bytes{0x60, 60, 0} + end_of_track());
+const bytes cut_song(song.begin(), song.end() - 5);
+
+std::string read_all(std::FILE* stream) {
+    std::string text;
+    std::rewind(stream);
+    for (int c; (c = std::fgetc(stream)) != EOF;) text.push_back(static_cast<char>(c));
+    return text;
+}
+
+TEST(Face, StreamAndMemoryListTheSame) {
+    const list_options flag_sets[] = {{}, {true, true, true, 12, true}, {.fold_width = 1}};
+    for (const bytes* each : {&song, &cut_song}) {
+        const bytes& file = *each;
+        for (const list_options& options : flag_sets) {
+            const listing_result memory = list_bytes(file.data(), file.size(), options);
+            std::FILE* input = std::tmpfile();
+            std::fwrite(file.data(), 1, file.size(), input);
+            std::rewind(input);
+            std::FILE* output = std::tmpfile();
+            std::FILE* messages = std::tmpfile();
+            const stream_listing streamed = list_stream(input, "song.mid", output, messages, options);
+            EXPECT_EQ(read_all(output), memory.text);
+            EXPECT_EQ(read_all(messages), memory.messages);
+            EXPECT_EQ(streamed.status, memory.status);
+            EXPECT_EQ(streamed.write_error, 0);
+            EXPECT_EQ(memory.status, each == &cut_song ? 1 : 0);
+            for (std::FILE* f : {input, output, messages}) std::fclose(f);
+        }
+    }
+    EXPECT_EQ(list_bytes(cut_song.data(), cut_song.size(), {}).messages, "Error: premature EOF\n");
+}
+
+struct caller_stopped {
+    int status;
+};
+[[noreturn]] void caller_handler(int status) { throw caller_stopped{status}; }
+
+TEST(Face, PutsBackTheCallersExitPathAndStreams) {
+    // A listing stopped by bad input must leave the caller's own set-up as
+    // it was: its streams in the state and its exit handler in force.
+    std::FILE* callers_input = std::tmpfile();
+    state.input = callers_input;
+    state.messages = callers_input;
+    set_exit_handler(caller_handler);
+    EXPECT_EQ(list_bytes(cut_song.data(), cut_song.size(), {}).status, 1);
+    EXPECT_EQ(state.input, callers_input);
+    EXPECT_EQ(state.messages, callers_input);
+    try {
+        pause_and_exit(3);
+    } catch (const caller_stopped& stop) {
+        EXPECT_EQ(stop.status, 3);
+    }
+    EXPECT_EQ(set_exit_handler(nullptr), caller_handler);
+    std::fclose(callers_input);
+    state.input = nullptr;
+    state.messages = stderr;
+}
+
+TEST(Face, AWriteErrorIsReturnedNotReported) {
+    const auto refuse = [](void*, const char*, std::size_t) -> ssize_t {
+        errno = ENOSPC;
+        return -1;
+    };
+    std::FILE* input = fmemopen(const_cast<unsigned char*>(song.data()), song.size(), "rb");
+    std::FILE* output = fopencookie(nullptr, "w", {nullptr, refuse, nullptr, nullptr});
+    std::FILE* messages = std::tmpfile();
+    const stream_listing listed = list_stream(input, "song.mid", output, messages, {});
+    EXPECT_EQ(listed.status, 0);
+    EXPECT_EQ(listed.write_error, ENOSPC);
+    EXPECT_EQ(read_all(messages), "");
+    for (std::FILE* f : {input, output, messages}) std::fclose(f);
+}
+
+TEST(Face, AssemblesInMemoryWithMessagesAsData) {
+    const std::string listing = list_bytes(song.data(), song.size(), {}).text;
+    struct text_case {
+        const char* name;
+        std::string text;
+        int errors;
+        std::vector<std::pair<long long, long long>> at;  // line and column of each message
+    };
+    const text_case cases[] = {
+        {"the listing", listing, 0, {}},
+        {"its last line without a line end", listing.substr(0, listing.size() - 1), 0, {}},
+        {"a bad value and a bad keyword",
+         "MFile 1 1 96\nMTrk\n0 On ch=1 n=600 v=1\n0 Bogus\nTrkEnd\n",
+         2,
+         {{3, 13}, {4, 3}}},
+        {"a track count that does not match", "MFile 1 2 96\nMTrk\nTrkEnd\n", 0, {{0, 0}}},
+    };
+    for (const text_case& c : cases) {
+        const assembly_result copied = assemble_text(c.text, {}, "song.mtx");
+        std::vector<char> room(c.text.begin(), c.text.end());
+        room.resize(c.text.size() + line_slack);
+        const assembly_result in_place = assemble_in_place(room.data(), c.text.size(), {}, "song.mtx");
+        for (const assembly_result* r : {&copied, &in_place}) {
+            EXPECT_EQ(r->errors, c.errors) << c.name << r->text;
+            EXPECT_EQ(r->bytes.empty(), c.errors != 0) << c.name;
+            ASSERT_EQ(r->messages.size(), c.at.size()) << c.name;
+            for (std::size_t i = 0; i < c.at.size(); ++i) {
+                EXPECT_EQ(std::make_pair(r->messages[i].line, r->messages[i].column), c.at[i]) << c.name;
+                EXPECT_NE(r->text.find(r->messages[i].text), std::string::npos) << c.name;
+            }
+        }
+        EXPECT_EQ(copied.bytes, in_place.bytes) << c.name;
+        EXPECT_EQ(copied.text, in_place.text) << c.name;
+        if (c.errors == 0 && c.at.empty()) {
+            EXPECT_EQ(copied.bytes, song) << c.name;
+        }
+    }
+}
+
+}  // namespace
+}  // namespace smfasm

@@ -1,0 +1,129 @@
+// The face as plain C functions for the WebAssembly module. JavaScript can
+// pass only numbers, so it copies the input into memory allocated here,
+// calls one conversion and reads the result through pointers and sizes
+// until it calls smfasm_release or the next conversion. The listing is not
+// gathered here at all: it goes to JavaScript in the output layer's blocks
+// as it is written, so the module's memory stays small however long the
+// listing grows.
+#include <emscripten.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "api/convert.h"
+#include "api/memory_stream.h"
+
+namespace {
+
+using namespace smfasm;
+
+// The last conversion's result. The module runs one conversion at a time.
+struct last_result {
+    std::vector<unsigned char> bytes;  // the MIDI file
+    std::string messages;              // as the programs print them
+    std::vector<assembly_message> collected;
+};
+last_result result;
+
+void release() { result = last_result{}; }
+
+// JavaScript asks only for indices below smfasm_message_count.
+const assembly_message& message(int i) { return result.collected[static_cast<std::size_t>(i)]; }
+
+// Hands a block of the listing to the JavaScript side, which keeps it.
+EM_JS(void, take_listing_text, (const char* data, std::size_t size), { Module["onListingText"](data, size); });
+
+ssize_t write_to_javascript(void*, const char* data, std::size_t size) {
+    take_listing_text(data, size);
+    return static_cast<ssize_t>(size);
+}
+
+}  // namespace
+
+extern "C" {
+
+// Flag bits of smfasm_list.
+enum : int { list_measures = 1, list_note_names = 2, list_long_formats = 4, list_packets = 8 };
+// Flag bits of smfasm_assemble.
+enum : int { assemble_packets = 1, assemble_no_running_status = 2, assemble_strict = 4 };
+
+// Lists `size` bytes at `data`, handing the listing to onListingText;
+// returns 0 when the file listed completely.
+int smfasm_list(const unsigned char* data, std::size_t size, int flags, int fold_width) {
+    release();
+    // An empty file lists as nothing; fmemopen refuses an empty buffer.
+    if (size == 0) return 0;
+    list_options options;
+    options.measures = (flags & list_measures) != 0;
+    options.note_names = (flags & list_note_names) != 0;
+    options.long_formats = (flags & list_long_formats) != 0;
+    options.packets = (flags & list_packets) != 0;
+    options.fold_width = fold_width;
+    memory_stream messages;
+    // Only read through, never written: the cast is for fmemopen's signature.
+    std::FILE* input = fmemopen(const_cast<unsigned char*>(data), size, "rb");
+    std::FILE* output = fopencookie(nullptr, "w", {nullptr, write_to_javascript, nullptr, nullptr});
+    int status = 1;
+    if (input != nullptr && output != nullptr && messages.stream() != nullptr) {
+        const stream_listing listed = list_stream(input, "input", output, messages.stream(), options);
+        status = listed.status != 0 || listed.write_error != 0 ? 1 : 0;
+    } else if (messages.stream() != nullptr) {
+        std::fputs("***Error: out of memory\n", messages.stream());
+    }
+    if (input != nullptr) std::fclose(input);
+    if (output != nullptr) std::fclose(output);
+    result.messages = messages.take();
+    return status;
+}
+
+// Room for a listing of `size` bytes that the assembler reads where it
+// stands; free it with free().
+char* smfasm_listing_buffer(std::size_t size) { return static_cast<char*>(std::malloc(size + line_slack)); }
+
+// Assembles `size` bytes of listing text at `text` (from
+// smfasm_listing_buffer), naming the listing `name` (a C string) in the
+// messages; returns the number of errors.
+int smfasm_assemble(char* text, std::size_t size, int flags, const char* name) {
+    release();
+    assembly_options options;
+    options.packets = (flags & assemble_packets) != 0;
+    options.running_status = (flags & assemble_no_running_status) == 0;
+    options.strict = (flags & assemble_strict) != 0;
+    try {
+        assembly_result assembled = assemble_in_place(text, size, options, name);
+        result.bytes = std::move(assembled.bytes);
+        result.messages = std::move(assembled.text);
+        result.collected = std::move(assembled.messages);
+        return assembled.errors;
+    } catch (const std::bad_alloc&) {
+        release();
+        result.messages = std::string(name) + ": out of memory\n";
+        result.collected.push_back({false, 0, 0, "out of memory"});
+        return 1;
+    }
+}
+
+// The MIDI file's bytes of the last assembly.
+const unsigned char* smfasm_output() { return result.bytes.data(); }
+std::size_t smfasm_output_size() { return result.bytes.size(); }
+
+const char* smfasm_messages() { return result.messages.data(); }
+std::size_t smfasm_messages_size() { return result.messages.size(); }
+
+// The assembler's messages as data; lines and columns are doubles because
+// JavaScript numbers are.
+int smfasm_message_count() { return static_cast<int>(result.collected.size()); }
+int smfasm_message_warning(int i) { return message(i).warning ? 1 : 0; }
+double smfasm_message_line(int i) { return static_cast<double>(message(i).line); }
+double smfasm_message_column(int i) { return static_cast<double>(message(i).column); }
+const char* smfasm_message_text(int i) { return message(i).text.data(); }
+std::size_t smfasm_message_text_size(int i) { return message(i).text.size(); }
+
+// Frees the last result, once JavaScript has copied it out.
+void smfasm_release() { release(); }
+}

@@ -1,0 +1,172 @@
+// The assembler's state while it reads one listing, shared by the files
+// that read each kind of line: framing (assembler.cpp), channel lines
+// (channel_lines.cpp), data and meta lines (data_lines.cpp).
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "asm/assembler.h"
+#include "asm/fields.h"
+#include "asm/keyword_table.h"
+#include "asm/messages.h"
+
+namespace smfasm::assembly {
+
+inline bool is_time_start(char c) { return (c >= '0' && c <= '9') || c == '-'; }
+
+// The metre the lister keeps for its measure column, moved the same way.
+struct metre {
+    bool smpte = false;
+    std::int32_t division = 0;
+    std::int32_t ticks_per_beat = 0;
+    std::int32_t beats_per_measure = 0;
+    std::int32_t measure_offset = 0;
+    std::int32_t last_time_sig_time = 0;
+
+    // Measure times can be read in it.
+    bool usable() const { return !smpte && ticks_per_beat != 0 && beats_per_measure != 0; }
+};
+
+inline std::uint32_t wrap(std::int64_t v) { return static_cast<std::uint32_t>(v); }
+
+// A file's delta times are variable-length numbers of at most four bytes.
+inline bool delta_fits(std::int32_t time, std::int32_t previous) {
+    return wrap(time) - wrap(previous) < (std::uint32_t{1} << 28);
+}
+
+inline bool names_a_note(std::size_t slot) {
+    return slot == slot_note_on || slot == slot_note_off || slot == slot_poly_pressure;
+}
+
+// The lister prints a pitch bend as low + 128 x high of two bytes as read:
+// the high byte takes what it can.
+struct bend_bytes {
+    int low;
+    int high;
+};
+inline bend_bytes split_bend(std::int64_t value) {
+    const int high = value / 128 < 255 ? static_cast<int>(value / 128) : 255;
+    return {static_cast<int>(value) - 128 * high, high};
+}
+constexpr std::int64_t largest_bend = 255 + 255 * 128;
+
+// The bytes of the track being assembled. Events are appended through
+// room() and commit(), so that a channel event checks for space once and
+// then writes its few bytes through a pointer kept in a register.
+class track_bytes {
+public:
+    unsigned char* room(std::size_t bytes) {
+        if (capacity_ - size_ < bytes) grow(bytes);
+        return data_.get() + size_;
+    }
+    void commit(unsigned char* end) { size_ = static_cast<std::size_t>(end - data_.get()); }
+    void push_back(unsigned char byte) { *room(1) = byte, ++size_; }
+    void append(const unsigned char* bytes, std::size_t count) {
+        if (count == 0) return;
+        std::memcpy(room(count), bytes, count);
+        size_ += count;
+    }
+    void clear() { size_ = 0; }
+    std::size_t size() const { return size_; }
+    const unsigned char* data() const { return data_.get(); }
+
+private:
+    void grow(std::size_t bytes) {
+        std::size_t capacity = capacity_ == 0 ? std::size_t{64} * 1024 : capacity_ * 2;
+        while (capacity - size_ < bytes) capacity *= 2;
+        auto data = std::make_unique<unsigned char[]>(capacity);
+        if (size_ != 0) std::memcpy(data.get(), data_.get(), size_);
+        data_ = std::move(data);
+        capacity_ = capacity;
+    }
+
+    std::unique_ptr<unsigned char[]> data_;
+    std::size_t size_ = 0;
+    std::size_t capacity_ = 0;
+};
+
+// A minimal variable-length quantity at `out`; returns its end.
+[[gnu::always_inline]] inline unsigned char* put_vlq(unsigned char* out, std::uint32_t value) {
+    if (value < 0x80) {
+        *out = static_cast<unsigned char>(value);
+        return out + 1;
+    }
+    if (value < 0x4000) {
+        out[0] = static_cast<unsigned char>(0x80 | value >> 7);
+        out[1] = static_cast<unsigned char>(value & 0x7F);
+        return out + 2;
+    }
+    unsigned char bytes[5];
+    int n = 0;
+    bytes[n++] = static_cast<unsigned char>(value & 0x7F);
+    while ((value >>= 7) != 0) bytes[n++] = static_cast<unsigned char>(0x80 | (value & 0x7F));
+    while (n > 0) *out++ = bytes[--n];
+    return out;
+}
+
+class assembler {
+public:
+    assembler(const char* name, const assembly_options& options, byte_sink& out, std::FILE* messages,
+              std::vector<assembly_message>* collected)
+        : options_(options), out_(out), log_(name, options.strict, messages, collected) {}
+
+    // False once too many errors have been reported.
+    // (Defined beside the quick reader of channel lines, which it keeps
+    // inline: only the loop over the listing calls it.)
+    [[gnu::always_inline]] inline bool line(const listing_line& line);
+    int finish(std::int64_t lines_read);
+
+private:
+    void frame_line(field_cursor& c);
+    void event_line(field_cursor& c);
+    bool general_line(const listing_line& line);
+    std::int32_t event_time(const time_field& t) const {
+        if (!t.measure) return t.ticks;
+        const metre& m = metre_;
+        if (!m.usable()) no_metre(t);
+        // The lister's column run backwards, in the same wrapping arithmetic.
+        const std::uint32_t beats = (wrap(t.ticks) - wrap(m.measure_offset)) * wrap(m.beats_per_measure) + wrap(t.beat);
+        return static_cast<std::int32_t>(beats * wrap(m.ticks_per_beat) + wrap(t.tick) + wrap(m.last_time_sig_time));
+    }
+    [[noreturn]] void no_metre(const time_field& t) const;
+
+    [[gnu::always_inline]] inline bool quick_channel_line(const char* p, const char* end);
+    void channel_event(field_cursor& c, std::size_t slot, std::int32_t time);
+    [[gnu::always_inline]] void put_channel(std::int32_t time, std::size_t slot, int channel, int first, int second);
+    void payload_event(field_cursor& c, event_kind kind, std::int32_t time);
+    void meta_event(field_cursor& c, std::int32_t time);
+    void time_signature(field_cursor& c, std::int32_t time);
+
+    // Starts an event at `time`: its delta time goes into the track.
+    void begin_event(std::int32_t time);
+    void put(unsigned char byte) { track_.push_back(byte); }
+    void put_vlq(std::uint32_t value) { track_.commit(assembly::put_vlq(track_.room(5), value)); }
+    void put_meta(int type, const unsigned char* data, std::size_t size);
+    void put_meta(int type, std::initializer_list<unsigned char> data) { put_meta(type, data.begin(), data.size()); }
+    void emit(const unsigned char* data, std::size_t size) { out_.write(data, size); }
+
+    assembly_options options_;
+    byte_sink& out_;
+    message_log log_;
+    const listing_line* line_ = nullptr;  // the line being read
+
+    std::int64_t header_line_ = 0;  // 0 until the MFile line
+    int announced_tracks_ = 0;
+    int tracks_ = 0;
+    std::int64_t track_line_ = 0;  // the open track's MTrk line, or 0
+    metre metre_;
+
+    track_bytes track_;
+    std::int32_t previous_time_ = 0;
+    int running_status_ = 0;     // the last channel status written, 0 after any other event
+    std::size_t label_set_ = 0;  // the format set whose labels matched last
+    payload_bytes payload_;
+};
+
+}  // namespace smfasm::assembly

@@ -1,0 +1,232 @@
+// Channel lines: the general reader, and the quick one for lines exactly as
+// the lister writes them; and the loop over the listing, which tries the
+// quick reader first and so keeps it inline.
+#include <bit>
+#include <cstdint>
+#include <cstring>
+#include <string>
+
+#include "asm/assembly.h"
+#include "state/tables.h"
+
+namespace smfasm::assembly {
+
+namespace {
+
+// A value's label from either format set, after its blank.
+[[gnu::always_inline]] inline void take_either_label(field_cursor& c, const std::array<std::string_view, 2>& labels) {
+    c.expect_blank("the value");
+    if (!c.take_label(labels[0]) && !c.take_label(labels[1])) {
+        field_cursor::fail(c.position(), "expected " + std::string(labels[0]) + "= or " + std::string(labels[1]) + "=");
+    }
+}
+
+}  // namespace
+
+void assembler::channel_event(field_cursor& c, std::size_t slot, std::int32_t time) {
+    const channel_syntax& syntax = keywords().syntax(slot);
+    c.expect_blank("the channel");
+    if (!c.take_label(syntax.channel_label)) {
+        field_cursor::fail(c.position(), "expected " + std::string(syntax.channel_label) + "=");
+    }
+    const auto channel = static_cast<int>(c.number(1, 16, "the channel"));
+    take_either_label(c, syntax.second);
+    int first = 0;
+    int second = -1;  // none
+    if (names_a_note(slot)) {
+        first = c.note();
+    } else if (slot == slot_pitch_bend) {
+        const bend_bytes bend = split_bend(c.number(0, largest_bend, "the pitch bend"));
+        first = bend.low;
+        second = bend.high;
+    } else {
+        first = static_cast<int>(c.number(0, 255, "the value"));
+    }
+    if (!syntax.third[0].empty()) {
+        take_either_label(c, syntax.third);
+        second = static_cast<int>(c.number(0, 255, "the value"));
+    }
+    c.expect_end();
+    put_channel(time, slot, channel, first, second);
+}
+
+[[gnu::always_inline]] inline void assembler::put_channel(std::int32_t time, std::size_t slot, int channel, int first,
+                                                          int second) {
+    unsigned char* out = assembly::put_vlq(track_.room(8), wrap(time) - wrap(previous_time_));
+    previous_time_ = time;
+    const int status = channel_slot_status[slot] | (channel - 1);
+    // A first data byte of 128 or more would read as a status byte.
+    if (status != running_status_ || first >= 0x80 || !options_.running_status) {
+        *out++ = static_cast<unsigned char>(status);
+    }
+    *out++ = static_cast<unsigned char>(first);
+    if (second >= 0) *out++ = static_cast<unsigned char>(second);
+    track_.commit(out);
+    running_status_ = status;
+}
+
+namespace {
+
+bool is_digit(char c) { return static_cast<unsigned>(c - '0') < 10; }
+
+// A number of at most `digits` digits at p, moved past them; -1 when there
+// are none or more.
+[[gnu::always_inline]] inline std::int64_t quick_number(const char*& p, int digits) {
+    // One to three digits, the size of nearly every value, without a loop.
+    const unsigned d0 = static_cast<unsigned char>(p[0]) - unsigned{'0'};
+    if (d0 > 9) return -1;
+    const unsigned d1 = static_cast<unsigned char>(p[1]) - unsigned{'0'};
+    if (d1 > 9) {
+        p += 1;
+        return d0;
+    }
+    const unsigned d2 = static_cast<unsigned char>(p[2]) - unsigned{'0'};
+    if (d2 > 9) {
+        p += 2;
+        return digits >= 2 ? d0 * 10 + d1 : -1;
+    }
+    if (static_cast<unsigned>(static_cast<unsigned char>(p[3]) - unsigned{'0'}) > 9) {
+        p += 3;
+        return digits >= 3 ? d0 * 100 + d1 * 10 + d2 : -1;
+    }
+    const char* q = p;
+    std::uint64_t value = 0;
+    for (unsigned d; (d = static_cast<unsigned char>(*q) - unsigned{'0'}) < 10 && q - p <= digits; ++q) {
+        value = value * 10 + d;
+    }
+    const std::ptrdiff_t count = q - p;
+    p = q;
+    return count > digits ? -1 : static_cast<std::int64_t>(value);
+}
+
+// The same for the time column's longer numbers: up to eight digits are
+// found and converted eight bytes at a time (the reader keeps room behind
+// every line for such a load).
+[[gnu::always_inline]] inline std::int64_t quick_long_number(const char*& p, int digits) {
+    if constexpr (std::endian::native != std::endian::little) return quick_number(p, digits);
+    std::uint64_t chunk;
+    std::memcpy(&chunk, p, sizeof chunk);
+    std::uint64_t values = chunk ^ 0x3030303030303030u;  // digits become 0 to 9
+    const std::uint64_t others = ((values + 0x7676767676767676u) | values) & 0x8080808080808080u;
+    // Eight digits fill the load: the byte behind them must end the number.
+    if (others != 0 || static_cast<unsigned>(static_cast<unsigned char>(p[8]) - unsigned{'0'}) > 9) {
+        const int count = others != 0 ? std::countr_zero(others) / 8 : 8;  // little-endian: the first byte is lowest
+        if (count == 0 || count > digits) return -1;
+        p += count;
+        // Shifted to the top with zero digits in front, then combined in
+        // pairs, fours and eights.
+        if (count < 8) values <<= 64 - 8 * count;
+        values = values * 10 + (values >> 8);
+        values = ((values & 0x000000FF000000FFu) * (100 + (1000000ull << 32)) +
+                  ((values >> 16) & 0x000000FF000000FFu) * (1 + (10000ull << 32))) >>
+                 32;
+        return static_cast<std::int64_t>(values);
+    }
+    return quick_number(p, digits);
+}
+
+[[gnu::always_inline]] inline bool quick_label(const char*& p, const packed_label& label) {
+    if ((load8(p) & label.mask) != label.key) return false;
+    p += label.size;
+    return true;
+}
+
+// "-123" or "123" as a 32-bit time part.
+[[gnu::always_inline]] inline bool quick_time_part(const char*& p, std::int32_t& part) {
+    const bool negative = *p == '-';
+    p += negative ? 1 : 0;
+    const std::int64_t value = quick_long_number(p, 10);
+    if (value < 0 || value > (negative ? std::int64_t{1} << 31 : INT32_MAX)) return false;
+    part = static_cast<std::int32_t>(negative ? -value : value);
+    return true;
+}
+
+}  // namespace
+
+// The commonest line by far: a channel event exactly as the lister writes
+// it ("1662 On ch=1 n=42 v=15"), read in one pass through a local pointer.
+// Any other shape, and every error, is left to the general parser, which
+// reads the line again and words the message.
+[[gnu::always_inline]] inline bool assembler::quick_channel_line(const char* p, const char* end) {
+    if (track_line_ == 0) return false;
+    time_field t;
+    t.at = p;
+    if (!quick_time_part(p, t.ticks)) return false;
+    if (*p == ':') {
+        t.measure = true;
+        ++p;
+        if (!quick_time_part(p, t.beat) || *p != ':') return false;
+        ++p;
+        if (!quick_time_part(p, t.tick)) return false;
+    }
+    if (*p++ != ' ') return false;
+    const char* word = p;
+    while (static_cast<unsigned>((*p | 0x20) - 'a') < 26) ++p;
+    const keyword_entry* entry = keywords().find_at(word, static_cast<std::size_t>(p - word));
+    if (entry == nullptr || entry->kind != event_kind::channel || *p++ != ' ') return false;
+    const std::size_t slot = entry->slot;
+    const channel_syntax& syntax = keywords().syntax(slot);
+    if (!quick_label(p, syntax.packed_channel)) return false;
+    const std::int64_t channel = quick_number(p, 2);
+    if (channel < 1 || channel > 16 || *p++ != ' ') return false;
+    // A listing keeps to one format set: the one that matched last is tried
+    // first.
+    if (!quick_label(p, syntax.packed_second[label_set_])) {
+        label_set_ = 1 - label_set_;
+        if (!quick_label(p, syntax.packed_second[label_set_])) return false;
+    }
+    std::int64_t first = 0;
+    std::int64_t second = -1;
+    if (names_a_note(slot)) {
+        if (is_digit(*p)) {
+            first = quick_number(p, 3);
+        } else {
+            // A copy, so that the scan pointer's address never escapes and
+            // it stays in a register.
+            const char* name = p;
+            first = read_note_name(name);
+            p = name;
+        }
+        if (first < 0 || first > 255) return false;
+    } else if (slot == slot_pitch_bend) {
+        const std::int64_t value = quick_number(p, 5);
+        if (value < 0 || value > largest_bend) return false;
+        const bend_bytes bend = split_bend(value);
+        first = bend.low;
+        second = bend.high;
+    } else {
+        first = quick_number(p, 3);
+        if (first < 0 || first > 255) return false;
+    }
+    if (!syntax.third[0].empty()) {
+        if (*p++ != ' ') return false;
+        if (!quick_label(p, syntax.packed_third[label_set_])) return false;
+        second = quick_number(p, 3);
+        if (second < 0 || second > 255) return false;
+    }
+    if (p != end || (t.measure && !metre_.usable())) return false;
+    const std::int32_t time = event_time(t);
+    if (!delta_fits(time, previous_time_)) return false;
+    put_channel(time, slot, static_cast<int>(channel), static_cast<int>(first), static_cast<int>(second));
+    return true;
+}
+[[gnu::always_inline]] inline bool assembler::line(const listing_line& line) {
+    if (!line.ends_in_fold && quick_channel_line(line.begin, line.end)) return true;
+    return general_line(line);
+}
+
+}  // namespace smfasm::assembly
+
+namespace smfasm {
+
+int assemble(listing_reader& in, const char* name, const assembly_options& options, byte_sink& out, std::FILE* messages,
+             std::vector<assembly_message>* collected) {
+    assembly::assembler a(name, options, out, messages, collected);
+    listing_line line;
+    while (in.next(line)) {
+        if (!a.line(line)) break;
+    }
+    return a.finish(in.lines_read());
+}
+
+}  // namespace smfasm

@@ -1,0 +1,12 @@
+#!/usr/bin/env bash
+# Builds the WebAssembly module into BUILD_DIR and copies it into the npm
+# package; exit 77 (skipped) when emscripten is missing, or 1 when
+# SMFASM_REQUIRE_WEB is set.
+# Usage: build_wasm.sh SOURCE_DIR BUILD_DIR
+set -euo pipefail
+if ! command -v emcc >/dev/null; then
+  echo "emscripten is not installed (Debian package emscripten)"
+  [ -n "${SMFASM_REQUIRE_WEB:-}" ] && exit 1
+  exit 77
+fi
+exec "$1/web/build.sh" "$2"

@@ -1,0 +1,210 @@
+// smfasm in JavaScript: lists a Standard MIDI File as text and assembles
+// such text back into the file, exactly as the smfdis and smfasm programs
+// do, with the same C++ compiled to WebAssembly. One module for Node 18+,
+// browsers and Web Workers.
+import createSmfasmCore from './smfasm-core.js';
+
+// Flag bits of the module's smfasm_list and smfasm_assemble.
+const LIST_MEASURES = 1;
+const LIST_NOTE_NAMES = 2;
+const LIST_LONG_FORMATS = 4;
+const LIST_PACKETS = 8;
+const ASSEMBLE_PACKETS = 1;
+const ASSEMBLE_NO_RUNNING_STATUS = 2;
+const ASSEMBLE_STRICT = 4;
+
+let loading = null;
+let core = null;
+const decoder = new TextDecoder();
+const encoder = new TextEncoder();
+
+// A file: URL is read with Node's fs (the glue's own loader would fetch() a
+// path there); anything else is fetched, as in pages and workers. The
+// module name is not a literal, so that bundlers for the web leave it alone.
+async function readWasm(url) {
+  if (url.protocol === 'file:') {
+    const fsName = 'node:fs/promises';
+    const { readFile } = await import(/* @vite-ignore */ fsName);
+    return readFile(url);
+  }
+  const response = await fetch(url);
+  if (!response.ok) throw new Error(`smfasm: cannot load ${url}: ${response.status} ${response.statusText}`);
+  return response.arrayBuffer();
+}
+
+async function load(options) {
+  let wasmBinary = options.wasmBinary;
+  if (wasmBinary === undefined) {
+    const url = options.wasmUrl !== undefined ? new URL(options.wasmUrl, import.meta.url)
+      : new URL('./smfasm-core.wasm', import.meta.url);
+    wasmBinary = await readWasm(url);
+  }
+  core = await createSmfasmCore({ wasmBinary });
+}
+
+/**
+ * Loads the WebAssembly module; list() and assemble() call it themselves
+ * the first time. Options name where the module's bytes come from.
+ */
+export function init(options = {}) {
+  if (loading === null) {
+    loading = load(options).catch((error) => {
+      loading = null;
+      throw error;
+    });
+  }
+  return loading;
+}
+
+// Copies `size` bytes at `pointer` out of the module's memory (which may
+// move when it grows, so views are taken afresh each time).
+function heapBytes(pointer, size) {
+  return core.HEAPU8.subarray(pointer, pointer + size);
+}
+
+function outputBytes() {
+  return heapBytes(core._smfasm_output(), core._smfasm_output_size());
+}
+
+function messagesText() {
+  return decoder.decode(heapBytes(core._smfasm_messages(), core._smfasm_messages_size()));
+}
+
+// Copies `bytes` into memory allocated in the module; the caller frees it.
+function copyIn(bytes) {
+  const pointer = core._malloc(Math.max(bytes.length, 1));
+  if (pointer === 0) throw new RangeError('smfasm: out of memory');
+  core.HEAPU8.set(bytes, pointer);
+  return pointer;
+}
+
+// Text as UTF-8 in memory from `allocate(size)`, written straight in when
+// it is ASCII (a listing always is, unless edited) and through a copy
+// otherwise. Returns the pointer and the size in bytes.
+function copyInText(text, allocate) {
+  let pointer = allocate(text.length);
+  if (pointer === 0) throw new RangeError('smfasm: out of memory');
+  const { read, written } = encoder.encodeInto(text, heapBytes(pointer, text.length));
+  if (read === text.length) return { pointer, size: written };
+  core._free(pointer);
+  const bytes = encoder.encode(text);
+  pointer = allocate(bytes.length);
+  if (pointer === 0) throw new RangeError('smfasm: out of memory');
+  core.HEAPU8.set(bytes, pointer);
+  return { pointer, size: bytes.length };
+}
+
+// A C string: the text and a terminating zero.
+function copyInName(text) {
+  const { pointer, size } = copyInText(text, (size) => core._malloc(size + 1));
+  core.HEAPU8[pointer + size] = 0;
+  return pointer;
+}
+
+/**
+ * Lists a Standard MIDI File as smfdis would with the matching flags.
+ * `ok` is false when the file is malformed: `text` then holds the listing
+ * as far as it got and `messages` says why.
+ */
+export async function list(bytes, options = {}) {
+  await init();
+  if (!(bytes instanceof Uint8Array)) throw new TypeError('smfasm.list: bytes must be a Uint8Array');
+  const flags = (options.measures ? LIST_MEASURES : 0) | (options.noteNames ? LIST_NOTE_NAMES : 0)
+    | (options.long ? LIST_LONG_FORMATS : 0) | (options.packets ? LIST_PACKETS : 0);
+  const input = copyIn(bytes);
+  // The listing arrives in blocks as it is written. It is ASCII (other
+  // bytes are written as escapes), so no character is split between blocks.
+  const blocks = [];
+  core.onListingText = (pointer, size) => blocks.push(decoder.decode(heapBytes(pointer, size)));
+  try {
+    const status = core._smfasm_list(input, bytes.length, flags, options.foldWidth | 0);
+    return { text: blocks.join(''), messages: messagesText(), ok: status === 0 };
+  } finally {
+    core.onListingText = null;
+    core._free(input);
+    core._smfasm_release();
+  }
+}
+
+// The UTF-8 length of the UTF-16 code unit at `i` of `text` (a pair's first
+// unit counts all four bytes, its second none).
+function utf8Length(text, i) {
+  const unit = text.charCodeAt(i);
+  if (unit < 0x80) return 1;
+  if (unit < 0x800) return 2;
+  if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < text.length) {
+    const next = text.charCodeAt(i + 1);
+    if (next >= 0xDC00 && next <= 0xDFFF) return 4;
+  }
+  if (unit >= 0xDC00 && unit <= 0xDFFF && i > 0) {
+    const before = text.charCodeAt(i - 1);
+    if (before >= 0xD800 && before <= 0xDBFF) return 0;
+  }
+  return 3;
+}
+
+// The assembler counts columns in bytes; an editor counts them as
+// JavaScript does, in UTF-16 code units. Finds each message's line in the
+// text (messages mostly come in line order, so the search goes on from
+// the last one).
+function lineColumns(text) {
+  let lineNumber = 1;
+  let lineStart = 0;
+  return (line, byteColumn) => {
+    if (line <= 0 || byteColumn <= 0) return byteColumn;
+    if (line < lineNumber) {
+      lineNumber = 1;
+      lineStart = 0;
+    }
+    while (lineNumber < line) {
+      const end = text.indexOf('\n', lineStart);
+      if (end < 0) return byteColumn;
+      lineStart = end + 1;
+      ++lineNumber;
+    }
+    let bytes = 0;
+    let i = lineStart;
+    while (bytes < byteColumn - 1 && i < text.length && text[i] !== '\n') bytes += utf8Length(text, i++);
+    return i - lineStart + 1 + Math.max(0, byteColumn - 1 - bytes);
+  };
+}
+
+/**
+ * Assembles listing text into a Standard MIDI File as smfasm would. On any
+ * error `ok` is false and `bytes` null; `messages` holds each error and
+ * warning as data, `text` as smfasm prints them.
+ */
+export async function assemble(text, options = {}) {
+  await init();
+  if (typeof text !== 'string') throw new TypeError('smfasm.assemble: text must be a string');
+  const flags = (options.packets ? ASSEMBLE_PACKETS : 0)
+    | (options.runningStatus === false ? ASSEMBLE_NO_RUNNING_STATUS : 0) | (options.strict ? ASSEMBLE_STRICT : 0);
+  // The assembler reads the text where it stands, in a buffer with the room
+  // it needs behind the text.
+  const listing = copyInText(text, (size) => core._smfasm_listing_buffer(size));
+  const name = copyInName(options.name ?? 'listing');
+  try {
+    const errors = core._smfasm_assemble(listing.pointer, listing.size, flags, name);
+    const messages = [];
+    const column = lineColumns(text);
+    const count = core._smfasm_message_count();
+    for (let i = 0; i < count; ++i) {
+      messages.push({
+        severity: core._smfasm_message_warning(i) ? 'warning' : 'error',
+        line: core._smfasm_message_line(i),
+        column: column(core._smfasm_message_line(i), core._smfasm_message_column(i)),
+        message: decoder.decode(heapBytes(core._smfasm_message_text(i), core._smfasm_message_text_size(i))),
+      });
+    }
+    return {
+      ok: errors === 0,
+      bytes: errors === 0 ? outputBytes().slice() : null,
+      messages,
+      text: messagesText(),
+    };
+  } finally {
+    core._free(listing.pointer);
+    core._free(name);
+    core._smfasm_release();
+  }
+}

@@ -1,0 +1,96 @@
+// The package's own face: errors and warnings as data at the right line and
+// column, the formatted text the program prints, the options, and loading.
+import assert from 'node:assert/strict';
+import { spawnSync } from 'node:child_process';
+import { mkdtempSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
+import { tmpdir } from 'node:os';
+import { join } from 'node:path';
+import { test } from 'node:test';
+
+import { assemble, init, list } from '../index.js';
+
+const demo = new Uint8Array(readFileSync(new URL('../../../examples/demo.mid', import.meta.url)));
+const head = 'MFile 0 1 96\nMTrk\n';
+
+// [name, listing, options, expected messages as [severity, line, column, start of the text]]
+const BAD_LISTINGS = [
+  ['value out of range', `${head}0 On ch=1 n=600 v=64\nTrkEnd\n`, {},
+    [['error', 3, 13, 'the note 600 is out of range']]],
+  ['time going backwards', `${head}10 On ch=1 n=60 v=64\n5 On ch=1 n=60 v=0\nTrkEnd\n`, {},
+    [['error', 4, 1, 'time goes backwards']]],
+  ['the physical line inside a fold, after CR LF', 'MFile 0 1 96\r\nMTrk\r\n0 Meta Text "ab\\\r\n\tcd" x\r\nTrkEnd\r\n',
+    {}, [['error', 4, 6, 'unexpected text at the end of the line']]],
+  ['a column after non-ASCII text counts as JavaScript does', `${head}0 Meta Text "é😀" bogus\nTrkEnd\n`, {},
+    [['error', 3, 19, 'unexpected text at the end of the line']]],
+  ['a missing TrkEnd, past the last line', `${head}0 On ch=1 n=60 v=64\n`, {},
+    [['error', 4, 1, 'the listing ends inside the track']]],
+  ['two errors in line order', `${head}0 On ch=1 n=60 v=999\n0 Bogus\nTrkEnd\n`, {},
+    [['error', 3, 18, ''], ['error', 4, 3, '']]],
+  ['a warning alone assembles', `MFile 0 2 96\nMTrk\nTrkEnd\n`, {},
+    [['warning', 0, 0, 'MFile announces 2 tracks']]],
+  ['strict makes it an error', `MFile 0 2 96\nMTrk\nTrkEnd\n`, { strict: true },
+    [['error', 0, 0, 'MFile announces 2 tracks']]],
+];
+
+test('bad listings: messages as data, and as smfasm prints them', async () => {
+  const work = mkdtempSync(join(tmpdir(), 'smfasm-node-'));
+  try {
+    for (const [name, listing, options, expected] of BAD_LISTINGS) {
+      const result = await assemble(listing, { ...options, name: 'song.mtx' });
+      const errors = expected.filter(([severity]) => severity === 'error').length;
+      assert.equal(result.ok, errors === 0, name);
+      assert.equal(result.bytes === null, errors !== 0, name);
+      assert.equal(result.messages.length, expected.length, `${name}: ${JSON.stringify(result.messages)}`);
+      expected.forEach(([severity, line, column, start], i) => {
+        const got = result.messages[i];
+        assert.deepEqual([got.severity, got.line, got.column], [severity, line, column], name);
+        assert.ok(got.message.startsWith(start), `${name}: ${got.message}`);
+        assert.ok(result.text.includes(got.message), `${name}: the text holds each message`);
+      });
+      if (process.env.SMFASM) {
+        const file = join(work, 'song.mtx');
+        writeFileSync(file, listing);
+        const native = spawnSync(process.env.SMFASM, [...(options.strict ? ['--strict'] : []), 'song.mtx', 'out.mid'],
+          { cwd: work, stdio: ['ignore', 'pipe', 'pipe'], encoding: 'utf8' });
+        if (native.status !== 2) assert.ok(native.stderr.startsWith(result.text), `${name}: ${native.stderr}`);
+        rmSync(join(work, 'out.mid'), { force: true });
+      }
+    }
+  } finally {
+    rmSync(work, { recursive: true, force: true });
+  }
+});
+
+test('options reach the conversions', async () => {
+  const plain = await list(demo);
+  assert.ok(plain.ok);
+  assert.match(plain.text, /^0 On ch=1 n=60 v=64$/m);
+  assert.match((await list(demo, { measures: true, noteNames: true, long: true })).text,
+    /^0:1:0 On ch=1 note=c5 vol=0$/m);
+  assert.equal((await list(demo, { foldWidth: 0 })).text, plain.text);
+  assert.match((await list(demo, { foldWidth: 15 })).text, /^\tmo"$/m);
+
+  const assembled = await assemble(plain.text);
+  assert.deepEqual(assembled.bytes, demo);
+  assert.equal(assembled.text, '');
+  const noRunning = await assemble(plain.text, { runningStatus: false });
+  assert.equal(noRunning.bytes.length, demo.length + 1, 'the second note takes its status byte');
+  assert.match((await assemble('MFile 0 1 96\nMTrk\n0 Bogus\nTrkEnd\n')).text, /^listing:3:3: /);
+});
+
+test('malformed and empty files list as far as they go', async () => {
+  const cut = await list(demo.subarray(0, demo.length - 3));
+  assert.equal(cut.ok, false);
+  assert.equal(cut.messages, 'Error: premature EOF\n');
+  assert.ok(cut.text.startsWith('MFile 0 1 96\nMTrk\n'));
+  assert.deepEqual(await list(new Uint8Array(0)), { text: '', messages: '', ok: true });
+  await assert.rejects(list('MThd'), TypeError);
+  await assert.rejects(assemble(demo), TypeError);
+});
+
+test('init takes the module bytes, and calls may overlap', async () => {
+  await init({ wasmBinary: readFileSync(new URL('../smfasm-core.wasm', import.meta.url)) });
+  const results = await Promise.all([list(demo), assemble((await list(demo)).text), list(demo, { long: true })]);
+  assert.deepEqual(results[1].bytes, demo);
+  assert.notEqual(results[0].text, results[2].text);
+});
