@@ -1,15 +1,15 @@
 // Builds the page into dist/: the page's script and the worker bundled by
 // esbuild, the WebAssembly module beside them, the HTML, the style and the
-// demo tune. The result is static files that any server can serve.
+// demo tune, assembled from its listing by the package itself. The result is
+// static files that any server can serve.
 import * as esbuild from "esbuild";
-import { copyFileSync, mkdirSync, rmSync } from "node:fs";
+import { copyFileSync, mkdirSync, readFileSync, rmSync, writeFileSync } from "node:fs";
 import { fileURLToPath } from "node:url";
 import path from "node:path";
 
 const here = path.dirname(fileURLToPath(import.meta.url));
 const dist = path.join(here, "dist");
 const npmPackage = path.resolve(here, "../npm");
-const top = path.resolve(here, "../..");
 
 rmSync(dist, { recursive: true, force: true });
 mkdirSync(dist, { recursive: true });
@@ -33,8 +33,12 @@ for (const [from, to] of [
   [path.join(here, "src/index.html"), "index.html"],
   [path.join(here, "src/style.css"), "style.css"],
   [path.join(npmPackage, "smfasm-core.wasm"), "smfasm-core.wasm"],
-  [path.join(top, "examples/demo.mid"), "demo.mid"],
 ]) {
   copyFileSync(from, path.join(dist, to));
 }
+
+const smfasm = await import(path.join(npmPackage, "index.js"));
+const demo = await smfasm.assemble(readFileSync(path.join(here, "src/demo.txt"), "utf8"), { name: "demo.txt" });
+if (!demo.ok) throw new Error(`the demo tune does not assemble:\n${demo.text}`);
+writeFileSync(path.join(dist, "demo.mid"), demo.bytes);
 console.log(`page built in ${path.relative(process.cwd(), dist) || "."}`);
