@@ -15,7 +15,9 @@ rmSync(dist, { recursive: true, force: true });
 mkdirSync(dist, { recursive: true });
 
 await esbuild.build({
-  entryPoints: { main: path.join(here, "src/main.js"), worker: path.join(here, "src/worker.js") },
+  entryPoints: {
+    boot: path.join(here, "src/boot.js"), main: path.join(here, "src/main.js"), worker: path.join(here, "src/worker.js"),
+  },
   outdir: dist,
   bundle: true,
   format: "esm",

@@ -34,7 +34,7 @@ const page = {
   listings: 0,
 };
 
-const worker = new WorkerClient(new URL("worker.js", import.meta.url));
+const worker = new WorkerClient(globalThis.smfasmWorker ?? new Worker(new URL("worker.js", import.meta.url), { type: "module" }));
 const status = new Status($("status"), $("messages"));
 const roll = new PianoRoll($("roll"), $("legend"));
 const flags = new FlagControls($("flags"), { onListChange: relist, onAssembleChange: () => scheduleAssemble(0) });

@@ -82,11 +82,16 @@ export class PianoRoll {
   async #drawNotes(ratio) {
     const drawing = (this.drawing = {});
     const { width, height } = this.notesCanvas;
+    if (!this.song) {
+      this.notesCanvas.getContext("2d").clearRect(0, 0, width, height);
+      this.notesCanvas.dataset.drawn = "0";
+      return;
+    }
     const image = new ImageData(width, height);
     const pixels = new Uint32Array(image.data.buffer);
     const pack = ([r, g, b]) => (255 << 24) | (b << 16) | (g << 8) | r;
     pixels.fill(pack(BACKGROUND));
-    if (this.song) {
+    {
       const top = Math.round(RULER * ratio);
       const [low, high] = this.#pitchRange();
       const rowHeight = (height - top) / (high - low + 1);
@@ -111,7 +116,7 @@ export class PianoRoll {
       }
     }
     this.notesCanvas.getContext("2d").putImageData(image, 0, 0);
-    this.notesCanvas.dataset.drawn = this.song ? String(this.song.notes.count) : "0";
+    this.notesCanvas.dataset.drawn = String(this.song.notes.count);
   }
 
   #drawOverlay() {

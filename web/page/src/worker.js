@@ -48,9 +48,12 @@ async function listSource(id, options) {
   });
 }
 
+// The core starts loading at once; the page's first request waits for it.
+const loaded = init({ wasmUrl: new URL("smfasm-core.wasm", self.location.href) });
+
 const handlers = {
   async start() {
-    await init({ wasmUrl: new URL("smfasm-core.wasm", self.location.href) });
+    await loaded;
     return {};
   },
 

@@ -3,8 +3,8 @@
 // listing, in order) and then one closing message, whose kind says how it
 // ended ("done", "assembled", "refused" or "failed").
 export class WorkerClient {
-  constructor(url) {
-    this.worker = new Worker(url, { type: "module" });
+  constructor(worker) {
+    this.worker = worker;
     this.nextId = 1;
     this.pending = new Map();
     this.worker.onmessage = ({ data }) => this.#received(data);
