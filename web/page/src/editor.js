@@ -46,6 +46,7 @@ export class ListingEditor {
   }
 
   #updated(update) {
+    if (update.transactions.every((tr) => tr.annotation(loading))) return;
     for (const tr of update.transactions) {
       if (!tr.docChanged || tr.annotation(loading)) continue;
       // Positions in the order the changes apply to the text as it grows:
@@ -57,7 +58,7 @@ export class ListingEditor {
       this.onEdit(changes);
     }
     if (update.selectionSet || update.docChanged) {
-      const line = update.state.doc.lineAt(update.state.selection.main.head).number;
+      const line = this.cursorLine();
       if (line !== this.lastCursorLine || update.docChanged) {
         this.lastCursorLine = line;
         this.onCursorLine(line);
@@ -90,6 +91,11 @@ export class ListingEditor {
 
   text() {
     return this.view.state.doc.toString();
+  }
+
+  cursorLine() {
+    const state = this.view.state;
+    return state.doc.lineAt(state.selection.main.head).number;
   }
 
   lineCount() {

@@ -66,8 +66,8 @@ function showSong(song, index) {
     roll.setSong(song);
   }
   if (index) page.index = index;
-  $("play").disabled = !page.song || page.song.notes.count === 0;
-  showCursor(editor.view.state.doc.lineAt(editor.view.state.selection.main.head).number);
+  showPlaying(player.playing !== null);
+  showCursor(editor.cursorLine());
 }
 
 // While the worker lists, flags may still change (they are taken up when
@@ -174,7 +174,7 @@ async function download() {
 }
 
 function showPlaying(on) {
-  $("play").disabled = on || !page.song;
+  $("play").disabled = on || !page.song || page.song.notes.count === 0;
   $("stop").disabled = !on;
 }
 

@@ -33,5 +33,5 @@ fi
 export SMFDIS=$smfdis SMFASM=$smfasm MAKE_MIDI=$make_midi SMFASM_SOURCE_DIR=$source CHROMIUM=$chromium
 export SMFASM_REAL_FILES=$real SMFASM_SCREENSHOTS=$screenshots
 cd "$page"
-node --test --test-concurrency=1 --test-timeout=600000 test/
+node --test --test-concurrency=1 --test-timeout=600000 test/*.test.mjs
 echo "screenshots: $screenshots"
