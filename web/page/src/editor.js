@@ -10,6 +10,7 @@ import { defaultKeymap, history, historyKeymap, indentWithTab } from "@codemirro
 import { search, searchKeymap, highlightSelectionMatches } from "@codemirror/search";
 import { setDiagnostics, forEachDiagnostic, lintGutter, lintKeymap } from "@codemirror/lint";
 import { listingHighlighting } from "./listing_language.js";
+import { mirrorChanges } from "./text_mirror.js";
 
 // Marks the transactions that load text, as opposed to the user's edits.
 const loading = Annotation.define();
@@ -49,13 +50,7 @@ export class ListingEditor {
     if (update.transactions.every((tr) => tr.annotation(loading))) return;
     for (const tr of update.transactions) {
       if (!tr.docChanged || tr.annotation(loading)) continue;
-      // Positions in the order the changes apply to the text as it grows:
-      // each start is in the partly changed text, each length in the old.
-      const changes = [];
-      tr.changes.iterChanges((fromA, toA, fromB, _toB, inserted) => {
-        changes.push([fromB, toA - fromA, inserted.toString()]);
-      });
-      this.onEdit(changes);
+      this.onEdit(mirrorChanges(tr.changes));
     }
     if (update.selectionSet || update.docChanged) {
       const line = this.cursorLine();

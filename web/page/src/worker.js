@@ -5,6 +5,7 @@
 import { init, list, assemble } from "smfasm";
 import { readSong, songTransfer } from "./midi_song.js";
 import { indexListing } from "./listing_time.js";
+import { applyChanges } from "./text_mirror.js";
 
 // Pieces of a listing sent to the page: small enough that the editor takes
 // one in a few milliseconds.
@@ -72,9 +73,7 @@ const handlers = {
   },
 
   edit(_id, { changes }) {
-    for (const [from, length, insert] of changes) {
-      file.text = file.text.slice(0, from) + insert + file.text.slice(from + length);
-    }
+    file.text = applyChanges(file.text, changes);
     file.edited = true;
   },
 
