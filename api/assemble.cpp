@@ -1,6 +1,8 @@
 // The assembler's half of the face: listing text in memory to the file's
 // bytes in memory, with the messages both as the program prints them and
 // as data.
+#include <cstring>
+
 #include "api/convert.h"
 #include "api/memory_stream.h"
 #include "asm/listing_reader.h"
@@ -17,9 +19,7 @@ struct memory_sink : byte_sink {
 
 }  // namespace
 
-namespace {
-
-assembly_result assemble_from(listing_reader& reader, const assembly_options& options, const char* name) {
+assembly_result assemble_listing(listing_reader& reader, const assembly_options& options, const char* name) {
     assembly_result result;
     memory_stream messages;
     if (messages.stream() == nullptr) {
@@ -30,20 +30,20 @@ assembly_result assemble_from(listing_reader& reader, const assembly_options& op
     memory_sink sink(result.bytes);
     result.errors = assemble(reader, name, options, sink, messages.stream(), &result.messages);
     result.text = messages.take();
+    // A listing cut short by a read error may still assemble: never into a file.
+    if (reader.read_error() != 0) {
+        const std::string text = std::string("error reading the listing: ") + std::strerror(reader.read_error());
+        result.messages.push_back({false, 0, 0, text});
+        result.text += std::string(name) + ": " + text + "\n";
+        ++result.errors;
+    }
     if (result.errors != 0) result.bytes.clear();
     return result;
 }
 
-}  // namespace
-
 assembly_result assemble_text(std::string_view listing, const assembly_options& options, const char* name) {
     listing_reader reader(listing.data(), listing.size());
-    return assemble_from(reader, options, name);
-}
-
-assembly_result assemble_in_place(char* listing, std::size_t size, const assembly_options& options, const char* name) {
-    listing_reader reader(listing_reader::in_place{}, listing, size);
-    return assemble_from(reader, options, name);
+    return assemble_listing(reader, options, name);
 }
 
 }  // namespace smfasm

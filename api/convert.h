@@ -66,13 +66,12 @@ struct assembly_result {
 };
 
 // Assembles listing text held in memory; `name` stands for the listing in
-// the messages. The stream-level entry, for a listing read from a
-// descriptor in blocks, is assemble() itself.
+// the messages. The stream-level entry, which writes the file to a byte
+// sink of the caller's, is assemble() itself.
 assembly_result assemble_text(std::string_view listing, const assembly_options& options, const char* name);
 
-// The same over listing text read where it stands, for listings too large
-// to copy lightly: `listing` must have line_slack writable bytes behind its
-// `size`.
-assembly_result assemble_in_place(char* listing, std::size_t size, const assembly_options& options, const char* name);
+// The same from any listing reader, such as one reading a descriptor in
+// blocks: the listing need never be in memory whole.
+assembly_result assemble_listing(listing_reader& reader, const assembly_options& options, const char* name);
 
 }  // namespace smfasm

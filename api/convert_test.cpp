@@ -1,6 +1,8 @@
 #include "api/convert.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -91,6 +93,18 @@ TEST(Face, AWriteErrorIsReturnedNotReported) {
     for (std::FILE* f : {input, output, messages}) std::fclose(f);
 }
 
+TEST(Face, AReadErrorNeverGivesAFile) {
+    const int directory = open("/", O_RDONLY | O_CLOEXEC);
+    listing_reader reader(directory);
+    const assembly_result result = assemble_listing(reader, {}, "song.mtx");
+    close(directory);
+    EXPECT_EQ(result.errors, 1);
+    EXPECT_TRUE(result.bytes.empty());
+    ASSERT_EQ(result.messages.size(), 1u);
+    EXPECT_EQ(result.messages[0].text, "error reading the listing: Is a directory");
+    EXPECT_EQ(result.text, "song.mtx: error reading the listing: Is a directory\n");
+}
+
 TEST(Face, AssemblesInMemoryWithMessagesAsData) {
     const std::string listing = list_bytes(song.data(), song.size(), {}).text;
     struct text_case {
@@ -110,10 +124,14 @@ TEST(Face, AssemblesInMemoryWithMessagesAsData) {
     };
     for (const text_case& c : cases) {
         const assembly_result copied = assemble_text(c.text, {}, "song.mtx");
-        std::vector<char> room(c.text.begin(), c.text.end());
-        room.resize(c.text.size() + line_slack);
-        const assembly_result in_place = assemble_in_place(room.data(), c.text.size(), {}, "song.mtx");
-        for (const assembly_result* r : {&copied, &in_place}) {
+        std::FILE* file = std::tmpfile();
+        std::fputs(c.text.c_str(), file);
+        std::fflush(file);
+        std::rewind(file);
+        listing_reader from_file(fileno(file));
+        const assembly_result streamed = assemble_listing(from_file, {}, "song.mtx");
+        std::fclose(file);
+        for (const assembly_result* r : {&copied, &streamed}) {
             EXPECT_EQ(r->errors, c.errors) << c.name << r->text;
             EXPECT_EQ(r->bytes.empty(), c.errors != 0) << c.name;
             ASSERT_EQ(r->messages.size(), c.at.size()) << c.name;
@@ -122,8 +140,8 @@ TEST(Face, AssemblesInMemoryWithMessagesAsData) {
                 EXPECT_NE(r->text.find(r->messages[i].text), std::string::npos) << c.name;
             }
         }
-        EXPECT_EQ(copied.bytes, in_place.bytes) << c.name;
-        EXPECT_EQ(copied.text, in_place.text) << c.name;
+        EXPECT_EQ(copied.bytes, streamed.bytes) << c.name;
+        EXPECT_EQ(copied.text, streamed.text) << c.name;
         if (c.errors == 0 && c.at.empty()) {
             EXPECT_EQ(copied.bytes, song) << c.name;
         }

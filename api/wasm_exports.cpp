@@ -1,10 +1,11 @@
 // The face as plain C functions for the WebAssembly module. JavaScript can
-// pass only numbers, so it copies the input into memory allocated here,
+// pass only numbers, so it copies a MIDI file into memory allocated here,
 // calls one conversion and reads the result through pointers and sizes
-// until it calls smfasm_release or the next conversion. The listing is not
-// gathered here at all: it goes to JavaScript in the output layer's blocks
-// as it is written, so the module's memory stays small however long the
-// listing grows.
+// until it calls smfasm_release or the next conversion. Listings are never
+// held here whole: a listing being written goes to JavaScript in the
+// output layer's blocks, and one being assembled comes from JavaScript in
+// the reader's blocks, so the module's memory stays small however long
+// the listing.
 #include <emscripten.h>
 
 #include <cstddef>
@@ -42,6 +43,9 @@ ssize_t write_to_javascript(void*, const char* data, std::size_t size) {
     take_listing_text(data, size);
     return static_cast<ssize_t>(size);
 }
+
+// Any number does: reads of every descriptor come from the listing.
+constexpr int listing_descriptor = 3;
 
 }  // namespace
 
@@ -81,21 +85,18 @@ int smfasm_list(const unsigned char* data, std::size_t size, int flags, int fold
     return status;
 }
 
-// Room for a listing of `size` bytes that the assembler reads where it
-// stands; free it with free().
-char* smfasm_listing_buffer(std::size_t size) { return static_cast<char*>(std::malloc(size + line_slack)); }
-
-// Assembles `size` bytes of listing text at `text` (from
-// smfasm_listing_buffer), naming the listing `name` (a C string) in the
-// messages; returns the number of errors.
-int smfasm_assemble(char* text, std::size_t size, int flags, const char* name) {
+// Assembles the listing that JavaScript hands the module through its one
+// readable descriptor (web/listing_source.js), naming it `name` (a C
+// string) in the messages; returns the number of errors.
+int smfasm_assemble(int flags, const char* name) {
     release();
     assembly_options options;
     options.packets = (flags & assemble_packets) != 0;
     options.running_status = (flags & assemble_no_running_status) == 0;
     options.strict = (flags & assemble_strict) != 0;
     try {
-        assembly_result assembled = assemble_in_place(text, size, options, name);
+        listing_reader reader(listing_descriptor);
+        assembly_result assembled = assemble_listing(reader, options, name);
         result.bytes = std::move(assembled.bytes);
         result.messages = std::move(assembled.text);
         result.collected = std::move(assembled.messages);

@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "app/files.h"
 #include "api/convert.h"
+#include "app/files.h"
 #include "asm/listing_reader.h"
 
 namespace smfasm {

@@ -32,10 +32,6 @@ class listing_reader {
 public:
     explicit listing_reader(int fd);
     listing_reader(const char* data, std::size_t size);
-    // Reads the listing where it stands, without a copy: `data` must have
-    // line_slack writable bytes behind its `size`.
-    struct in_place {};
-    listing_reader(in_place, char* data, std::size_t size) : data_(data), size_(size), at_end_(true) {}
 
     // The next logical line; false at the end of the listing or on a read
     // error (read_error() then gives its errno).

@@ -4,9 +4,7 @@
 
 #include <cstdlib>
 
-#include "api/convert.h"
 #include "app/exit.h"
-#include "reader/reader.h"
 #include "state/state.h"
 #include "writer/output.h"
 

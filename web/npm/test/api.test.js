@@ -78,6 +78,17 @@ test('options reach the conversions', async () => {
   assert.match((await assemble('MFile 0 1 96\nMTrk\n0 Bogus\nTrkEnd\n')).text, /^listing:3:3: /);
 });
 
+test('text that is not ASCII reaches the file as UTF-8 across the reader\'s blocks', async () => {
+  // Lines longer than the reader's block, at every offset against it, so
+  // that some read has less room left than a character takes.
+  for (let pad = 0; pad < 4; ++pad) {
+    const payload = 'a'.repeat(pad) + 'é😀'.repeat(50000);
+    const result = await assemble(`${head}0 Meta Text "${payload}"\nTrkEnd\n`);
+    assert.ok(result.ok, result.text);
+    assert.ok(Buffer.from(result.bytes).includes(Buffer.from(payload)), `padding ${pad}`);
+  }
+});
+
 test('malformed and empty files list as far as they go', async () => {
   const cut = await list(demo.subarray(0, demo.length - 3));
   assert.equal(cut.ok, false);
