@@ -5,7 +5,7 @@
 // editor's text. Screenshots of each state go to SMFASM_SCREENSHOTS.
 import { test, before, after } from "node:test";
 import assert from "node:assert/strict";
-import { mkdirSync, mkdtempSync, readFileSync, rmSync } from "node:fs";
+import { mkdirSync, mkdtempSync, readFileSync, rmSync, writeFileSync } from "node:fs";
 import { createHash } from "node:crypto";
 import { tmpdir } from "node:os";
 import path from "node:path";
@@ -127,6 +127,13 @@ test("a typed edit downloads as what the native assembler makes of the same text
   assert.ok(native.ok, native.stderr);
   assert.deepEqual(readFileSync(await download.path()), native.bytes);
   await shoot("edited");
+  // Other flags list the edited music, not the file as it was opened.
+  const edit = path.join(work, "edited.mid");
+  writeFileSync(edit, native.bytes);
+  await setFlags({ measures: true });
+  assert.equal(await editorText(), nativeListing(edit, { measures: true }));
+  await setFlags({});
+  assert.equal(await editorText(), edited);
 });
 
 test("a bad line is marked at the line and column the native assembler names", async () => {
@@ -144,6 +151,12 @@ test("a bad line is marked at the line and column the native assembler names", a
   assert.deepEqual(marks[0], { line: Number(where[1]), column: Number(where[2]), severity: "error", message: where[3] });
   assert.equal(marks[0].line, line);
   assert.ok(await page.isDisabled("#download"));
+  // While the text has errors the flags stay as they are, and so does the text.
+  const bad = await editorText();
+  await page.click('input[name="long"]');
+  await page.waitForFunction(() => document.querySelector("#status").textContent.startsWith("Fix the listing"));
+  assert.equal(await page.isChecked('input[name="long"]'), false);
+  assert.equal(await editorText(), bad);
   await page.hover(".cm-lintRange-error");
   await page.waitForSelector(".cm-tooltip-lint");
   await shoot("error-mark");
@@ -166,6 +179,18 @@ test("the piano roll draws the notes and the synthesizer sounds", async () => {
   const sound = await page.evaluate(() => window.smfasmPage.renderOffline(2));
   assert.ok(sound.rms > 0.005 && sound.peak <= 1.5, JSON.stringify(sound));
   await shoot("piano-roll");
+});
+
+test("the demo plays and stops through the page's buttons", async () => {
+  const { listings } = await pageState();
+  await page.click("#demo");
+  await settled(listings);
+  await page.click("#play");
+  await page.waitForFunction(() => document.querySelector("#stop").disabled === false);
+  await page.waitForTimeout(800);
+  await shoot("demo-playing");
+  await page.click("#stop");
+  assert.ok(await page.isEnabled("#play"));
 });
 
 test("a 10 MB file lists with no main-thread task over 200 ms", async () => {
