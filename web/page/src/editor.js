@@ -6,7 +6,7 @@ import {
   EditorView, keymap, lineNumbers, highlightActiveLine, highlightActiveLineGutter, drawSelection,
   highlightSpecialChars,
 } from "@codemirror/view";
-import { defaultKeymap, history, historyKeymap, indentWithTab } from "@codemirror/commands";
+import { defaultKeymap, history, historyKeymap } from "@codemirror/commands";
 import { search, searchKeymap, highlightSelectionMatches } from "@codemirror/search";
 import { setDiagnostics, forEachDiagnostic, lintGutter, lintKeymap } from "@codemirror/lint";
 import { listingHighlighting } from "./listing_language.js";
@@ -39,7 +39,7 @@ export class ListingEditor {
         lintGutter(),
         listingHighlighting(),
         this.readOnly.of(EditorState.readOnly.of(false)),
-        keymap.of([...defaultKeymap, ...historyKeymap, ...searchKeymap, ...lintKeymap, indentWithTab]),
+        keymap.of([...defaultKeymap, ...historyKeymap, ...searchKeymap, ...lintKeymap]),
         EditorView.updateListener.of((update) => this.#updated(update)),
         EditorView.contentAttributes.of({ "aria-label": "MIDI listing", spellcheck: "false" }),
       ],

@@ -93,6 +93,8 @@ async function receiveListing(op, payload, transfer = []) {
     page.version++;
     page.good = null;
     page.index = null;
+    page.song = null;
+    roll.clear();
   };
   const answer = await worker.request(op, payload, { transfer, onPiece: (text) => { start(); editor.appendPiece(text); } });
   setBusy(false);
@@ -117,13 +119,15 @@ async function receiveListing(op, payload, transfer = []) {
 
 async function openFile(name, bytes) {
   if (page.busy) return;
+  const previous = page.name;
   page.name = name;
-  $("file-name").textContent = name;
-  page.song = null;
-  roll.clear();
   status.working(`Listing ${name}…`);
   const answer = await receiveListing("open", { bytes, list: flags.listOptions() }, [bytes]);
-  if (answer.kind === "failed") status.failed(answer.error);
+  if (answer.kind === "failed") {
+    page.name = previous;
+    status.failed(`${name}: ${answer.error}`);
+  }
+  $("file-name").textContent = page.name ?? "no file";
 }
 
 const sameOptions = (a, b) => JSON.stringify(a) === JSON.stringify(b);

@@ -65,9 +65,17 @@ const handlers = {
       file.source = data;
       return listSource(id, options);
     }
-    // The editor keeps lines with LF alone; the copy here must match it.
+    // A listing is text; anything that is not UTF-8 would change on the way
+    // into the editor, so it is refused. The editor keeps lines with LF
+    // alone; the copy here must match it.
+    let text;
+    try {
+      text = new TextDecoder("utf-8", { fatal: true }).decode(data);
+    } catch {
+      throw new Error("this is neither a MIDI file (no MThd) nor a listing in UTF-8 text");
+    }
     file.source = null;
-    file.text = new TextDecoder().decode(data).replace(/\r\n?/g, "\n");
+    file.text = text.replace(/\r\n?/g, "\n");
     file.edited = true;
     sendText(id, file.text, { ok: true, messages: "", song: null, index: indexListing(file.text) });
   },

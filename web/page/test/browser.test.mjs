@@ -208,6 +208,18 @@ test("a 10 MB file lists with no main-thread task over 200 ms", async () => {
   await shoot("dense-10-mib");
 });
 
+test("a file that is neither MIDI nor a UTF-8 listing is refused, and the open listing stays", async () => {
+  const before = await editorText();
+  const { listings } = await pageState();
+  const junk = path.join(work, "junk.bin");
+  writeFileSync(junk, Buffer.from([0x52, 0x49, 0x46, 0x46, 0xff, 0xfe, 0x00, 0x80]));
+  await page.setInputFiles("#file-input", junk);
+  await page.waitForFunction(() => document.querySelector("#status").textContent.includes("neither a MIDI file"));
+  assert.equal((await pageState()).listings, listings);
+  assert.equal(await editorText(), before);
+  assert.notEqual(await page.textContent("#file-name"), "junk.bin");
+});
+
 test("the page fetches nothing but its own files", () => {
   const foreign = requests.filter((url) => !url.startsWith(server.url) && !/^(data|blob):/.test(url));
   assert.deepEqual(foreign, []);
