@@ -83,8 +83,8 @@ export function init(options = {}) {
   return loading;
 }
 
-// Copies `size` bytes at `pointer` out of the module's memory (which may
-// move when it grows, so views are taken afresh each time).
+// A view of `size` bytes at `pointer` in the module's memory, taken afresh
+// each time: the memory's buffer is replaced whenever it grows.
 function heapBytes(pointer, size) {
   return core.HEAPU8.subarray(pointer, pointer + size);
 }
@@ -127,7 +127,8 @@ function listingSource(text) {
     into.set(pending.subarray(0, written));
     pending = pending.subarray(written);
     if (written === room || position === text.length) return written;
-    const part = text.length - position <= room - written ? text.slice(position) : text.slice(position, position + room - written);
+    const left = room - written;
+    const part = text.length - position <= left ? text.slice(position) : text.slice(position, position + left);
     const done = encoder.encodeInto(part, into.subarray(written));
     position += done.read;
     written += done.written;
