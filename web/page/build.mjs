@@ -1,0 +1,46 @@
+// Builds the page into dist/: the page's script and the worker bundled by
+// esbuild, the WebAssembly module beside them, the HTML, the style and the
+// demo tune, assembled from its listing by the package itself. The result is
+// static files that any server can serve.
+import * as esbuild from "esbuild";
+import { copyFileSync, mkdirSync, readFileSync, rmSync, writeFileSync } from "node:fs";
+import { fileURLToPath } from "node:url";
+import path from "node:path";
+
+const here = path.dirname(fileURLToPath(import.meta.url));
+const dist = path.join(here, "dist");
+const npmPackage = path.resolve(here, "../npm");
+
+rmSync(dist, { recursive: true, force: true });
+mkdirSync(dist, { recursive: true });
+
+await esbuild.build({
+  entryPoints: {
+    boot: path.join(here, "src/boot.js"), main: path.join(here, "src/main.js"), worker: path.join(here, "src/worker.js"),
+  },
+  outdir: dist,
+  bundle: true,
+  format: "esm",
+  minify: process.env.SMFASM_PAGE_DEBUG === undefined,
+  sourcemap: true,
+  target: "es2022",
+  platform: "browser",
+  // The package is used from its folder, as it is built beside the page.
+  alias: { smfasm: path.join(npmPackage, "index.js") },
+  external: ["node:*"],
+  logLevel: "warning",
+});
+
+for (const [from, to] of [
+  [path.join(here, "src/index.html"), "index.html"],
+  [path.join(here, "src/style.css"), "style.css"],
+  [path.join(npmPackage, "smfasm-core.wasm"), "smfasm-core.wasm"],
+]) {
+  copyFileSync(from, path.join(dist, to));
+}
+
+const smfasm = await import(path.join(npmPackage, "index.js"));
+const demo = await smfasm.assemble(readFileSync(path.join(here, "src/demo.txt"), "utf8"), { name: "demo.txt" });
+if (!demo.ok) throw new Error(`the demo tune does not assemble:\n${demo.text}`);
+writeFileSync(path.join(dist, "demo.mid"), demo.bytes);
+console.log(`page built in ${path.relative(process.cwd(), dist) || "."}`);

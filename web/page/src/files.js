@@ -1,0 +1,48 @@
+// Getting files in and out of the page: the Open button, dropping a file
+// anywhere on the page, and saving bytes under a name. Nothing leaves the
+// machine: files are read and saved by the browser itself.
+
+// Calls onFile(name, arrayBuffer) for a file picked or dropped.
+export function acceptFiles({ button, input, dropTarget, onFile }) {
+  const take = async (file) => {
+    if (file) onFile(file.name, await file.arrayBuffer());
+  };
+  button.addEventListener("click", () => input.click());
+  input.addEventListener("change", () => {
+    take(input.files[0]);
+    input.value = "";
+  });
+  const dragging = (on) => dropTarget.classList.toggle("dragging", on);
+  dropTarget.addEventListener("dragover", (event) => {
+    event.preventDefault();
+    dragging(true);
+  });
+  dropTarget.addEventListener("dragleave", (event) => {
+    if (event.relatedTarget === null) dragging(false);
+  });
+  dropTarget.addEventListener("drop", (event) => {
+    event.preventDefault();
+    dragging(false);
+    take(event.dataTransfer.files[0]);
+  });
+}
+
+// The name to save an assembled file under: a MIDI file keeps its own
+// name, a listing takes the name of the MIDI file it stands for.
+export function midiName(name) {
+  if (!name) return "untitled.mid";
+  if (/\.(mid|midi|smf|kar|rmi)$/i.test(name)) return name;
+  const dot = name.lastIndexOf(".");
+  return `${dot > 0 ? name.slice(0, dot) : name}.mid`;
+}
+
+export function saveBytes(bytes, name) {
+  const url = URL.createObjectURL(new Blob([bytes], { type: "audio/midi" }));
+  const link = document.createElement("a");
+  link.href = url;
+  link.download = name;
+  document.body.append(link);
+  link.click();
+  link.remove();
+  setTimeout(() => URL.revokeObjectURL(url), 10000);
+}

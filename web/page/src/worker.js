@@ -1,0 +1,121 @@
+// The page's worker: it owns the WebAssembly core, the opened file and a
+// copy of the editor's text, so that listing, assembling and reading the
+// notes of a file of any size never hold the page. Requests are handled one
+// at a time, in the order they came; see worker_client.js for the other side.
+import { init, list, assemble } from "smfasm";
+import { readSong, songTransfer } from "./midi_song.js";
+import { indexListing } from "./listing_time.js";
+import { applyChanges } from "./text_mirror.js";
+
+// Pieces of a listing sent to the page: small enough that the editor takes
+// one in a few milliseconds.
+const PIECE = 1 << 20;
+
+const file = {
+  source: null, // the MIDI bytes the text was listed from, while unedited
+  text: "",
+  edited: false,
+};
+
+function reply(id, message, transfer = []) {
+  self.postMessage({ id, ...message }, transfer);
+}
+
+// Sends a text in pieces that end at line ends, then a closing message.
+function sendText(id, text, closing) {
+  for (let at = 0; at < text.length;) {
+    let end = Math.min(at + PIECE, text.length);
+    if (end < text.length) {
+      const lineEnd = text.indexOf("\n", end);
+      end = lineEnd < 0 ? text.length : lineEnd + 1;
+    }
+    reply(id, { kind: "piece", text: text.slice(at, end) });
+    at = end;
+  }
+  const song = closing.song;
+  reply(id, { kind: "done", ...closing }, song ? songTransfer(song) : []);
+}
+
+function looksLikeMidi(bytes) {
+  return bytes.length >= 4 && bytes[0] === 0x4d && bytes[1] === 0x54 && bytes[2] === 0x68 && bytes[3] === 0x64;
+}
+
+async function listSource(id, options) {
+  const result = await list(file.source, options);
+  file.text = result.text;
+  file.edited = false;
+  sendText(id, result.text, {
+    ok: result.ok, messages: result.messages, song: readSong(file.source), index: indexListing(result.text),
+  });
+}
+
+// The core starts loading at once; the page's first request waits for it.
+const loaded = init({ wasmUrl: new URL("smfasm-core.wasm", self.location.href) });
+
+const handlers = {
+  async start() {
+    await loaded;
+    return {};
+  },
+
+  // A MIDI file is listed; anything else is taken as a listing.
+  async open(id, { bytes, list: options }) {
+    const data = new Uint8Array(bytes);
+    if (looksLikeMidi(data)) {
+      file.source = data;
+      return listSource(id, options);
+    }
+    // A listing is text; anything that is not UTF-8 would change on the way
+    // into the editor, so it is refused. The editor keeps lines with LF
+    // alone; the copy here must match it.
+    let text;
+    try {
+      text = new TextDecoder("utf-8", { fatal: true }).decode(data);
+    } catch {
+      throw new Error("this is neither a MIDI file (no MThd) nor a listing in UTF-8 text");
+    }
+    file.source = null;
+    file.text = text.replace(/\r\n?/g, "\n");
+    file.edited = true;
+    sendText(id, file.text, { ok: true, messages: "", song: null, index: indexListing(file.text) });
+  },
+
+  edit(_id, { changes }) {
+    file.text = applyChanges(file.text, changes);
+    file.edited = true;
+  },
+
+  // The same music under other listing flags. An edited text is assembled
+  // first, under the flags it was written with, so that nothing typed is
+  // lost; when it does not assemble, nothing changes.
+  async relist(id, { list: options, assemble: assembleOptions }) {
+    if (file.edited || !file.source) {
+      const result = await assemble(file.text, assembleOptions);
+      if (!result.ok) return reply(id, { kind: "refused", messages: result.messages });
+      file.source = result.bytes;
+    }
+    return listSource(id, options);
+  },
+
+  async assemble(id, { assemble: options }) {
+    const result = await assemble(file.text, options);
+    if (!result.ok) return reply(id, { kind: "assembled", ok: false, messages: result.messages });
+    const song = readSong(result.bytes);
+    const bytes = result.bytes.slice();
+    return reply(id, {
+      kind: "assembled", ok: true, messages: result.messages, bytes, song, index: indexListing(file.text),
+    }, [bytes.buffer, ...songTransfer(song)]);
+  },
+};
+
+let queue = Promise.resolve();
+self.onmessage = ({ data }) => {
+  queue = queue.then(async () => {
+    try {
+      const answer = await handlers[data.op](data.id, data);
+      if (answer) reply(data.id, { kind: "done", ...answer });
+    } catch (error) {
+      reply(data.id, { kind: "failed", error: String(error?.message ?? error) });
+    }
+  });
+};

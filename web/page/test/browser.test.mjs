@@ -1,0 +1,226 @@
+// The page in a real browser (Debian's chromium through playwright-core),
+// used through its own controls: open files, switch flags, type, download.
+// The native programs are the reference: the editor must hold exactly what
+// smfdis writes, and the download must be exactly what smfasm makes of the
+// editor's text. Screenshots of each state go to SMFASM_SCREENSHOTS.
+import { test, before, after } from "node:test";
+import assert from "node:assert/strict";
+import { mkdirSync, mkdtempSync, readFileSync, rmSync, writeFileSync } from "node:fs";
+import { createHash } from "node:crypto";
+import { tmpdir } from "node:os";
+import path from "node:path";
+import { fileURLToPath } from "node:url";
+import { chromium } from "playwright-core";
+import { startServer } from "./server.mjs";
+import { realFiles, nativeListing, nativeAssembly, denseFile } from "./native.mjs";
+
+const dist = path.resolve(path.dirname(fileURLToPath(import.meta.url)), "../dist");
+const shots = process.env.SMFASM_SCREENSHOTS ?? path.join(tmpdir(), "smfasm-web-screenshots");
+const work = mkdtempSync(path.join(tmpdir(), "smfasm-browser-"));
+let server;
+let browser;
+let page;
+const requests = [];
+
+before(async () => {
+  mkdirSync(shots, { recursive: true });
+  server = await startServer(dist);
+  browser = await chromium.launch({ executablePath: process.env.CHROMIUM ?? "/usr/bin/chromium", args: ["--no-sandbox"], timeout: 30000 });
+  page = await browser.newPage({ viewport: { width: 1280, height: 860 }, acceptDownloads: true });
+  page.setDefaultTimeout(60000);
+  page.on("request", (request) => requests.push(request.url()));
+  page.on("pageerror", (error) => console.error(`page error: ${error.message}`));
+  await page.goto(server.url);
+  await page.waitForSelector("body[data-ready]");
+});
+
+after(async () => {
+  await browser?.close();
+  await server?.close();
+  rmSync(work, { recursive: true, force: true });
+});
+
+const shoot = (name) => page.screenshot({ path: path.join(shots, `${name}.png`) });
+const pageState = () => page.evaluate(() => window.smfasmPage.state());
+
+// Waits until the page has listed once more than `listings` and the text
+// assembled (or failed to, when `assembles` is false).
+async function settled(listings, assembles = true) {
+  await page.waitForFunction(([n, ok]) => {
+    const s = window.smfasmPage.state();
+    return s.listings > n && !s.busy && (ok ? s.assembled : document.querySelector(".cm-lint-marker-error"));
+  }, [listings, assembles], { polling: 50 });
+}
+
+async function openFile(file) {
+  const { listings } = await pageState();
+  await page.setInputFiles("#file-input", file);
+  await settled(listings);
+}
+
+// Sets the flags through the form, as a user clicks them, and waits for
+// the listing under them when a file is open.
+async function setFlags(options) {
+  const wanted = { measures: false, noteNames: false, long: false, foldWidth: 0, packets: false, ...options };
+  const { listings, name, listOptions } = await pageState();
+  if (options.foldWidth) await page.fill('input[name="foldWidth"]', String(options.foldWidth));
+  for (const [name, on] of Object.entries({
+    measures: !!options.measures, noteNames: !!options.noteNames, long: !!options.long, packets: !!options.packets,
+    fold: !!options.foldWidth,
+  })) {
+    await page.setChecked(`input[name="${name}"]`, on);
+  }
+  if (name === null || JSON.stringify(listOptions) === JSON.stringify(wanted)) return;
+  await page.waitForFunction(([n, w]) => {
+    const s = window.smfasmPage.state();
+    return s.listings > n && !s.busy && s.assembled && JSON.stringify(s.listOptions) === JSON.stringify(w);
+  }, [listings, wanted], { polling: 50 });
+}
+
+const editorText = () => page.evaluate(() => window.smfasmPage.editorText());
+
+test("the editor holds the native listing byte for byte under several flag sets", async () => {
+  const flagSets = [{}, { measures: true, noteNames: true, long: true }, { foldWidth: 40, packets: true },
+    { noteNames: true, foldWidth: 20 }];
+  const files = realFiles().filter((f) => /demo|coleraine|ce3k|drums/.test(path.basename(f)));
+  for (const file of files) {
+    await setFlags({});
+    await openFile(file);
+    for (const options of flagSets) {
+      await setFlags(options);
+      assert.equal(await editorText(), nativeListing(file, options), `${path.basename(file)} ${JSON.stringify(options)}`);
+    }
+  }
+  await setFlags({ measures: true, noteNames: true });
+  await page.click(".cm-content");
+  await shoot("listing-with-measures-and-note-names");
+});
+
+// Goes to a line and column (1-based) through the keyboard.
+async function goTo(line, column) {
+  await page.click(".cm-content");
+  await page.keyboard.press("Control+Home");
+  for (let i = 1; i < line; i++) await page.keyboard.press("ArrowDown");
+  await page.keyboard.press("Home");
+  for (let i = 1; i < column; i++) await page.keyboard.press("ArrowRight");
+}
+
+function lineOf(text, pattern) {
+  return text.split("\n").findIndex((l) => pattern.test(l)) + 1;
+}
+
+test("a typed edit downloads as what the native assembler makes of the same text", async () => {
+  const file = realFiles().find((f) => path.basename(f) === "coleraine.mid") ?? realFiles()[0];
+  await setFlags({});
+  await openFile(file);
+  const line = lineOf(await editorText(), / On ch=1 n=\d+ v=\d+$/);
+  const text = (await editorText()).split("\n")[line - 1];
+  await goTo(line, text.length + 1);
+  await page.keyboard.press("Backspace");
+  await page.keyboard.type("7");
+  await page.waitForFunction(() => window.smfasmPage.state().assembled, null, { polling: 50 });
+  const edited = await editorText();
+  assert.notEqual(edited, nativeListing(file));
+  const [download] = await Promise.all([page.waitForEvent("download"), page.click("#download")]);
+  assert.equal(download.suggestedFilename(), path.basename(file));
+  const native = nativeAssembly(edited);
+  assert.ok(native.ok, native.stderr);
+  assert.deepEqual(readFileSync(await download.path()), native.bytes);
+  await shoot("edited");
+  // Other flags list the edited music, not the file as it was opened.
+  const edit = path.join(work, "edited.mid");
+  writeFileSync(edit, native.bytes);
+  await setFlags({ measures: true });
+  assert.equal(await editorText(), nativeListing(edit, { measures: true }));
+  await setFlags({});
+  assert.equal(await editorText(), edited);
+});
+
+test("a bad line is marked at the line and column the native assembler names", async () => {
+  const line = lineOf(await editorText(), / On ch=1 n=\d+ v=\d+$/) + 1;
+  const text = (await editorText()).split("\n")[line - 1];
+  const column = text.indexOf("ch=") + 1;
+  await goTo(line, column);
+  await page.keyboard.type("x");
+  await page.waitForSelector(".cm-lint-marker-error");
+  await page.waitForFunction(() => !window.smfasmPage.state().assembled && window.smfasmPage.diagnostics().length > 0);
+  const native = nativeAssembly(await editorText());
+  const where = /:(\d+):(\d+): (.*)/.exec(native.stderr);
+  assert.ok(where, native.stderr);
+  const marks = await page.evaluate(() => window.smfasmPage.diagnostics());
+  assert.deepEqual(marks[0], { line: Number(where[1]), column: Number(where[2]), severity: "error", message: where[3] });
+  assert.equal(marks[0].line, line);
+  assert.ok(await page.isDisabled("#download"));
+  // While the text has errors the flags stay as they are, and so does the text.
+  const bad = await editorText();
+  await page.click('input[name="long"]');
+  await page.waitForFunction(() => document.querySelector("#status").textContent.startsWith("Fix the listing"));
+  assert.equal(await page.isChecked('input[name="long"]'), false);
+  assert.equal(await editorText(), bad);
+  await page.hover(".cm-lintRange-error");
+  await page.waitForSelector(".cm-tooltip-lint");
+  await shoot("error-mark");
+  await page.keyboard.press("Control+z");
+  await page.waitForFunction(() => window.smfasmPage.state().assembled, null, { polling: 50 });
+});
+
+test("the piano roll draws the notes and the synthesizer sounds", async () => {
+  const file = realFiles().find((f) => path.basename(f) === "coleraine.mid") ?? realFiles()[0];
+  await openFile(file);
+  await page.waitForFunction(() => Number(document.querySelector(".roll-notes").dataset.drawn) > 0);
+  const painted = await page.evaluate(() => {
+    const canvas = document.querySelector(".roll-notes");
+    const { data } = canvas.getContext("2d").getImageData(0, 0, canvas.width, canvas.height);
+    let count = 0;
+    for (let i = 0; i < data.length; i += 4) if (Math.max(data[i], data[i + 1], data[i + 2]) - Math.min(data[i], data[i + 1], data[i + 2]) > 80) count++;
+    return count;
+  });
+  assert.ok(painted > 500, `${painted} note pixels`);
+  const sound = await page.evaluate(() => window.smfasmPage.renderOffline(2));
+  assert.ok(sound.rms > 0.005 && sound.peak <= 1.5, JSON.stringify(sound));
+  await shoot("piano-roll");
+});
+
+test("the demo plays and stops through the page's buttons", async () => {
+  const { listings } = await pageState();
+  await page.click("#demo");
+  await settled(listings);
+  await page.click("#play");
+  await page.waitForFunction(() => document.querySelector("#stop").disabled === false);
+  await page.waitForTimeout(800);
+  await shoot("demo-playing");
+  await page.click("#stop");
+  assert.ok(await page.isEnabled("#play"));
+});
+
+test("a 10 MB file lists with no main-thread task over 200 ms", async () => {
+  const file = denseFile(work, 10);
+  const since = await page.evaluate(() => performance.now());
+  await openFile(file);
+  const longest = await page.evaluate((t) => Math.max(0, ...window.smfasmPage.longTasks
+    .filter((task) => task.start >= t).map((task) => task.duration)), since);
+  assert.ok(longest <= 200, `a task of ${longest} ms`);
+  const digest = await page.evaluate(async () => {
+    const bytes = new TextEncoder().encode(window.smfasmPage.editorText());
+    return Array.from(new Uint8Array(await crypto.subtle.digest("SHA-256", bytes)), (b) => b.toString(16).padStart(2, "0")).join("");
+  });
+  assert.equal(digest, createHash("sha256").update(nativeListing(file), "latin1").digest("hex"));
+  await shoot("dense-10-mib");
+});
+
+test("a file that is neither MIDI nor a UTF-8 listing is refused, and the open listing stays", async () => {
+  const before = await editorText();
+  const { listings } = await pageState();
+  const junk = path.join(work, "junk.bin");
+  writeFileSync(junk, Buffer.from([0x52, 0x49, 0x46, 0x46, 0xff, 0xfe, 0x00, 0x80]));
+  await page.setInputFiles("#file-input", junk);
+  await page.waitForFunction(() => document.querySelector("#status").textContent.includes("neither a MIDI file"));
+  assert.equal((await pageState()).listings, listings);
+  assert.equal(await editorText(), before);
+  assert.notEqual(await page.textContent("#file-name"), "junk.bin");
+});
+
+test("the page fetches nothing but its own files", () => {
+  const foreign = requests.filter((url) => !url.startsWith(server.url) && !/^(data|blob):/.test(url));
+  assert.deepEqual(foreign, []);
+});
