@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "api/convert.h"
+#include "api/memory_stream.h"
 #include "app/files.h"
 #include "app/options.h"
 
@@ -113,30 +114,6 @@ void warn_about(const char* name, const stream_listing& listing) {
     }
 }
 
-// Collects the conversion's messages in memory, so that each line can be
-// prefixed; without memory for that they go to standard error as they are.
-class captured_messages {
-public:
-    captured_messages() : stream_(open_memstream(&data_, &size_)) {}
-    ~captured_messages() {
-        if (stream_ != nullptr) std::fclose(stream_);
-        std::free(data_);
-    }
-    captured_messages(const captured_messages&) = delete;
-    captured_messages& operator=(const captured_messages&) = delete;
-
-    std::FILE* stream() const { return stream_ != nullptr ? stream_ : stderr; }
-    std::string text() {
-        if (stream_ == nullptr || std::fflush(stream_) != 0) return {};
-        return std::string(data_, size_);
-    }
-
-private:
-    char* data_ = nullptr;
-    std::size_t size_ = 0;
-    std::FILE* stream_;
-};
-
 // Lists one file to standard output; returns 0, 1 for a file that did not
 // list completely, or -1 when standard output failed (which ends the run).
 int cat_file(const char* name, const lister_options& options) {
@@ -152,14 +129,17 @@ int cat_file(const char* name, const lister_options& options) {
         return 1;
     }
 
-    captured_messages messages;
-    const stream_listing listing = list_stream(input, shown, stdout, messages.stream(), options);
+    // The conversion's messages are collected so that each line can be
+    // prefixed; without memory for that they go to standard error as they are.
+    memory_stream messages;
+    std::FILE* said = messages.stream() != nullptr ? messages.stream() : stderr;
+    const stream_listing listing = list_stream(input, shown, stdout, said, options);
     if (!from_stdin) std::fclose(input);
     if (listing.write_error != 0) {
         std::fprintf(stderr, "smfcat: error writing standard output: %s\n", std::strerror(listing.write_error));
         return -1;
     }
-    print_messages(shown, messages.text());
+    print_messages(shown, messages.take());
     if (listing.status == 0) warn_about(shown, listing);
     return listing.status == 0 ? 0 : 1;
 }
