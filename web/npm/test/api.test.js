@@ -89,6 +89,51 @@ test('text that is not ASCII reaches the file as UTF-8 across the reader\'s bloc
   }
 });
 
+// A format-0 file of one track holding `events` (delta times included) and
+// the end of the track.
+function oneTrack(events) {
+  const body = [...events, 0x00, 0xFF, 0x2F, 0x00];
+  const size = body.length;
+  return new Uint8Array([0x4D, 0x54, 0x68, 0x64, 0, 0, 0, 6, 0, 0, 0, 1, 0, 96,
+    0x4D, 0x54, 0x72, 0x6B, size >>> 24, (size >>> 16) & 255, (size >>> 8) & 255, size & 255, ...body]);
+}
+
+// A variable-length quantity, as a MIDI file writes lengths.
+function vlq(value) {
+  const bytes = [value & 0x7F];
+  for (let rest = value >>> 7; rest > 0; rest >>>= 7) bytes.unshift((rest & 0x7F) | 0x80);
+  return bytes;
+}
+
+const EVERY_BYTE = Array.from({ length: 256 }, (_, i) => i);
+// [name, file, options]: listings made of every byte value, and ones longer
+// than the room the package sets aside for them at first.
+const LISTED_EXACTLY = [
+  ['every byte in text, system-exclusive and unknown meta events', oneTrack([
+    0x00, 0xFF, 0x01, ...vlq(256), ...EVERY_BYTE,
+    0x00, 0xF0, ...vlq(257), ...EVERY_BYTE.map((b) => b & 0x7F), 0xF7,
+    0x00, 0xFF, 0x7F, ...vlq(256), ...EVERY_BYTE,
+    0x00, 0xFF, 0x60, ...vlq(256), ...EVERY_BYTE]), {}],
+  ['every byte folded at each column', oneTrack([0x00, 0xFF, 0x05, ...vlq(256), ...EVERY_BYTE]), { foldWidth: 1 }],
+  ['notes under running status in the longest line formats', oneTrack([0x00, 0x90, 60, 64,
+    ...Array.from({ length: 40000 }, (_, i) => [i % 3, 36 + (i % 60), i % 128]).flat()]),
+  { measures: true, noteNames: true, long: true }],
+];
+
+test('listings are ASCII and whole, however long', async () => {
+  for (const [name, file, options] of LISTED_EXACTLY) {
+    const listed = await list(file, options);
+    assert.ok(listed.ok, `${name}: ${listed.messages}`);
+    assert.match(listed.text, /^[\x00-\x7F]*$/, `${name}: only ASCII`);
+    assert.ok(listed.text.endsWith('TrkEnd\n'), name);
+    const assembled = await assemble(listed.text);
+    assert.deepEqual(assembled.bytes, file, `${name}: ${assembled.text}`);
+  }
+  const [, notes, options] = LISTED_EXACTLY[2];
+  assert.ok((await list(notes, options)).text.length > notes.length * 8 + 65536,
+    'the longest listing outgrows the room set aside for it');
+});
+
 test('malformed and empty files list as far as they go', async () => {
   const cut = await list(demo.subarray(0, demo.length - 3));
   assert.equal(cut.ok, false);
