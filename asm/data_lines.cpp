@@ -19,8 +19,12 @@ std::int64_t assembler::tempo(field_cursor& c) {
         // People type beats per minute.
         std::string text = "the tempo " + std::to_string(value) + " is in microseconds per quarter note";
         if (value > 0) {
-            text += ", " + std::to_string((60000000 + value / 2) / value) + " beats per minute; for " +
-                    std::to_string(value) + " beats per minute write Tempo " + std::to_string(value) + "bpm";
+            text += ", " + std::to_string((60000000 + value / 2) / value) + " beats per minute";
+            // Below 4 beats per minute a quarter note outlasts the longest tempo: no such line to suggest.
+            if ((120000000 + value) / (2 * value) <= 0xFFFFFF) {
+                text +=
+                    "; for " + std::to_string(value) + " beats per minute write Tempo " + std::to_string(value) + "bpm";
+            }
         }
         log_.warning(*line_, at, text);
     }

@@ -68,6 +68,10 @@ TEST(AssemblerListing, WarnsWhereAListingIsProbablyWrong) {
          "w.mtx:3:9: warning: the tempo 120 is in microseconds per quarter note, 500000 beats per minute; for 120 "
          "beats per minute write Tempo 120bpm",
          "4d 54 72 6b 00 00 00 0b 00 ff 51 03 00 00 78 00 ff 2f 00"},
+        // Below 4 beats per minute no tempo can be written: nothing to suggest.
+        {head + "0 Tempo 2\n" + tail,
+         "w.mtx:3:9: warning: the tempo 2 is in microseconds per quarter note, 30000000 beats per minute",
+         "4d 54 72 6b 00 00 00 0b 00 ff 51 03 00 00 02 00 ff 2f 00"},
     };
     for (const row& r : rows) {
         scratch_dir dir;

@@ -118,5 +118,22 @@ check "the resolved listing assembles" 'smfasm -m song.conflict.mtx song.mid 2>/
 git add song.mid && git commit -qm merged
 check "the resolution is committed" '[ "$(smfcat -m song.mid | grep "^384 On")" = "384 On ch=1 n=63 v=64" ]'
 
+# A name with blanks and a quote, in a directory: the command the message
+# gives must work as copied.
+name="my song's take.mid"
+mkdir parts && cp song.mid "parts/$name"
+git add "parts/$name" && git commit -qm "a second song"
+git checkout -q -b raised
+smfcat -m "parts/$name" | sed 's/^96 On ch=1 n=60 v=0$/96 On ch=1 n=60 v=1/' | smfasm -m - edited.mid
+mv edited.mid "parts/$name" && git commit -qam raised
+git checkout -q -
+smfcat -m "parts/$name" | sed 's/^96 On ch=1 n=60 v=0$/96 On ch=1 n=60 v=2/' | smfasm -m - edited.mid
+mv edited.mid "parts/$name" && git commit -qam lowered
+git merge --no-edit raised > merge.out 2>&1 || true
+finish=$(sed -n 's/^ *resolve it, then: //p' merge.out)
+sed -i -e '/^<<<<<<< /,/^=======/d' -e '/^>>>>>>> /d' "parts/my song's take.conflict.mtx"
+check "the command given for a name with blanks and a quote works as copied" \
+  'bash -c "$finish" 2>/dev/null && [ "$(smfcat -m "parts/$name" | grep "^96 On")" = "96 On ch=1 n=60 v=1" ]'
+
 echo "$failures failed"
 [ "$failures" -eq 0 ]
