@@ -7,9 +7,9 @@
 #include "api/convert.h"
 #include "api/memory_stream.h"
 #include "app/exit.h"
-#include "app/options.h"
 #include "reader/reader.h"
 #include "state/state.h"
+#include "state/tables.h"
 #include "writer/output.h"
 
 namespace smfasm {
@@ -57,7 +57,11 @@ stream_listing list_stream(std::FILE* input, const char* input_name, std::FILE* 
     const borrowed_run run;
     reset_state();
     output_reset();
-    use_lister_options(options);
+    state.fold_width = options.fold_width;
+    state.note_names = options.note_names;
+    state.measure_mode = options.measure_mode;
+    state.merge_sysex = options.merge_sysex;
+    state.channel_formats = options.long_formats ? &long_channel_formats : &short_channel_formats;
     state.input = input;
     state.output = output;
     state.messages = messages;

@@ -6,7 +6,6 @@
 #include <cstring>
 
 #include "state/state.h"
-#include "state/tables.h"
 
 namespace smfasm {
 
@@ -67,14 +66,6 @@ void apply_lister_flag(lister_options& options, int letter, const char* argument
         case 'v': options.long_formats = true; break;
         default: break;
     }
-}
-
-void use_lister_options(const lister_options& options) {
-    state.fold_width = options.fold_width;
-    state.note_names = options.note_names;
-    state.measure_mode = options.measure_mode;
-    state.merge_sysex = options.merge_sysex;
-    state.channel_formats = options.long_formats ? &long_channel_formats : &short_channel_formats;
 }
 
 }  // namespace smfasm

@@ -32,7 +32,4 @@ int parse_width(const char* text);
 // for F. Other characters (the "|" of option_spec) are ignored.
 void apply_lister_flag(lister_options& options, int letter, const char* argument);
 
-// Puts `options` into the conversion state.
-void use_lister_options(const lister_options& options);
-
 }  // namespace smfasm

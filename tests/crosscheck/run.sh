@@ -6,12 +6,9 @@ set -euo pipefail
 binary=$1
 here=$(cd "$(dirname "$0")" && pwd)
 
+source "$here/../support/missing.sh"
 for tool in midicsv python3; do
-  if ! command -v "$tool" >/dev/null; then
-    echo "$tool is not installed (Debian package midicsv)"
-    [ -n "${SMFASM_REQUIRE_CROSSCHECK:-}" ] && exit 1
-    exit 77
-  fi
+  command -v "$tool" >/dev/null || missing SMFASM_REQUIRE_CROSSCHECK "$tool is not installed (Debian package midicsv)"
 done
 
 work=$(mktemp -d)

@@ -9,11 +9,8 @@ set -euo pipefail
 build=$(cd "$1" && pwd)
 readme=$(cd "$(dirname "$2")" && pwd)/$(basename "$2")
 
-if ! command -v git >/dev/null; then
-  echo "git is not installed (Debian package git)"
-  [ -n "${SMFASM_REQUIRE_CROSSCHECK:-}" ] && exit 1
-  exit 77
-fi
+source "$(dirname "$0")/../support/missing.sh"
+command -v git >/dev/null || missing SMFASM_REQUIRE_CROSSCHECK "git is not installed (Debian package git)"
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT

@@ -4,9 +4,6 @@
 # SMFASM_REQUIRE_WEB is set.
 # Usage: build_wasm.sh SOURCE_DIR BUILD_DIR
 set -euo pipefail
-if ! command -v emcc >/dev/null; then
-  echo "emscripten is not installed (Debian package emscripten)"
-  [ -n "${SMFASM_REQUIRE_WEB:-}" ] && exit 1
-  exit 77
-fi
+source "$(dirname "$0")/../support/missing.sh"
+command -v emcc >/dev/null || missing SMFASM_REQUIRE_WEB "emscripten is not installed (Debian package emscripten)"
 exec "$1/web/build.sh" "$2"

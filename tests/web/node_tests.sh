@@ -7,11 +7,8 @@
 # Usage: node_tests.sh SMFDIS SMFASM MAKE_MIDI SOURCE_DIR
 set -euo pipefail
 smfdis=$1 smfasm=$2 make_midi=$3 source=$4
-if ! command -v node >/dev/null; then
-  echo "node is not installed"
-  [ -n "${SMFASM_REQUIRE_WEB:-}" ] && exit 1
-  exit 77
-fi
+source "$source/tests/support/missing.sh"
+command -v node >/dev/null || missing SMFASM_REQUIRE_WEB "node is not installed"
 files=$(mktemp -d)
 trap 'rm -rf "$files"' EXIT
 "$source/tests/support/make_real_files.sh" "$files"

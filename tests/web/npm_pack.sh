@@ -7,11 +7,8 @@
 set -euo pipefail
 package=$1/web/npm
 tsc=$package/node_modules/.bin/tsc
-if [ ! -x "$tsc" ]; then
-  echo "typescript is not installed (npm ci in web/npm)"
-  [ -n "${SMFASM_REQUIRE_WEB:-}" ] && exit 1
-  exit 77
-fi
+source "$1/tests/support/missing.sh"
+[ -x "$tsc" ] || missing SMFASM_REQUIRE_WEB "typescript is not installed (npm ci in web/npm)"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 (cd "$package" && npm pack --silent --pack-destination "$work" >/dev/null)

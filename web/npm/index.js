@@ -117,12 +117,7 @@ function copyIn(bytes) {
 
 // A C string in module memory: the text as UTF-8 and a terminating zero.
 function copyInName(text) {
-  const bytes = encoder.encode(text);
-  const pointer = core._malloc(bytes.length + 1);
-  if (pointer === 0) throw new RangeError('smfasm: out of memory');
-  core.HEAPU8.set(bytes, pointer);
-  core.HEAPU8[pointer + bytes.length] = 0;
-  return pointer;
+  return copyIn(encoder.encode(`${text}\0`));
 }
 
 // Hands the listing to the assembler's reader as UTF-8, as much as each

@@ -10,11 +10,8 @@ set -euo pipefail
 smfdis=$1 smfasm=$2 make_midi=$3 source=$4 screenshots=$5
 page=$source/web/page
 
-skip() {
-  echo "skipped: $1"
-  [ -z "${SMFASM_REQUIRE_WEB:-}" ] || exit 1
-  exit 77
-}
+source "$source/tests/support/missing.sh"
+skip() { missing SMFASM_REQUIRE_WEB "skipped: $1"; }
 command -v emcc >/dev/null || skip "emscripten is not installed"
 command -v node >/dev/null || skip "node is not installed"
 chromium=${CHROMIUM:-/usr/bin/chromium}
