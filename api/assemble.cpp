@@ -1,27 +1,14 @@
 // The assembler's half of the face: listing text in memory to the file's
 // bytes in memory, with the messages both as the program prints them and
 // as data.
-#include <algorithm>
 #include <cstring>
+#include <utility>
 
 #include "api/convert.h"
 #include "api/memory_stream.h"
 #include "asm/listing_reader.h"
 
 namespace smfasm {
-
-namespace {
-
-struct memory_sink : byte_sink {
-    std::vector<unsigned char>& bytes;
-    explicit memory_sink(std::vector<unsigned char>& into) : bytes(into) {}
-    void write(const unsigned char* data, std::size_t size) override { bytes.insert(bytes.end(), data, data + size); }
-    void rewrite(std::size_t offset, const unsigned char* data, std::size_t size) override {
-        std::copy(data, data + size, bytes.begin() + static_cast<std::ptrdiff_t>(offset));
-    }
-};
-
-}  // namespace
 
 assembly_result assemble_listing(listing_reader& reader, const assembly_options& options, const char* name) {
     assembly_result result;
@@ -31,8 +18,9 @@ assembly_result assemble_listing(listing_reader& reader, const assembly_options&
         result.text = std::string(name) + ": no memory for the messages\n";
         return result;
     }
-    memory_sink sink(result.bytes);
+    memory_sink sink;
     result.errors = assemble(reader, name, options, sink, messages.stream(), &result.messages);
+    result.bytes = std::move(sink.bytes);
     result.text = messages.take();
     // A listing cut short by a read error may still assemble: never into a file.
     if (reader.read_error() != 0) {

@@ -14,6 +14,7 @@
 #include "api/convert.h"
 #include "app/asm_output.h"
 #include "app/files.h"
+#include "app/options.h"
 #include "asm/listing_reader.h"
 
 namespace smfasm {
@@ -22,6 +23,7 @@ namespace {
 
 constexpr const char* usage =
     "usage: smfasm [-bBtTnNvVmM] [-f[N]] [--no-running-status] [--strict] [--] LISTING [OUTPUT]\n";
+constexpr const char* summary = "Assembles a listing written by smfdis back into a Standard MIDI File.\n";
 constexpr const char* version = "smfasm 1.0.0\n";
 
 struct command_line {
@@ -45,15 +47,7 @@ int scan_command_line(int argc, char** argv, command_line& line) {
             ++word;
             break;
         }
-        if (w == "--help") {
-            std::fputs(usage, stdout);
-            std::fputs("Assembles a listing written by smfdis back into a Standard MIDI File.\n", stdout);
-            return 0;
-        }
-        if (w == "--version") {
-            std::fputs(version, stdout);
-            return 0;
-        }
+        if (answer_help_or_version(w, usage, summary, version)) return 0;
         if (w == "--no-running-status") {
             line.options.running_status = false;
             continue;

@@ -25,6 +25,15 @@ extern "C" void remove_pending_temp(int signal_number) {
     std::raise(signal_number);
 }
 
+// Sets the signals that stop a run to `handler`, each unless it was ignored
+// when the run began: a run under nohup goes on past a hangup.
+void catch_stopping_signals(void (*handler)(int)) {
+    for (const int s : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
+        struct sigaction now {};
+        if (::sigaction(s, nullptr, &now) == 0 && now.sa_handler != SIG_IGN) std::signal(s, handler);
+    }
+}
+
 }  // namespace
 
 void descriptor_sink::rewrite(std::size_t offset, const unsigned char* data, std::size_t size) {
@@ -38,11 +47,11 @@ void pending_file::hold(const std::string& name) {
     name_ = name;
     if (name.size() >= sizeof pending_temp) return;
     std::memcpy(pending_temp, name.c_str(), name.size() + 1);
-    for (const int s : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) std::signal(s, remove_pending_temp);
+    catch_stopping_signals(remove_pending_temp);
 }
 
 void pending_file::installed() {
-    for (const int s : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) std::signal(s, SIG_DFL);
+    catch_stopping_signals(SIG_DFL);
     pending_temp[0] = '\0';
     name_.clear();
 }

@@ -25,6 +25,7 @@ namespace {
 constexpr const char* usage =
     "usage: smfcat [-bBtTnNvVmM] [-f[N]] [--] [FILE...]\n"
     "       smfcat --help | --version\n";
+constexpr const char* summary = "Writes the listing of each MIDI file, as smfdis writes it, to standard output.\n";
 constexpr const char* version = "smfcat 1.0.0\n";
 constexpr const char* stdin_name = "<stdin>";
 
@@ -52,15 +53,7 @@ int scan_command_line(int argc, char** argv, command_line& line) {
             flags_ended = true;
             continue;
         }
-        if (w == "--help") {
-            std::fputs(usage, stdout);
-            std::fputs("Writes the listing of each MIDI file, as smfdis writes it, to standard output.\n", stdout);
-            return 0;
-        }
-        if (w == "--version") {
-            std::fputs(version, stdout);
-            return 0;
-        }
+        if (answer_help_or_version(w, usage, summary, version)) return 0;
         if (w[1] == '-') return usage_error("no such option: " + std::string(w));
         for (std::size_t i = 1; i < w.size(); ++i) {
             const char c = w[i];

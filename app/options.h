@@ -1,6 +1,9 @@
 // The flag scanner: walks the argument words one flag letter at a time.
 #pragma once
 
+#include <cstdio>
+#include <string_view>
+
 #include "api/convert.h"
 
 namespace smfasm {
@@ -31,5 +34,14 @@ int parse_width(const char* text);
 // Acts on one flag letter of option_spec; `argument` is the rest of its word
 // for F. Other characters (the "|" of option_spec) are ignored.
 void apply_lister_flag(lister_options& options, int letter, const char* argument);
+
+// --help (the usage, then `summary`) and --version, answered alike by every
+// program on standard output: true when `word` is one of them.
+inline bool answer_help_or_version(std::string_view word, const char* usage, const char* summary, const char* version) {
+    if (word != "--help" && word != "--version") return false;
+    std::fputs(word == "--help" ? usage : version, stdout);
+    if (word == "--help") std::fputs(summary, stdout);
+    return true;
+}
 
 }  // namespace smfasm

@@ -1,6 +1,7 @@
 // The assembler: listing lines in, Standard MIDI File bytes out.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdio>
 #include <string>
@@ -41,6 +42,15 @@ public:
 
 protected:
     ~byte_sink() = default;
+};
+
+// The file's bytes kept in memory.
+struct memory_sink final : byte_sink {
+    std::vector<unsigned char> bytes;
+    void write(const unsigned char* data, std::size_t size) override { bytes.insert(bytes.end(), data, data + size); }
+    void rewrite(std::size_t offset, const unsigned char* data, std::size_t size) override {
+        std::copy(data, data + size, bytes.begin() + static_cast<std::ptrdiff_t>(offset));
+    }
 };
 
 // At most this many bad lines are reported before the assembler gives up;

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -13,14 +12,6 @@
 namespace smfasm {
 namespace {
 
-struct collected : byte_sink {
-    std::vector<unsigned char> bytes;
-    void write(const unsigned char* data, std::size_t size) override { bytes.insert(bytes.end(), data, data + size); }
-    void rewrite(std::size_t offset, const unsigned char* data, std::size_t size) override {
-        std::copy(data, data + size, bytes.begin() + static_cast<std::ptrdiff_t>(offset));
-    }
-};
-
 struct result {
     std::string hex;  // the file's bytes as "4d 54 ..."
     std::string messages;
@@ -29,7 +20,7 @@ struct result {
 
 result assemble_text(const std::string& text, assembly_options options = {}) {
     listing_reader reader(text.data(), text.size());
-    collected sink;
+    memory_sink sink;
     char* buffer = nullptr;
     std::size_t size = 0;
     std::FILE* messages = open_memstream(&buffer, &size);
@@ -157,7 +148,7 @@ TEST(Assembler, KeepsMessagesAsDataWithOrWithoutText) {
     for (const bool strict : {false, true}) {
         for (const bool formatted : {false, true}) {
             listing_reader reader(text.data(), text.size());
-            collected sink;
+            memory_sink sink;
             std::vector<assembly_message> said;
             assembly_options options;
             options.strict = strict;
@@ -183,7 +174,7 @@ TEST(Assembler, KeepsMessagesAsDataWithOrWithoutText) {
         // A warning, which --strict makes an error.
         const std::string fewer = "MFile 1 3 96\nMTrk\n0 Meta TrkEnd\nTrkEnd\n";
         listing_reader reader(fewer.data(), fewer.size());
-        collected sink;
+        memory_sink sink;
         std::vector<assembly_message> said;
         assembly_options options;
         options.strict = strict;

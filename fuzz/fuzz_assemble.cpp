@@ -7,7 +7,6 @@
 //      which only an overlong variable-length number gives), and may give
 //      the header the count of the tracks there are (a 0-byte file lists
 //      as nothing, which is no listing to assemble).
-#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -24,14 +23,6 @@
 namespace {
 
 using namespace smfasm;
-
-struct collected : byte_sink {
-    std::vector<unsigned char> bytes;
-    void write(const unsigned char* data, std::size_t size) override { bytes.insert(bytes.end(), data, data + size); }
-    void rewrite(std::size_t offset, const unsigned char* data, std::size_t size) override {
-        std::copy(data, data + size, bytes.begin() + static_cast<std::ptrdiff_t>(offset));
-    }
-};
 
 std::FILE* null_stream() {
     static std::FILE* stream = std::fopen("/dev/null", "w");
@@ -52,7 +43,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const bool midi = (data[0] & 1) != 0;
     if (!midi) {
         listing_reader reader(reinterpret_cast<const char*>(data + 1), size - 1);
-        collected sink;
+        memory_sink sink;
         assembly_options options;
         options.packets = (data[0] & 2) != 0;
         options.running_status = (data[0] & 4) == 0;

@@ -105,6 +105,20 @@ TEST(AssemblerOutput, OutOfMemoryLeavesNothingBehind) {
     EXPECT_EQ(names_in(dir), std::vector<std::string>{"big.mtx"});
 }
 
+TEST(AssemblerOutput, AHangupIgnoredWhenTheRunBeganStaysIgnored) {
+    // As under nohup: the hangup comes while the listing is read, and the
+    // file is still made.
+    scratch_dir dir;
+    dir.write("demo.mtx", demo_listing());
+    const tool_run run = dir.run(
+        {"-c", "trap '' HUP; mkfifo in; (exec \"" SMFASM_BINARY "\" - out.mid <in) & exec 3>in; i=0; "
+               "until ls .smfasm-* >/dev/null 2>&1 || [ $i -gt 1000 ]; do sleep 0.01; i=$((i+1)); done; sleep 0.1; "
+               "kill -HUP $!; cat demo.mtx >&3; exec 3>&-; wait $!"},
+        shell());
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(dir.read("out.mid"), demo_midi());
+}
+
 TEST(AssemblerOutput, ClosedOrSharedStandardStreamsAndTerminalsAreRefused) {
     scratch_dir dir;
     dir.write("demo.mtx", demo_listing());
