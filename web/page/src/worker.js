@@ -42,9 +42,7 @@ function looksLikeMidi(bytes) {
 async function listSource(id, options) {
   const result = await list(file.source, options);
   file.text = result.text;
-  sendText(id, result.text, {
-    ok: result.ok, messages: result.messages, song: readSong(file.source), index: indexListing(result.text),
-  });
+  sendText(id, result.text, { messages: result.messages, song: readSong(file.source), index: indexListing(result.text) });
 }
 
 // The core starts loading at once; the page's first request waits for it.
@@ -74,7 +72,7 @@ const handlers = {
     }
     file.source = null;
     file.text = text.replace(/\r\n?/g, "\n");
-    sendText(id, file.text, { ok: true, messages: "", song: null, index: indexListing(file.text) });
+    sendText(id, file.text, { messages: "", song: null, index: indexListing(file.text) });
   },
 
   edit(_id, { changes }) {
