@@ -105,8 +105,7 @@ function readTrack(bytes, at, end, track, notes, song) {
   // arrays, any later ones of the same key waiting in a list.
   const openStart = new Float64Array(2048);
   const openVelocity = new Uint8Array(2048);
-  const waiting = new Map();
-  const waitingCount = new Uint32Array(2048);
+  const waiting = [];
   const program = new Uint8Array(16);
   let tick = 0;
   let status = 0;
@@ -115,22 +114,17 @@ function readTrack(bytes, at, end, track, notes, song) {
     if (openVelocity[key] === 0) {
       openStart[key] = tick;
       openVelocity[key] = velocity;
-    } else {
-      if (!waiting.has(key)) waiting.set(key, []);
-      waiting.get(key).push(tick, velocity);
-      waitingCount[key]++;
-    }
+    } else (waiting[key] ??= []).push(tick, velocity);
   };
   // A note off ends the oldest sounding note of its pitch and channel.
   const close = (key) => {
     if (openVelocity[key] === 0) return;
     notes.push(openStart[key], tick, key & 127, openVelocity[key], key >> 7, program[key >> 7], track);
-    if (waitingCount[key] === 0) {
+    const later = waiting[key];
+    if (!later?.length) {
       openVelocity[key] = 0;
       return;
     }
-    waitingCount[key]--;
-    const later = waiting.get(key);
     openStart[key] = later.shift();
     openVelocity[key] = later.shift();
   };
