@@ -199,6 +199,5 @@ export function readSong(bytes) {
 
 // The typed arrays of a song, to hand to postMessage as transferables.
 export function songTransfer(song) {
-  const n = song.notes;
-  return [n.start, n.end, n.pitch, n.velocity, n.channel, n.program, n.track].map((a) => a.buffer);
+  return FIELDS.map(([name]) => song.notes[name].buffer);
 }
