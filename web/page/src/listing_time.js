@@ -4,6 +4,7 @@
 // turning it back into ticks needs the metre that the lister had at that
 // point. indexListing records it once per listing (in the worker, over the
 // whole text); lineTime then places any line in constant time.
+import { countWhile } from "./sorted.js";
 
 // The lister's metre: measures completed before the last signature, that
 // signature's tick, beats per measure and ticks per beat.
@@ -64,26 +65,14 @@ export function indexListing(text) {
   return { division, trackLines, signatures };
 }
 
-// The last entry of a sorted list at or before a line (binary search).
-function lastAtOrBefore(count, lineOf, line) {
-  let low = 0;
-  let high = count;
-  while (low < high) {
-    const mid = (low + high) >> 1;
-    if (lineOf(mid) <= line) low = mid + 1;
-    else high = mid;
-  }
-  return low - 1;
-}
-
 // The track (0-based) and tick of a line, given the line's text and, for a
 // folded continuation line, the text of the line it continues. Null for
 // lines without a time (MFile, MTrk, TrkEnd, comments).
 export function lineTime(index, lineNumber, lineText) {
   const column = lineText.split(" ", 1)[0];
-  const track = lastAtOrBefore(index.trackLines.length, (i) => index.trackLines[i], lineNumber);
+  const track = countWhile(index.trackLines.length, (i) => index.trackLines[i] <= lineNumber) - 1;
   // A time signature's own line still counts in the metre before it.
-  const sig = lastAtOrBefore(index.signatures.length, (i) => index.signatures[i].line, lineNumber - 1);
+  const sig = countWhile(index.signatures.length, (i) => index.signatures[i].line < lineNumber) - 1;
   const metre = sig >= 0 ? index.signatures[sig].metre : headerMetre(index.division);
   const tick = columnTick(column, metre);
   return tick === null || track < 0 ? null : { track, tick };

@@ -25,7 +25,6 @@ const page = {
   name: null,
   version: 0, // counts the editor's texts; an answer for an older one is dropped
   listOptions: null, // the flags the editor's text was listed with
-  song: null,
   index: null, // where each line sits in time (listing_time.js)
   good: null, // { version, bytes } of the last text that assembled
   timer: 0,
@@ -61,10 +60,7 @@ function showCursor(line) {
 }
 
 function showSong(song, index) {
-  if (song) {
-    page.song = song;
-    roll.setSong(song);
-  }
+  if (song) roll.setSong(song);
   if (index) page.index = index;
   showPlaying(player.playing !== null);
   showCursor(editor.cursorLine());
@@ -93,7 +89,6 @@ async function receiveListing(op, payload, transfer = []) {
     page.version++;
     page.good = null;
     page.index = null;
-    page.song = null;
     roll.clear();
   };
   const answer = await worker.request(op, payload, { transfer, onPiece: (text) => { start(); editor.appendPiece(text); } });
@@ -178,15 +173,15 @@ async function download() {
 }
 
 function showPlaying(on) {
-  $("play").disabled = on || !page.song || page.song.notes.count === 0;
+  $("play").disabled = on || !roll.song || roll.song.notes.count === 0;
   $("stop").disabled = !on;
 }
 
 function play() {
-  if (!page.song) return;
-  const from = roll.cursor && roll.cursor.tick < page.song.endTick ? Math.max(roll.cursor.tick, 0) : 0;
+  if (!roll.song) return;
+  const from = roll.cursor && roll.cursor.tick < roll.song.endTick ? Math.max(roll.cursor.tick, 0) : 0;
   showPlaying(true);
-  player.play(page.song, from);
+  player.play(roll.song, from);
 }
 
 acceptFiles({ button: $("open"), input: $("file-input"), dropTarget: document.body, onFile: openFile });
@@ -201,7 +196,7 @@ $("stop").addEventListener("click", () => {
   showPlaying(false);
 });
 $("roll").addEventListener("click", (event) => {
-  if (!page.song) return;
+  if (!roll.song) return;
   roll.setCursor({ track: roll.cursor?.track ?? 0, tick: roll.tickAt(event.offsetX) });
 });
 
@@ -209,7 +204,7 @@ $("roll").addEventListener("click", (event) => {
 window.smfasmPage = {
   longTasks,
   editorText: () => editor.text(),
-  renderOffline: (seconds) => renderOffline(page.song, seconds),
+  renderOffline: (seconds) => renderOffline(roll.song, seconds),
   state: () => ({
     name: page.name, listings: page.listings, listOptions: page.listOptions, busy: page.busy,
     assembled: page.good?.version === page.version,

@@ -29,55 +29,42 @@ function latin1(bytes) {
 }
 
 // Growable columns of numbers, one typed array per field.
+const FIELDS = [["start", Float64Array], ["end", Float64Array], ["pitch", Uint8Array], ["velocity", Uint8Array],
+  ["channel", Uint8Array], ["program", Uint8Array], ["track", Uint16Array]];
+
 class NoteColumns {
   constructor() {
     this.count = 0;
-    this.capacity = 1024;
-    this.start = new Float64Array(this.capacity);
-    this.end = new Float64Array(this.capacity);
-    this.small = new Uint8Array(this.capacity * 4); // pitch, velocity, channel, program
-    this.track = new Uint16Array(this.capacity);
+    for (const [name, Type] of FIELDS) this[name] = new Type(1024);
   }
 
   push(start, end, pitch, velocity, channel, program, track) {
-    if (this.count === this.capacity) this.#grow();
+    if (this.count === this.start.length) {
+      for (const [name, Type] of FIELDS) {
+        const bigger = new Type(this.count * 2);
+        bigger.set(this[name]);
+        this[name] = bigger;
+      }
+    }
     const i = this.count++;
     this.start[i] = start;
     this.end[i] = end;
-    this.small[i * 4] = pitch;
-    this.small[i * 4 + 1] = velocity;
-    this.small[i * 4 + 2] = channel;
-    this.small[i * 4 + 3] = program;
+    this.pitch[i] = pitch;
+    this.velocity[i] = velocity;
+    this.channel[i] = channel;
+    this.program[i] = program;
     this.track[i] = track;
-  }
-
-  #grow() {
-    this.capacity *= 2;
-    for (const [name, Type, width] of [["start", Float64Array, 1], ["end", Float64Array, 1], ["small", Uint8Array, 4],
-      ["track", Uint16Array, 1]]) {
-      const bigger = new Type(this.capacity * width);
-      bigger.set(this[name]);
-      this[name] = bigger;
-    }
   }
 
   // The notes in order of their start, as plain arrays ready to transfer.
   sorted() {
     const order = this.#startOrder();
-    const out = {
-      count: this.count, start: new Float64Array(this.count), end: new Float64Array(this.count),
-      pitch: new Uint8Array(this.count), velocity: new Uint8Array(this.count), channel: new Uint8Array(this.count),
-      program: new Uint8Array(this.count), track: new Uint16Array(this.count),
-    };
-    order.forEach((from, to) => {
-      out.start[to] = this.start[from];
-      out.end[to] = this.end[from];
-      out.pitch[to] = this.small[from * 4];
-      out.velocity[to] = this.small[from * 4 + 1];
-      out.channel[to] = this.small[from * 4 + 2];
-      out.program[to] = this.small[from * 4 + 3];
-      out.track[to] = this.track[from];
-    });
+    const out = { count: this.count };
+    for (const [name, Type] of FIELDS) {
+      const from = this[name];
+      const to = (out[name] = new Type(this.count));
+      for (let i = 0; i < this.count; i++) to[i] = from[order[i]];
+    }
     return out;
   }
 
@@ -86,8 +73,8 @@ class NoteColumns {
     let low = 127;
     let high = 0;
     for (let i = 0; i < this.count; i++) {
-      low = Math.min(low, this.small[i * 4]);
-      high = Math.max(high, this.small[i * 4]);
+      low = Math.min(low, this.pitch[i]);
+      high = Math.max(high, this.pitch[i]);
     }
     return low <= high ? [low, high] : null;
   }
@@ -118,8 +105,7 @@ function readTrack(bytes, at, end, track, notes, song) {
   // arrays, any later ones of the same key waiting in a list.
   const openStart = new Float64Array(2048);
   const openVelocity = new Uint8Array(2048);
-  const waiting = new Map();
-  const waitingCount = new Uint32Array(2048);
+  const waiting = [];
   const program = new Uint8Array(16);
   let tick = 0;
   let status = 0;
@@ -128,22 +114,17 @@ function readTrack(bytes, at, end, track, notes, song) {
     if (openVelocity[key] === 0) {
       openStart[key] = tick;
       openVelocity[key] = velocity;
-    } else {
-      if (!waiting.has(key)) waiting.set(key, []);
-      waiting.get(key).push(tick, velocity);
-      waitingCount[key]++;
-    }
+    } else (waiting[key] ??= []).push(tick, velocity);
   };
   // A note off ends the oldest sounding note of its pitch and channel.
   const close = (key) => {
     if (openVelocity[key] === 0) return;
     notes.push(openStart[key], tick, key & 127, openVelocity[key], key >> 7, program[key >> 7], track);
-    if (waitingCount[key] === 0) {
+    const later = waiting[key];
+    if (!later?.length) {
       openVelocity[key] = 0;
       return;
     }
-    waitingCount[key]--;
-    const later = waiting.get(key);
     openStart[key] = later.shift();
     openVelocity[key] = later.shift();
   };
@@ -218,6 +199,5 @@ export function readSong(bytes) {
 
 // The typed arrays of a song, to hand to postMessage as transferables.
 export function songTransfer(song) {
-  const n = song.notes;
-  return [n.start, n.end, n.pitch, n.velocity, n.channel, n.program, n.track].map((a) => a.buffer);
+  return FIELDS.map(([name]) => song.notes[name].buffer);
 }

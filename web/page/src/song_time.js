@@ -1,6 +1,8 @@
 // Ticks to seconds and back, through the song's tempo map: the tempo events
 // of all tracks in order of their tick, 120 beats a minute before the first.
 // SMPTE songs run at a fixed number of ticks per second.
+import { countWhile } from "./sorted.js";
+
 export function tempoMap(song) {
   const segments = [];
   if (song.ticksPerSecond > 0) segments.push({ tick: 0, seconds: 0, perTick: 1 / song.ticksPerSecond });
@@ -15,16 +17,7 @@ export function tempoMap(song) {
       else segments.push(segment);
     }
   }
-  const find = (key, value) => {
-    let low = 0;
-    let high = segments.length;
-    while (low + 1 < high) {
-      const mid = (low + high) >> 1;
-      if (segments[mid][key] <= value) low = mid;
-      else high = mid;
-    }
-    return segments[low];
-  };
+  const find = (key, value) => segments[Math.max(0, countWhile(segments.length, (i) => segments[i][key] <= value) - 1)];
   return {
     toSeconds(tick) {
       const s = find("tick", tick);

@@ -4,6 +4,7 @@
 // is made here. The same scheduling serves live playing and OfflineAudioContext
 // rendering.
 import { tempoMap } from "./song_time.js";
+import { countWhile } from "./sorted.js";
 
 // By the first program of each family of eight: waveform, attack, decay
 // (time constant towards the sustain level), sustain level, release, and
@@ -104,18 +105,6 @@ function masterChain(ctx) {
   return master;
 }
 
-// The first note that starts at or after tick.
-function firstNoteFrom(notes, tick) {
-  let low = 0;
-  let high = notes.count;
-  while (low < high) {
-    const mid = (low + high) >> 1;
-    if (notes.start[mid] < tick) low = mid + 1;
-    else high = mid;
-  }
-  return low;
-}
-
 // Plays a song live, a little ahead of the clock, and reports the position.
 export class Player {
   constructor({ onPosition, onEnd }) {
@@ -132,7 +121,8 @@ export class Player {
     const map = tempoMap(song);
     const fromSeconds = map.toSeconds(fromTick);
     const endSeconds = map.toSeconds(song.endTick) + 0.5;
-    const playing = { master: masterChain(this.ctx), at: this.ctx.currentTime + 0.05, index: firstNoteFrom(song.notes, fromTick) };
+    const index = countWhile(song.notes.count, (i) => song.notes.start[i] < fromTick);
+    const playing = { master: masterChain(this.ctx), at: this.ctx.currentTime + 0.05, index };
     this.playing = playing;
     const now = () => fromSeconds + this.ctx.currentTime - playing.at;
     const step = () => {

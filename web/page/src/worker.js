@@ -12,9 +12,8 @@ import { applyChanges } from "./text_mirror.js";
 const PIECE = 1 << 20;
 
 const file = {
-  source: null, // the MIDI bytes the text was listed from, while unedited
+  source: null, // the MIDI bytes the text was listed from; null once edited
   text: "",
-  edited: false,
 };
 
 function reply(id, message, transfer = []) {
@@ -43,10 +42,7 @@ function looksLikeMidi(bytes) {
 async function listSource(id, options) {
   const result = await list(file.source, options);
   file.text = result.text;
-  file.edited = false;
-  sendText(id, result.text, {
-    ok: result.ok, messages: result.messages, song: readSong(file.source), index: indexListing(result.text),
-  });
+  sendText(id, result.text, { messages: result.messages, song: readSong(file.source), index: indexListing(result.text) });
 }
 
 // The core starts loading at once; the page's first request waits for it.
@@ -76,20 +72,19 @@ const handlers = {
     }
     file.source = null;
     file.text = text.replace(/\r\n?/g, "\n");
-    file.edited = true;
-    sendText(id, file.text, { ok: true, messages: "", song: null, index: indexListing(file.text) });
+    sendText(id, file.text, { messages: "", song: null, index: indexListing(file.text) });
   },
 
   edit(_id, { changes }) {
     file.text = applyChanges(file.text, changes);
-    file.edited = true;
+    file.source = null;
   },
 
   // The same music under other listing flags. An edited text is assembled
   // first, under the flags it was written with, so that nothing typed is
   // lost; when it does not assemble, nothing changes.
   async relist(id, { list: options, assemble: assembleOptions }) {
-    if (file.edited || !file.source) {
+    if (!file.source) {
       const result = await assemble(file.text, assembleOptions);
       if (!result.ok) return reply(id, { kind: "refused", messages: result.messages });
       file.source = result.bytes;

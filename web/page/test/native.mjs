@@ -10,10 +10,10 @@ const env = (name) => {
   return process.env[name];
 };
 
-export const sourceDir = () => env("SMFASM_SOURCE_DIR");
+const sourceDir = () => env("SMFASM_SOURCE_DIR");
 
 // The command-line flags that stand for the page's list options.
-export function listFlags({ measures, noteNames, long, foldWidth, packets }) {
+function listFlags({ measures, noteNames, long, foldWidth, packets }) {
   const letters = `${measures ? "b" : ""}${noteNames ? "n" : ""}${long ? "v" : ""}${packets ? "m" : ""}`;
   return [...(letters ? [`-${letters}`] : []), ...(foldWidth ? [`-f${foldWidth}`] : [])];
 }
@@ -37,11 +37,10 @@ export function nativeListing(file, options = {}) {
 }
 
 // smfasm on a text: { ok, bytes, stderr }.
-export function nativeAssembly(text, { packets = false, runningStatus = true } = {}) {
+export function nativeAssembly(text) {
   return inTemporaryDir((dir) => {
     writeFileSync(path.join(dir, "in.mtx"), text);
-    const flags = [...(packets ? ["-m"] : []), ...(runningStatus ? [] : ["--no-running-status"])];
-    const run = spawnSync(env("SMFASM"), [...flags, "in.mtx", "out.mid"], { cwd: dir });
+    const run = spawnSync(env("SMFASM"), ["in.mtx", "out.mid"], { cwd: dir });
     const out = path.join(dir, "out.mid");
     return { ok: run.status === 0, bytes: existsSync(out) ? readFileSync(out) : null, stderr: run.stderr.toString() };
   });
