@@ -112,12 +112,17 @@ export class Player {
     this.onEnd = onEnd;
     this.ctx = null;
     this.playing = null;
+    // Counts play and stop requests: a Stop (or another Play) while the
+    // context is still starting must cancel the Play that is waiting for it.
+    this.requests = 0;
   }
 
   async play(song, fromTick) {
     this.stop();
+    const request = this.requests;
     this.ctx ??= new AudioContext();
     await this.ctx.resume();
+    if (request !== this.requests) return;
     const map = tempoMap(song);
     const fromSeconds = map.toSeconds(fromTick);
     const endSeconds = map.toSeconds(song.endTick) + 0.5;
@@ -140,6 +145,7 @@ export class Player {
   }
 
   stop(ended = false) {
+    this.requests += 1;
     const playing = this.playing;
     if (!playing) return;
     this.playing = null;
