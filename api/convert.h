@@ -29,6 +29,10 @@ struct lister_options {
     std::int32_t measure_mode = 0;
     std::int32_t merge_sysex = 1;
     bool long_formats = false;
+    // The score form: notes with lengths at bar:beat:tick (measure_mode and
+    // note_names then have no effect: the form has its own time column and
+    // always names notes).
+    bool score = false;
 };
 
 // How a listing into a stream ended.

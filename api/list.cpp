@@ -62,6 +62,7 @@ stream_listing list_stream(std::FILE* input, const char* input_name, std::FILE* 
     state.measure_mode = options.measure_mode;
     state.merge_sysex = options.merge_sysex;
     state.channel_formats = options.long_formats ? &long_channel_formats : &short_channel_formats;
+    state.score_form = options.score ? 1 : 0;
     state.input = input;
     state.output = output;
     state.messages = messages;

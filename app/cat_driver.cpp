@@ -23,7 +23,7 @@ namespace smfasm {
 namespace {
 
 constexpr const char* usage =
-    "usage: smfcat [-bBtTnNvVmM] [-f[N]] [--] [FILE...]\n"
+    "usage: smfcat [-bBtTnNvVmMs] [-f[N]] [--score] [--] [FILE...]\n"
     "       smfcat --help | --version\n";
 constexpr const char* summary = "Writes the listing of each MIDI file, as smfdis writes it, to standard output.\n";
 constexpr const char* version = "smfcat 1.0.0\n";
@@ -54,12 +54,20 @@ int scan_command_line(int argc, char** argv, command_line& line) {
             continue;
         }
         if (answer_help_or_version(w, usage, summary, version)) return 0;
+        if (w == "--score") {
+            line.options.score = true;
+            continue;
+        }
         if (w[1] == '-') return usage_error("no such option: " + std::string(w));
         for (std::size_t i = 1; i < w.size(); ++i) {
             const char c = w[i];
             if (c == 'f' || c == 'F') {
                 apply_lister_flag(line.options, c, argv[word] + i + 1);
                 break;
+            }
+            if (c == 's') {
+                line.options.score = true;
+                continue;
             }
             if (std::strchr("bBtTnNvVmM", c) == nullptr)
                 return usage_error("no such flag: " + std::string(w.substr(i)));

@@ -69,15 +69,19 @@ void assembler::frame_line(field_cursor& c) {
         return;
     }
     if (word == keyword::track_start) {
-        c.expect_end();
         if (header_line_ == 0) field_cursor::fail(start, "MTrk before the MFile line");
         if (track_line_ != 0) {
             field_cursor::fail(start, "MTrk inside the track begun on line " + std::to_string(track_line_) +
                                           " (its TrkEnd is missing)");
         }
+        if (score_) {
+            score_track_start(c);
+        } else {
+            c.expect_end();
+        }
         track_line_ = line_->number;
         track_.clear();
-        quick_ = true;
+        quick_ = !score_;
         end_of_track_line_ = 0;
         after_end_warned_ = false;
         previous_time_ = 0;
@@ -113,6 +117,9 @@ void assembler::header_line(field_cursor& c, const char* start) {
         c.expect_blank("the ticks per frame");
         word16 = (division & 0xFF) << 8 | static_cast<int>(c.number(0, 255, "the ticks per frame"));
     }
+    format_ = format;
+    score_metre_.reset(division < 0 ? 0 : division);
+    score_header(c);
     c.expect_end();
     if (format > 2) {
         log_.warning(*line_, format_at,
@@ -132,6 +139,7 @@ void assembler::header_line(field_cursor& c, const char* start) {
 
 void assembler::track_end(const char* start) {
     if (track_line_ == 0) field_cursor::fail(start, "TrkEnd without its MTrk");
+    if (score_) score_track_end();
     const std::size_t size = track_.size();
     if (size > UINT32_MAX) field_cursor::fail(start, "the track is too long for a track chunk");
     if (tracks_ == 65535) field_cursor::fail(start, "more tracks than a MIDI file can hold (65535)");
@@ -161,7 +169,13 @@ std::string assembler::metre_origin() const {
 }
 
 void assembler::event_line(field_cursor& c) {
-    const time_field t = c.time();
+    time_field t;
+    if (score_) {
+        line_time_ = score_time(c, t.at);
+        t.ticks = static_cast<std::int32_t>(wrap(line_time_));
+    } else {
+        t = c.time();
+    }
     c.expect_blank("the event");
     const char* start = c.position();
     const std::string_view word = c.word();
@@ -176,11 +190,29 @@ void assembler::event_line(field_cursor& c) {
     }
     const std::int32_t time = event_time(t);
     check_event(t, entry->kind, time);
+    if (entry->kind == event_kind::note && !score_) {
+        field_cursor::fail(start, "Note lines belong to the score form: its MFile line ends in \"score\"");
+    }
     switch (entry->kind) {
-        case event_kind::channel: channel_event(c, entry->slot, time); break;
+        case event_kind::channel:
+            if (score_) {
+                score_channel_event(c, entry->slot, false);
+            } else {
+                channel_event(c, entry->slot, time);
+            }
+            break;
+        case event_kind::note: score_channel_event(c, entry->slot, true); break;
         case event_kind::meta: meta_event(c, time); break;
         case event_kind::time_signature: time_signature(c, time); break;
         default: payload_event(c, entry->kind, time); break;
+    }
+    if (score_) {
+        previous_line_ = line_time_;
+        // Running status goes on across meta events and SysEx where the
+        // track's habit carries it.
+        if (entry->kind != event_kind::channel && entry->kind != event_kind::note) {
+            running_status_ = habits_.carry ? channel_status_ : 0;
+        }
     }
 }
 
@@ -225,6 +257,11 @@ void assembler::check_event(const time_field& t, event_kind kind, std::int32_t t
 }
 
 void assembler::begin_event(std::int32_t time) {
+    if (score_) {
+        place_ends(line_time_);
+        put_delta_to(line_time_);
+        return;
+    }
     put_vlq(wrap(time) - wrap(previous_time_));
     previous_time_ = time;
 }

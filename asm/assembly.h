@@ -15,6 +15,9 @@
 #include "asm/fields.h"
 #include "asm/keyword_table.h"
 #include "asm/messages.h"
+#include "score/habits.h"
+#include "score/metre_map.h"
+#include "score/note_ends.h"
 
 namespace smfasm::assembly {
 
@@ -157,6 +160,24 @@ private:
     std::int64_t tempo(field_cursor& c);
     void time_signature(field_cursor& c, std::int32_t time);
 
+    // The score form (score_lines.cpp): the MFile line's mark, the MTrk
+    // line's habits, bar:beat:tick times, Note lines and the marks that keep
+    // a file's byte habits, and the ends of the notes still sounding.
+    void score_header(field_cursor& c);
+    void score_track_start(field_cursor& c);
+    void score_track_end();
+    std::int64_t score_time(field_cursor& c, const char*& at);
+    void score_channel_event(field_cursor& c, std::size_t slot, bool note);
+    void put_score_channel(std::int64_t time, int status, int first, int second, int mark, const char* at);
+    // Writes the ends that the rule puts before an event at `time`.
+    void place_ends(std::int64_t time) {
+        if (ends_.empty() || ends_.first_time() > time) return;
+        place_ends_slowly(time);
+    }
+    void place_ends_slowly(std::int64_t time);
+    void put_end(const score::pending_end& end);
+    void put_delta_to(std::int64_t time);
+
     // Starts an event at `time`: its delta time goes into the track.
     void begin_event(std::int32_t time);
     void put(unsigned char byte) { track_.push_back(byte); }
@@ -188,6 +209,18 @@ private:
     int running_status_ = 0;     // the last channel status written, 0 after any other event
     std::size_t label_set_ = 0;  // the format set whose labels matched last
     payload_bytes payload_;
+
+    // The score form.
+    bool score_ = false;
+    int format_ = 0;
+    score::metre_map score_metre_;
+    score::track_habits habits_;
+    score::note_ends ends_;
+    std::int64_t line_time_ = 0;      // the line's absolute time
+    std::int64_t written_time_ = 0;   // the last event written, ends included
+    std::int64_t previous_line_ = 0;  // the last line's time
+    int channel_status_ = 0;          // the last channel status written, which running status repeats
+    std::int64_t notes_begun_ = 0;
 };
 
 }  // namespace smfasm::assembly

@@ -188,6 +188,9 @@ void assembler::time_signature(field_cursor& c, std::int32_t time) {
         m.measure_offset = static_cast<std::int32_t>(wrap(m.measure_offset) + wrap(elapsed / ticks_per_measure));
     }
     m.last_time_sig_time = time;
+    // The conductor track's signatures place the bars of the whole song
+    // (each track its own in format 2).
+    if (score_ && (format_ == 2 || tracks_ == 0)) score_metre_.add_time_signature(line_time_, numerator, exponent);
     m.beats_per_measure = numerator;
     const std::int32_t denominator_value = exponent < 31 ? std::int32_t{1} << exponent : 0;
     m.ticks_per_beat = denominator_value > 0 ? m.division * 4 / denominator_value : 0;

@@ -56,9 +56,11 @@ public:
         skip_blanks();
         if (p_ == before && p_ != end_) missing_blank(what);
     }
-    // True when only blanks are left.
+    // True when only blanks are left, or a comment: "#" behind a blank
+    // (not in the first column, where it makes the whole line one).
     bool at_end() {
         if (p_ != end_) skip_blanks_slowly();
+        if (p_ != end_ && *p_ == '#' && (p_[-1] == ' ' || p_[-1] == '\t')) p_ = end_;
         return p_ == end_;
     }
     // Anything but blanks left is an error.

@@ -27,7 +27,8 @@ enum class event_kind : std::uint8_t {
     tempo,
     smpte,
     time_signature,
-    key_signature
+    key_signature,
+    note  // the score form's Note line
 };
 
 // Eight bytes of text as one number (the first byte lowest), so that a
@@ -122,6 +123,7 @@ public:
         add(keyword::smpte, event_kind::smpte);
         add(keyword::time_signature, event_kind::time_signature);
         add(keyword::key_signature, event_kind::key_signature);
+        add(keyword::note, event_kind::note, slot_note_on);
         place();
     }
 

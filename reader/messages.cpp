@@ -97,6 +97,7 @@ void dispatch_meta(int type) {
     const message_buffer_t& buffer = state.message_buffer;
     const std::int32_t length = buffer.length;
     const unsigned char* data = buffer.storage;
+    if (state.score_form != 0) return on_score_meta(type, length, data);
     // A payload shorter than its type needs reads its missing positions as 0.
     const auto d = [&](std::int32_t i) -> int { return i < length ? data[i] : 0; };
     switch (type) {

@@ -19,6 +19,7 @@ namespace {
 // A read error is not the end of the file: taking it as one would turn an
 // unreadable input into a short, "successful" listing.
 [[noreturn]] void report_read_error(int error) {
+    score_listing_cut();
     std::fprintf(state.messages, "***Error while reading input file %s\n", state.input_name);
     std::fprintf(state.messages, "%s\n", std::strerror(error));
     pause_and_exit(1);
@@ -159,6 +160,32 @@ constexpr std::array<channel_message, 16> channel_messages = {
     not_channel,
 };
 
+// The score form holds every channel event with its status byte, whatever
+// its kind: the track is written once it has been read whole.
+template <int Kind>
+void hold_channel(int channel, int first, int second) {
+    on_score_channel(Kind | channel, first, second);
+}
+constexpr std::array<channel_message, 16> score_channel_messages = {
+    not_channel,
+    not_channel,
+    not_channel,
+    not_channel,
+    not_channel,
+    not_channel,
+    not_channel,
+    not_channel,
+    {2, hold_channel<0x80>},
+    {2, hold_channel<0x90>},
+    {2, hold_channel<0xA0>},
+    {2, hold_channel<0xB0>},
+    {1, hold_channel<0xC0>},
+    {1, hold_channel<0xD0>},
+    {2, hold_channel<0xE0>},
+    not_channel,
+};
+const std::array<channel_message, 16>* channel_table = &channel_messages;
+
 template <class Bytes>
 void read_event_from(track_decoder& track, Bytes next_byte) {
     state.current_time = wrap_add(state.current_time, decode_vlq([&next_byte] { return next_byte(); }));
@@ -174,11 +201,12 @@ void read_event_from(track_decoder& track, Bytes next_byte) {
         track.running_status = b;
     }
 
-    const channel_message& message = channel_messages[static_cast<unsigned>(status) >> 4];
+    const channel_message& message = (*channel_table)[static_cast<unsigned>(status) >> 4];
     if (message.data_bytes != 0) {
         const int first = running ? b : next_byte();
         const int second = message.data_bytes == 2 ? next_byte() : 0;
         next_byte.settle();
+        state.status_left_out = running ? 1 : 0;
         message.handler(track.running_status & 0x0F, first, second);
         return;
     }
@@ -216,6 +244,7 @@ void read_event(track_decoder& track) {
 }  // namespace
 
 void report_fatal(const char* message) {
+    score_listing_cut();
     if (state.tracks_remaining > 0) {
         std::fprintf(state.messages, "Error: %s\n", message);
     } else {
@@ -280,6 +309,7 @@ bool read_track_chunk() {
 }
 
 void convert_file() {
+    channel_table = state.score_form != 0 ? &score_channel_messages : &channel_messages;
     restart_input();
     read_header_chunk();
     while (read_track_chunk()) {

@@ -28,6 +28,13 @@ inline constexpr std::string_view time_signature = "TimeSig";
 inline constexpr std::string_view key_signature = "KeySig";
 inline constexpr std::string_view major = "major";
 inline constexpr std::string_view minor = "minor";
+// The score form's note: its start and its length on one line.
+inline constexpr std::string_view note = "Note";
+// After the MFile line's numbers: the listing is in the score form.
+inline constexpr std::string_view score = "score";
+// Each channel slot by the short keyword of its line, where a habit names it.
+inline constexpr std::array<std::string_view, channel_slot_count> channel_slot_names = {"On", "Off", "PoPr", "Par",
+                                                                                        "Pb", "PrCh", "ChPr"};
 }  // namespace keyword
 
 // The status byte's high nibble of each channel slot.

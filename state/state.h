@@ -23,6 +23,9 @@ struct conversion_state {
     std::int32_t measure_mode = 0;
     std::int32_t merge_sysex = 1;
     const channel_format_set* channel_formats = &short_channel_formats;
+    // The score form: notes with lengths at bar:beat:tick, each track held
+    // whole before it is written.
+    std::int32_t score_form = 0;
 
     // Streams, owned by the driver; the input name is kept for read errors.
     std::FILE* input = nullptr;
@@ -35,6 +38,9 @@ struct conversion_state {
     // Reader position.
     std::int32_t chunk_remaining = 0;
     std::int32_t current_time = 0;
+    // The channel event being reported came under running status (its
+    // status byte left out): the score form keeps such byte habits.
+    std::int32_t status_left_out = 0;
     message_buffer_t message_buffer;
     // Bytes of a chunk tag that the input ended inside (a cut file): the
     // listing then looks complete but is not; smfdis stays silent on it.

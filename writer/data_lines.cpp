@@ -107,8 +107,17 @@ void write_hex(const unsigned char* data, std::int32_t length) {
     put_char('\n');
 }
 
-void on_sysex(std::int32_t length, const unsigned char* data) { hex_line(keyword::sysex, length, data); }
-void on_arbitrary(std::int32_t length, const unsigned char* data) { hex_line(keyword::arbitrary, length, data); }
+void write_sysex_line(std::int32_t length, const unsigned char* data) { hex_line(keyword::sysex, length, data); }
+void write_arbitrary_line(std::int32_t length, const unsigned char* data) { hex_line(keyword::arbitrary, length, data); }
+
+void on_sysex(std::int32_t length, const unsigned char* data) {
+    if (state.score_form != 0) return score_hold_sysex(false, length, data);
+    write_sysex_line(length, data);
+}
+void on_arbitrary(std::int32_t length, const unsigned char* data) {
+    if (state.score_form != 0) return score_hold_sysex(true, length, data);
+    write_arbitrary_line(length, data);
+}
 void on_sequencer_specific(std::int32_t length, const unsigned char* data) {
     hex_line(keyword::sequencer_specific, length, data);
 }

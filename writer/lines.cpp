@@ -164,7 +164,10 @@ inline char* quick_time(char* p) {
 
 }  // namespace
 
-void write_time() { output_commit(format_time(output_line(line_reserve))); }
+void write_time() {
+    char* p = output_line(line_reserve);
+    output_commit(state.score_form != 0 ? format_score_time(p) : format_time(p));
+}
 
 const char* note_text(int note) {
     static char text[16];
@@ -195,6 +198,10 @@ void on_header(int format, int track_count, int division) {
     } else {
         put_int(division);
     }
+    if (state.score_form != 0) {
+        put_char(' ');
+        put_text(keyword::score);
+    }
     put_char('\n');
     if (format > 2) {
         std::fprintf(state.messages, "Can't deal with format %d files\n", format);
@@ -207,9 +214,14 @@ void on_header(int format, int track_count, int division) {
     state.beats_per_measure = 4;
     state.measure_offset = 0;
     state.last_time_sig_time = 0;
+    if (state.score_form != 0) score_header(format, division);
 }
 
 void on_track_start() {
+    if (state.score_form != 0) {
+        state.tracks_started = wrap_add(state.tracks_started, 1);
+        return score_track_start();
+    }
     output_reserve(line_reserve);
     put_text(keyword::track_start);
     put_char('\n');
@@ -217,9 +229,13 @@ void on_track_start() {
 }
 
 void on_track_end() {
-    output_reserve(line_reserve);
-    put_text(keyword::track_end);
-    put_char('\n');
+    if (state.score_form != 0) {
+        score_track_end();
+    } else {
+        output_reserve(line_reserve);
+        put_text(keyword::track_end);
+        put_char('\n');
+    }
     state.tracks_remaining = wrap_sub(state.tracks_remaining, 1);
 }
 

@@ -34,6 +34,25 @@ void on_sequencer_specific(std::int32_t length, const unsigned char* data);
 void on_meta_other(int type, std::int32_t length, const unsigned char* data);
 void on_meta_text(int type, std::int32_t length, const unsigned char* data);
 
+// The lines of SysEx and Arb packets, whichever form is written.
+void write_sysex_line(std::int32_t length, const unsigned char* data);
+void write_arbitrary_line(std::int32_t length, const unsigned char* data);
+
+// The score form. Its tracks are held whole and written at their end: the
+// reader hands channel and meta events over with these, and SysEx through
+// on_sysex and on_arbitrary as ever.
+void score_header(int format, int division);
+void score_track_start();
+void score_track_end();
+void on_score_channel(int status, int first, int second);
+void on_score_meta(int type, std::int32_t length, const unsigned char* data);
+void score_hold_sysex(bool arbitrary, std::int32_t length, const unsigned char* data);
+// The time column of the line being written.
+char* format_score_time(char* p);
+// A listing stopped by an error: the track held so far is written as far
+// as it got, as the tick form would have written it.
+void score_listing_cut();
+
 // Meta events with decoded values.
 void on_sequence_number(int number);
 void on_end_of_track();

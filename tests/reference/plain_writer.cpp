@@ -232,4 +232,10 @@ void on_time_signature(int numerator, int exponent, int clocks, int thirty_secon
     state.ticks_per_beat = signed_denominator > 0 ? state.division * 4 / signed_denominator : 0;
 }
 
+// The reference writes the tick form only; the reader reaches these only
+// in the score form.
+void on_score_channel(int, int, int) {}
+void on_score_meta(int, std::int32_t, const unsigned char*) {}
+void score_listing_cut() {}
+
 }  // namespace smfasm

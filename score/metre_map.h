@@ -1,0 +1,63 @@
+// The score form's metre map: where each bar starts, for the whole song.
+// The lister and the assembler both build it from the same TimeSig events
+// in the same order, so that bar:beat:tick reads back as the tick it was
+// written for.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+namespace smfasm::score {
+
+// A stretch of the song under one time signature. Bars and beats count
+// from 1; a signature that falls inside a bar starts a new bar there.
+struct metre_segment {
+    std::int64_t start = 0;      // absolute tick
+    std::int64_t first_bar = 1;  // the bar that starts at `start`
+    std::int32_t ticks_per_beat = 0;
+    std::int32_t beats_per_bar = 0;
+
+    // A metre whose beat is shorter than a tick, or with no beats, places
+    // no bars: times in it are written in ticks.
+    bool usable() const { return ticks_per_beat > 0 && beats_per_bar > 0; }
+    std::int64_t ticks_per_bar() const { return std::int64_t{ticks_per_beat} * beats_per_bar; }
+};
+
+struct bar_time {
+    std::int64_t bar = 0;
+    std::int64_t beat = 0;
+    std::int64_t tick = 0;
+};
+
+class metre_map {
+public:
+    // SMPTE files (division with its top bit set) and division 0 have no
+    // beats: every time stays in ticks.
+    void reset(int division);
+    bool has_bars() const { return division_ > 0; }
+
+    // A TimeSig event at `time`, as numerator and the power of two of the
+    // denominator. Times must not go backwards; the caller keeps them in
+    // order.
+    void add_time_signature(std::int64_t time, int numerator, int exponent);
+
+    // The segment holding `time` (the last one starting at or before it).
+    const metre_segment* segment_at(std::int64_t time) const;
+    // The segment holding `bar` (the last one starting at or before it).
+    const metre_segment* segment_of_bar(std::int64_t bar) const;
+    // The segment after `s`, or null.
+    const metre_segment* next(const metre_segment* s) const {
+        return s + 1 < segments_.data() + segments_.size() ? s + 1 : nullptr;
+    }
+
+    // False when the time is to be written in ticks.
+    bool to_bars(std::int64_t time, bar_time& out) const;
+
+private:
+    int division_ = 0;
+    std::vector<metre_segment> segments_;
+    // Events come in time order: the last lookup's segment is tried first.
+    mutable std::size_t cursor_ = 0;
+};
+
+}  // namespace smfasm::score

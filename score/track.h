@@ -1,0 +1,63 @@
+// One track chunk's events as the score form needs them: held whole, since
+// a note's length is known only at its end, then paired into notes and
+// measured against the track's habits before any line is written.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "score/habits.h"
+
+namespace smfasm::score {
+
+enum class event_type : std::uint8_t { channel, sysex, arbitrary, meta };
+
+// What a line must say beyond its event's values.
+enum status_mark : std::uint8_t {
+    status_as_rule = 0,
+    status_written = 1,  // "status=1": the byte stands though the rule leaves it out
+    status_left_out = 2  // "status=0": running status where the rule writes the byte
+};
+
+inline constexpr std::int32_t no_event = -1;
+
+struct track_event {
+    std::int64_t time = 0;          // absolute tick from the track's start
+    std::uint32_t payload = 0;      // offset of SysEx and meta bytes in the track's payload store
+    std::int32_t length = 0;        // their count
+    std::int32_t partner = no_event;  // a note's start: its end; an end: its start
+    std::int32_t end_position = -1;   // a start whose end breaks the order rule: the end's place at its tick
+    event_type type = event_type::channel;
+    std::uint8_t status = 0;  // channel status byte, or meta type
+    std::uint8_t first = 0;
+    std::uint8_t second = 0;
+    bool running = false;  // the file left out the status byte
+    status_mark mark = status_as_rule;
+
+    bool is_start() const { return partner != no_event && (status & 0xF0) == 0x90 && second != 0; }
+    bool is_end() const { return partner != no_event && !is_start(); }
+};
+
+struct track_record {
+    std::vector<track_event> events;
+    std::vector<unsigned char> payload;
+    void clear() {
+        events.clear();
+        payload.clear();
+    }
+};
+
+// Pairs notes first in, first out per channel and key, chooses the habits
+// that leave the fewest marks and sets the marks. What cannot pair (a note
+// that never ends, an end with nothing sounding) keeps partner no_event.
+track_habits analyse_track(track_record& track);
+
+// Whether the event is a note's end: a note-off, or a note-on at velocity 0.
+inline bool ends_a_note(const track_event& e) {
+    return e.type == event_type::channel && ((e.status & 0xF0) == 0x80 || ((e.status & 0xF0) == 0x90 && e.second == 0));
+}
+
+// The velocity habit value of a paired end.
+inline int end_kind(const track_event& end) { return (end.status & 0xF0) == 0x90 ? end_by_note_on : end.second; }
+
+}  // namespace smfasm::score
