@@ -66,12 +66,16 @@ rm song.mtx
 git add .gitattributes song.mid
 git commit -qm base
 
-# Replaces one line of the song's listing and commits it on a new branch.
-edit() {
-  git checkout -q -b "$1" main
+# Replaces one line of the song's listing and commits it as MESSAGE.
+change() {
   smfcat -m song.mid | sed "s/^$2\$/$3/" > edited.mtx
   smfasm -m edited.mtx edited.mid && mv edited.mid song.mid && rm edited.mtx
   git commit -qam "$1"
+}
+# The same on a new branch from main.
+edit() {
+  git checkout -q -b "$1" main
+  change "$@"
 }
 edit bar1 '384 On ch=1 n=62 v=64' '384 On ch=1 n=63 v=64'
 edit bar4 '1152 On ch=1 n=65 v=64' '1152 On ch=1 n=67 v=64'
@@ -131,6 +135,29 @@ finish=$(sed -n 's/^ *resolve it, then: //p' merge.out)
 sed -i -e '/^<<<<<<< /,/^=======/d' -e '/^>>>>>>> /d' "parts/my song's take.conflict.mtx"
 check "the command given for a name with blanks and a quote works as copied" \
   'bash -c "$finish" 2>/dev/null && [ "$(smfcat -m "parts/$name" | grep "^96 On")" = "96 On ch=1 n=60 v=1" ]'
+
+git commit -qm "merged the second song"
+git clean -qfd
+
+# A criss-cross: each branch merged the other's edit of one note keeping its
+# own (-s ours), then one edits another note. Both decisions still stand, so
+# merging them must conflict, as it does for a binary file.
+edit cross59 '768 On ch=1 n=64 v=64' '768 On ch=1 n=59 v=64'
+edit cross61 '768 On ch=1 n=64 v=64' '768 On ch=1 n=61 v=64'
+edit59=$(git rev-parse cross59) edit61=$(git rev-parse cross61)
+git checkout -q cross59 && git merge -q -s ours --no-edit "$edit61"
+git checkout -q cross61 && git merge -q -s ours --no-edit "$edit59"
+git checkout -q cross59
+change "another note" '1152 On ch=1 n=65 v=64' '1152 On ch=1 n=66 v=64'
+cp song.mid ours.mid
+merge_status=0
+git merge --no-edit cross61 > merge.out 2>&1 || merge_status=$?
+check "a criss-cross merge keeps both decisions as a conflict" \
+  '[ "$merge_status" -ne 0 ] && grep -q "CONFLICT.*song.mid" merge.out && cmp -s song.mid ours.mid'
+check "the listing of the criss-cross conflict has both notes" \
+  'grep -qx "768 On ch=1 n=59 v=64" song.conflict.mtx && grep -qx "768 On ch=1 n=61 v=64" song.conflict.mtx'
+git merge --abort 2>/dev/null || git reset -q --hard
+rm -f song.conflict*.mtx ours.mid merge.out
 
 echo "$failures failed"
 [ "$failures" -eq 0 ]
