@@ -212,6 +212,10 @@ git --git-dir=../bare.git merge-tree --write-tree bar1_lower bar1 > /dev/null 2>
 (cd ../bare.git && git merge-tree --write-tree bar1_lower bar1 > /dev/null 2>&1) || true
 check "merge-tree in a bare repository writes nothing into it" '[ "$(cd ../bare.git && find . | sort)" = "$before" ]'
 
+# Text merges need an unchanged line between two edits, as the README says.
+edit bar1_release '480 On ch=1 n=62 v=0' '480 On ch=1 n=62 v=1'
+check "edits of neighbouring events conflict" '! git merge-tree --write-tree bar1_release bar1 > /dev/null 2>&1'
+
 # The driver on files of its own, outside git.
 mkdir ../alone && cd ../alone
 (cd ../repo && git show main:song.mid) > -base.mid
