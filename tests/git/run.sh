@@ -66,12 +66,16 @@ rm song.mtx
 git add .gitattributes song.mid
 git commit -qm base
 
-# Replaces one line of the song's listing and commits it on a new branch.
-edit() {
-  git checkout -q -b "$1" main
+# Replaces one line of the song's listing and commits it as MESSAGE.
+change() {
   smfcat -m song.mid | sed "s/^$2\$/$3/" > edited.mtx
   smfasm -m edited.mtx edited.mid && mv edited.mid song.mid && rm edited.mtx
   git commit -qam "$1"
+}
+# The same on a new branch from main.
+edit() {
+  git checkout -q -b "$1" main
+  change "$@"
 }
 edit bar1 '384 On ch=1 n=62 v=64' '384 On ch=1 n=63 v=64'
 edit bar4 '1152 On ch=1 n=65 v=64' '1152 On ch=1 n=67 v=64'
@@ -131,6 +135,106 @@ finish=$(sed -n 's/^ *resolve it, then: //p' merge.out)
 sed -i -e '/^<<<<<<< /,/^=======/d' -e '/^>>>>>>> /d' "parts/my song's take.conflict.mtx"
 check "the command given for a name with blanks and a quote works as copied" \
   'bash -c "$finish" 2>/dev/null && [ "$(smfcat -m "parts/$name" | grep "^96 On")" = "96 On ch=1 n=60 v=1" ]'
+
+git commit -qm "merged the second song"
+git clean -qfd
+
+# A criss-cross: each branch merged the other's edit of one note keeping its
+# own (-s ours), then one edits another note. Both decisions still stand, so
+# merging them must conflict, as it does for a binary file.
+edit cross59 '768 On ch=1 n=64 v=64' '768 On ch=1 n=59 v=64'
+edit cross61 '768 On ch=1 n=64 v=64' '768 On ch=1 n=61 v=64'
+edit59=$(git rev-parse cross59) edit61=$(git rev-parse cross61)
+git checkout -q cross59 && git merge -q -s ours --no-edit "$edit61"
+git checkout -q cross61 && git merge -q -s ours --no-edit "$edit59"
+git checkout -q cross59
+change "another note" '1152 On ch=1 n=65 v=64' '1152 On ch=1 n=66 v=64'
+cp song.mid ours.mid
+merge_status=0
+git merge --no-edit cross61 > merge.out 2>&1 || merge_status=$?
+check "a criss-cross merge keeps both decisions as a conflict" \
+  '[ "$merge_status" -ne 0 ] && grep -q "CONFLICT.*song.mid" merge.out && cmp -s song.mid ours.mid'
+check "the listing of the criss-cross conflict has both notes" \
+  'grep -qx "768 On ch=1 n=59 v=64" song.conflict.mtx && grep -qx "768 On ch=1 n=61 v=64" song.conflict.mtx'
+git merge --abort 2>/dev/null || git reset -q --hard
+rm -f song.conflict*.mtx ours.mid merge.out
+
+# A version that does not list completely, or whose listing does not come
+# back as its bytes, is not merged as text: the merge would drop what it
+# does not list or rewrite bytes nobody edited.
+git checkout -q -b cut main
+size=$(od -An -tu1 -j18 -N4 song.mid | awk '{ print $1 * 16777216 + $2 * 65536 + $3 * 256 + $4 }')
+head -c $((22 + size)) song.mid > cut.mid && mv cut.mid song.mid
+git commit -qam "only the first track"
+git checkout -q bar1
+cp song.mid ours.mid
+merge_status=0
+git merge --no-edit cut > merge.out 2>&1 || merge_status=$?
+check "a version cut after its first track is a conflict, not a deleted track" \
+  '[ "$merge_status" -ne 0 ] && grep -q "CONFLICT.*song.mid" merge.out && cmp -s song.mid ours.mid &&
+   grep -q "smfmerge: song.mid: the theirs version does not list completely" merge.out'
+git merge --abort 2>/dev/null || git reset -q --hard
+rm -f ours.mid merge.out
+
+# One track of three notes behind a Tempo of two bytes; NOTE and VELOCITY
+# set the velocity of one note.
+odd_tempo() {
+  local v=(40 40 40)
+  v[$1]=$2
+  printf '\x4d\x54\x68\x64\x00\x00\x00\x06\x00\x00\x00\x01\x00\x60\x4d\x54\x72\x6b\x00\x00\x00\x22'
+  printf '\x00\xff\x51\x02\x07\xa1'
+  printf "\\x00\\x90\\x3c\\x${v[0]}\\x60\\x80\\x3c\\x40\\x00\\x90\\x3e\\x${v[1]}\\x60\\x80\\x3e\\x40"
+  printf "\\x00\\x90\\x40\\x${v[2]}\\x60\\x80\\x40\\x40"
+  printf '\x00\xff\x2f\x00'
+}
+git checkout -q -b odd main
+odd_tempo 0 40 > song.mid && git commit -qam "a tempo of two bytes"
+git checkout -q -b odd_first && odd_tempo 0 50 > song.mid && git commit -qam "first note louder"
+git checkout -q -b odd_last odd && odd_tempo 2 50 > song.mid && git commit -qam "last note louder"
+cp song.mid ours.mid
+merge_status=0
+git merge --no-edit odd_first > merge.out 2>&1 || merge_status=$?
+check "a version whose listing does not give its bytes back is a conflict" \
+  '[ "$merge_status" -ne 0 ] && grep -q "CONFLICT.*song.mid" merge.out && cmp -s song.mid ours.mid &&
+   grep -q "smfmerge: song.mid: the .* version does not come back byte for byte from its listing" merge.out'
+git merge --abort 2>/dev/null || git reset -q --hard
+rm -f ours.mid merge.out
+
+# git merge-tree merges without a work tree: nothing may appear in ours, nor
+# in a bare repository's directory, however often it runs.
+edit bar1_lower '384 On ch=1 n=62 v=64' '384 On ch=1 n=60 v=64'
+check "merge-tree reports the conflict" '! git merge-tree --write-tree bar1_lower bar1 > /dev/null 2>&1'
+check "merge-tree writes nothing into the work tree" '[ -z "$(git status --porcelain --ignored)" ]'
+git clone -q --bare . ../bare.git
+(cd ../bare.git && bash -euo pipefail -c "$setup" && mv .gitattributes info/attributes)
+before=$(cd ../bare.git && find . | sort)
+git --git-dir=../bare.git merge-tree --write-tree bar1_lower bar1 > /dev/null 2>&1 || true
+(cd ../bare.git && git merge-tree --write-tree bar1_lower bar1 > /dev/null 2>&1) || true
+check "merge-tree in a bare repository writes nothing into it" '[ "$(cd ../bare.git && find . | sort)" = "$before" ]'
+
+# Text merges need an unchanged line between two edits, as the README says.
+edit bar1_release '480 On ch=1 n=62 v=0' '480 On ch=1 n=62 v=1'
+check "edits of neighbouring events conflict" '! git merge-tree --write-tree bar1_release bar1 > /dev/null 2>&1'
+
+# The driver on files of its own, outside git.
+mkdir ../alone && cd ../alone
+(cd ../repo && git show main:song.mid) > -base.mid
+(cd ../repo && git show bar1:song.mid) > -ours.mid
+(cd ../repo && git show bar4:song.mid) > -theirs.mid
+cp -- -ours.mid ours.mid
+chmod 640 ours.mid
+check "names that start with - merge" 'smfmerge -base.mid -ours.mid -theirs.mid </dev/null &&
+  smfcat -m -- -ours.mid | grep -qx "1152 On ch=1 n=67 v=64"'
+check "the merged file keeps the mode of ours" \
+  'smfmerge -- -base.mid ours.mid -theirs.mid </dev/null && [ "$(stat -c %a ours.mid)" = 640 ]'
+# A run stopped just before the merged file replaces ours leaves nothing.
+mkdir stop && printf '#!/bin/sh\nkill -TERM $PPID\nexit 1\n' > stop/mv && chmod +x stop/mv
+cp -- -base.mid again.mid
+before=$(ls -A)
+check "a stopped merge leaves ours as it was and no file beside it" \
+  '! PATH="$PWD/stop:$PATH" smfmerge -base.mid again.mid -theirs.mid </dev/null 2>/dev/null &&
+   cmp -s -- again.mid -base.mid && [ "$(ls -A)" = "$before" ]'
+cd ../repo
 
 echo "$failures failed"
 [ "$failures" -eq 0 ]
