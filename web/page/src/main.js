@@ -10,6 +10,7 @@ import { Player, renderOffline } from "./synth.js";
 import { acceptFiles, midiName, saveBytes } from "./files.js";
 import { lineTime } from "./listing_time.js";
 import { Status } from "./status.js";
+import { startWorker } from "./start_worker.js";
 
 // Long tasks on this thread, kept for the browser test and for anyone
 // curious in the console.
@@ -33,7 +34,7 @@ const page = {
   listings: 0,
 };
 
-const worker = new WorkerClient(globalThis.smfasmWorker ?? new Worker(new URL("worker.js", import.meta.url), { type: "module" }));
+const worker = new WorkerClient(globalThis.smfasmWorker ?? startWorker());
 const status = new Status($("status"), $("messages"));
 const roll = new PianoRoll($("roll"), $("legend"));
 const flags = new FlagControls($("flags"), { onListChange: relist, onAssembleChange: () => scheduleAssemble(0) });

@@ -6,6 +6,8 @@
 import { test, before, after } from "node:test";
 import assert from "node:assert/strict";
 import { mkdirSync, mkdtempSync, readFileSync, rmSync, writeFileSync } from "node:fs";
+import { readFile } from "node:fs/promises";
+import http from "node:http";
 import { createHash } from "node:crypto";
 import { tmpdir } from "node:os";
 import path from "node:path";
@@ -218,6 +220,57 @@ test("a file that is neither MIDI nor a UTF-8 listing is refused, and the open l
   assert.equal((await pageState()).listings, listings);
   assert.equal(await editorText(), before);
   assert.notEqual(await page.textContent("#file-name"), "junk.bin");
+});
+
+// Code added to the worker's script as the test serves it, so that it runs
+// as the worker's own would: it tries what the page's policy forbids.
+const probe = `
+self.addEventListener("message", async ({ data }) => {
+  if (data.op !== "probe") return;
+  const tried = {};
+  try { await fetch(data.url); tried.fetch = "done"; } catch { tried.fetch = "refused"; }
+  try { new Function("return 1")(); tried.evaluate = "done"; } catch { tried.evaluate = "refused"; }
+  try { eval("1"); tried.eval = "done"; } catch { tried.eval = "refused"; }
+  self.postMessage({ probe: tried });
+});`;
+
+test("the worker runs under the page's content security policy, served as the README serves it", async () => {
+  let reached = 0;
+  const elsewhere = http.createServer((request, response) => {
+    reached++;
+    response.writeHead(200, { "access-control-allow-origin": "*" }).end("reached");
+  });
+  await new Promise((done) => elsewhere.listen(0, "127.0.0.1", done));
+  // Like python3 -m http.server: plain files, no policy header.
+  const probed = await startServer(dist, async (request, response) => {
+    if (new URL(request.url, "http://localhost").pathname !== "/worker.js") return false;
+    const script = await readFile(path.join(dist, "worker.js"), "utf8");
+    response.writeHead(200, { "content-type": "text/javascript" }).end(`${script}\n${probe}\n`);
+    return true;
+  });
+  const other = await browser.newPage();
+  try {
+    await other.goto(probed.url);
+    await other.waitForSelector("body[data-ready]");
+    const tried = await other.evaluate((url) => new Promise((resolve) => {
+      globalThis.smfasmWorker.addEventListener("message", ({ data }) => data.probe && resolve(data.probe));
+      globalThis.smfasmWorker.postMessage({ op: "probe", id: 0, url });
+    }), `http://127.0.0.1:${elsewhere.address().port}/`);
+    assert.deepEqual(tried, { fetch: "refused", evaluate: "refused", eval: "refused" });
+    assert.equal(reached, 0);
+    // A worker started from its URL has no policy: it refuses to work.
+    const answer = await other.evaluate(() => new Promise((resolve) => {
+      const bare = new Worker("worker.js", { type: "module" });
+      bare.onmessage = ({ data }) => data.kind && resolve(data);
+      bare.postMessage({ op: "start", id: 1 });
+    }));
+    assert.equal(answer.kind, "failed");
+    assert.match(answer.error, /content security policy/);
+  } finally {
+    await other.close();
+    await probed.close();
+    await new Promise((done) => elsewhere.close(done));
+  }
 });
 
 test("the page fetches nothing but its own files", () => {
