@@ -28,12 +28,15 @@ export function acceptFiles({ button, input, dropTarget, onFile }) {
 }
 
 // The name to save an assembled file under: a MIDI file keeps its own
-// name, a listing takes the name of the MIDI file it stands for.
-export function midiName(name) {
-  if (!name) return "untitled.mid";
-  if (/\.(mid|midi|smf|kar|rmi)$/i.test(name)) return name;
+// name, a listing takes the name of the MIDI file it stands for. What is
+// left of a file that listed only in part is song.partial.mid, so that
+// saving it never replaces the whole file.
+export function midiName(name, { partial = false } = {}) {
+  if (!name) return partial ? "untitled.partial.mid" : "untitled.mid";
+  const midi = /\.(mid|midi|smf|kar|rmi)$/i.test(name);
+  if (midi && !partial) return name;
   const dot = name.lastIndexOf(".");
-  return `${dot > 0 ? name.slice(0, dot) : name}.mid`;
+  return `${dot > 0 ? name.slice(0, dot) : name}${partial ? ".partial" : ""}.mid`;
 }
 
 export function saveBytes(bytes, name) {

@@ -28,6 +28,9 @@ const page = {
   listOptions: null, // the flags the editor's text was listed with
   index: null, // where each line sits in time (listing_time.js)
   good: null, // { version, bytes } of the last text that assembled
+  // { problem, size } when the opened MIDI file did not list completely:
+  // its text, however edited, stands for part of the file only.
+  partial: null,
   timer: 0,
   busy: false,
   relistAgain: false, // the flags changed while a listing was on its way
@@ -105,12 +108,26 @@ async function receiveListing(op, payload, transfer = []) {
   }
   editor.finishLoading();
   if (answer.kind !== "done") return answer;
+  if (op === "open") showPartial(answer.complete === false ? { problem: firstLine(answer.messages), size: answer.size } : null);
   page.listOptions = payload.list;
   page.listings++;
   status.listed(page.name, editor.lineCount(), answer.messages);
   showSong(answer.song, answer.index);
   scheduleAssemble(0);
   return answer;
+}
+
+const firstLine = (text) => text.trim().split("\n")[0] || "it stops short";
+
+// A file that listed only in part keeps saying so, in the status line and
+// on the Download button, and is saved under a name of its own, never over
+// the file it came from.
+function showPartial(partial) {
+  page.partial = partial;
+  const button = $("download");
+  button.textContent = partial ? "Download partial MIDI" : "Download MIDI";
+  button.title = partial ? "The file did not list completely: save what was listed, as a file of its own"
+    : "Save the assembled MIDI file";
 }
 
 async function openFile(name, bytes) {
@@ -163,14 +180,14 @@ async function assembleNow() {
   editor.showMessages(answer.messages);
   page.good = answer.ok ? { version, bytes: answer.bytes } : null;
   $("download").disabled = !answer.ok;
-  status.assembled(answer.ok, answer.bytes?.length ?? 0, answer.messages);
+  status.assembled(answer.ok, answer.bytes?.length ?? 0, answer.messages, page.partial);
   if (answer.ok) showSong(answer.song, answer.index);
   return answer.ok;
 }
 
 async function download() {
   if (page.good?.version !== page.version && !(await assembleNow())) return;
-  saveBytes(page.good.bytes, midiName(page.name));
+  saveBytes(page.good.bytes, midiName(page.name, { partial: page.partial !== null }));
 }
 
 function showPlaying(on) {

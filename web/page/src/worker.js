@@ -42,7 +42,10 @@ function looksLikeMidi(bytes) {
 async function listSource(id, options) {
   const result = await list(file.source, options);
   file.text = result.text;
-  sendText(id, result.text, { messages: result.messages, song: readSong(file.source), index: indexListing(result.text) });
+  sendText(id, result.text, {
+    messages: result.messages, complete: result.ok, size: file.source.length, song: readSong(file.source),
+    index: indexListing(result.text),
+  });
 }
 
 // The worker holds the file and the core, so it must run under the page's

@@ -222,6 +222,29 @@ test("a file that is neither MIDI nor a UTF-8 listing is refused, and the open l
   assert.notEqual(await page.textContent("#file-name"), "junk.bin");
 });
 
+test("a file that lists only in part says so, and downloads what was listed under a name of its own", async () => {
+  const whole = realFiles().find((f) => path.basename(f) === "coleraine.mid") ?? realFiles()[0];
+  const file = path.join(work, "damaged.mid");
+  const bytes = Buffer.concat([readFileSync(whole), Buffer.alloc(100, 0x55)]);
+  writeFileSync(file, bytes);
+  await setFlags({});
+  await openFile(file);
+  const native = nativeAssembly(await editorText());
+  assert.ok(native.ok, native.stderr);
+  const status = await page.textContent("#status");
+  assert.match(status, /^The file did not list completely \(Error: [^)]+\): the download holds only what was listed, /);
+  assert.ok(status.endsWith(`${native.bytes.length.toLocaleString("en")} of ${bytes.length.toLocaleString("en")} bytes`), status);
+  assert.match(await page.getAttribute("#status", "class"), /\bbad\b/);
+  assert.equal(await page.textContent("#download"), "Download partial MIDI");
+  const [download] = await Promise.all([page.waitForEvent("download"), page.click("#download")]);
+  assert.equal(download.suggestedFilename(), "damaged.partial.mid");
+  assert.deepEqual(readFileSync(await download.path()), native.bytes);
+  await shoot("partial-file");
+  await openFile(whole);
+  assert.equal(await page.textContent("#download"), "Download MIDI");
+  assert.match(await page.textContent("#status"), /^Assembles to /);
+});
+
 // Code added to the worker's script as the test serves it, so that it runs
 // as the worker's own would: it tries what the page's policy forbids.
 const probe = `
