@@ -2,8 +2,10 @@
 // anywhere on the page, and saving bytes under a name. Nothing leaves the
 // machine: files are read and saved by the browser itself.
 
-// Calls onFile(name, arrayBuffer) for a file picked or dropped.
-export function acceptFiles({ button, input, dropTarget, onFile }) {
+// Calls onFile(name, arrayBuffer) for a file picked or dropped; a drop of
+// several files opens none of them and calls onMany(count) instead, since
+// the page holds one file and which one was meant is not known.
+export function acceptFiles({ button, input, dropTarget, onFile, onMany }) {
   const take = async (file) => {
     if (file) onFile(file.name, await file.arrayBuffer());
   };
@@ -23,7 +25,9 @@ export function acceptFiles({ button, input, dropTarget, onFile }) {
   dropTarget.addEventListener("drop", (event) => {
     event.preventDefault();
     dragging(false);
-    take(event.dataTransfer.files[0]);
+    const { files } = event.dataTransfer;
+    if (files.length > 1) onMany(files.length);
+    else take(files[0]);
   });
 }
 

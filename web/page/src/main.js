@@ -34,6 +34,7 @@ const page = {
   timer: 0,
   busy: false,
   relistAgain: false, // the flags changed while a listing was on its way
+  next: null, // { name, bytes } of the newest file opened while the page was busy
   listings: 0,
 };
 
@@ -71,7 +72,7 @@ function showSong(song, index) {
 }
 
 // While the worker lists, flags may still change (they are taken up when
-// it is done), but no other file can be opened.
+// it is done), and a file opened meanwhile waits its turn (openNext).
 function setBusy(busy) {
   page.busy = busy;
   for (const id of ["open", "demo"]) $(id).disabled = busy;
@@ -97,10 +98,13 @@ async function receiveListing(op, payload, transfer = []) {
   };
   const answer = await worker.request(op, payload, { transfer, onPiece: (text) => { start(); editor.appendPiece(text); } });
   setBusy(false);
+  // A file waiting to open is listed under the flags as they are now.
+  if (page.next) page.relistAgain = false;
   if (page.relistAgain) {
     page.relistAgain = false;
     setTimeout(relist, 0);
   }
+  setTimeout(openNext, 0);
   if (answer.kind === "done") start();
   if (!started) {
     editor.setReadOnly(false);
@@ -130,8 +134,22 @@ function showPartial(partial) {
     : "Save the assembled MIDI file";
 }
 
+// A file opened while the page is busy opens as soon as it is free; of
+// several opened meanwhile, the newest wins, and the status says which.
+function openNext() {
+  if (page.busy || !page.next) return;
+  const { name, bytes } = page.next;
+  page.next = null;
+  openFile(name, bytes);
+}
+
 async function openFile(name, bytes) {
-  if (page.busy) return;
+  if (page.busy) {
+    const instead = page.next && page.next.name !== name ? `, instead of ${page.next.name}` : "";
+    page.next = { name, bytes };
+    status.working(`${name} opens as soon as the page is free${instead}…`);
+    return;
+  }
   const previous = page.name;
   page.name = name;
   status.working(`Listing ${name}…`);
@@ -202,7 +220,10 @@ function play() {
   player.play(roll.song, from);
 }
 
-acceptFiles({ button: $("open"), input: $("file-input"), dropTarget: document.body, onFile: openFile });
+acceptFiles({
+  button: $("open"), input: $("file-input"), dropTarget: document.body, onFile: openFile,
+  onMany: (count) => status.failed(`${count} files were dropped and none opened: drop one file at a time`),
+});
 $("demo").addEventListener("click", async () => {
   const response = await fetch(new URL("demo.mid", import.meta.url));
   openFile("demo.mid", await response.arrayBuffer());
@@ -239,4 +260,5 @@ worker.request("start").then((answer) => {
   performance.mark("page-ready");
   status.idle();
   editor.focus();
+  openNext();
 });

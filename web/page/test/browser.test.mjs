@@ -245,6 +245,36 @@ test("a file that lists only in part says so, and downloads what was listed unde
   assert.match(await page.textContent("#status"), /^Assembles to /);
 });
 
+// Drops files on the page as a file manager does.
+function drop(files) {
+  return page.evaluate((list) => {
+    const data = new DataTransfer();
+    for (const { name, bytes } of list) data.items.add(new File([new Uint8Array(bytes)], name));
+    document.body.dispatchEvent(new DragEvent("drop", { dataTransfer: data, bubbles: true, cancelable: true }));
+  }, files.map((file) => ({ name: path.basename(file), bytes: [...readFileSync(file)] })));
+}
+
+test("files dropped while a file lists wait, and the newest opens; several at once are refused aloud", async () => {
+  const [first, second] = realFiles().filter((f) => /demo|coleraine/.test(path.basename(f)));
+  await setFlags({});
+  const { listings } = await pageState();
+  await page.setInputFiles("#file-input", denseFile(work, 4));
+  await page.waitForFunction(() => window.smfasmPage.state().busy, null, { polling: 10 });
+  await drop([first]);
+  await drop([second]);
+  assert.equal(await page.textContent("#status"),
+    `${path.basename(second)} opens as soon as the page is free, instead of ${path.basename(first)}…`);
+  await page.waitForFunction(([n, name]) => {
+    const s = window.smfasmPage.state();
+    return s.listings > n + 1 && !s.busy && s.assembled && s.name === name;
+  }, [listings, path.basename(second)], { polling: 50 });
+  assert.equal((await pageState()).listings, listings + 2);
+  assert.equal(await editorText(), nativeListing(second));
+  await drop([first, second]);
+  assert.equal(await page.textContent("#status"), "Failed: 2 files were dropped and none opened: drop one file at a time");
+  assert.equal((await pageState()).name, path.basename(second));
+});
+
 // Code added to the worker's script as the test serves it, so that it runs
 // as the worker's own would: it tries what the page's policy forbids.
 const probe = `
