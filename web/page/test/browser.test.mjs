@@ -210,6 +210,32 @@ test("a 10 MB file lists with no main-thread task over 200 ms", async () => {
   await shoot("dense-10-mib");
 });
 
+// One system-exclusive message of 10 MiB: a single listing line of 30 MB.
+function oneLongSysEx(mebibytes) {
+  const size = mebibytes << 20;
+  const data = Buffer.alloc(size + 1, 0x2a);
+  data[size] = 0xf7;
+  const length = [];
+  for (let n = data.length; n > 0 || length.length === 0; n >>>= 7) length.unshift((n & 0x7f) | (length.length ? 0x80 : 0));
+  const events = Buffer.concat([Buffer.from([0, 0xf0, ...length]), data, Buffer.from([0, 0xff, 0x2f, 0])]);
+  const head = Buffer.from([0x4d, 0x54, 0x68, 0x64, 0, 0, 0, 6, 0, 0, 0, 1, 0, 96, 0x4d, 0x54, 0x72, 0x6b]);
+  const track = Buffer.alloc(4);
+  track.writeUInt32BE(events.length);
+  const file = path.join(work, `sysex${mebibytes}.mid`);
+  writeFileSync(file, Buffer.concat([head, track, events]));
+  return file;
+}
+
+test("a 10 MiB system-exclusive line lists with no main-thread task over 150 ms", async () => {
+  const file = oneLongSysEx(10);
+  const since = await page.evaluate(() => performance.now());
+  await openFile(file);
+  const tasks = await page.evaluate((t) => window.smfasmPage.longTasks.filter((task) => task.start >= t), since);
+  const longest = Math.max(0, ...tasks.map((task) => task.duration));
+  assert.ok(longest < 150, `a task of ${longest} ms`);
+  assert.equal((await editorText()).length, nativeListing(file).length);
+});
+
 test("a file that is neither MIDI nor a UTF-8 listing is refused, and the open listing stays", async () => {
   const before = await editorText();
   const { listings } = await pageState();
