@@ -55,7 +55,11 @@ export interface AssembleResult {
   /** The MIDI file, or null after any error. */
   bytes: Uint8Array | null;
   messages: AssembleMessage[];
-  /** The messages as smfasm prints them: "NAME:LINE:COLUMN: message", the line and a caret. */
+  /**
+   * The messages as smfasm prints them: "NAME:LINE:COLUMN: message", the
+   * line and a caret; after any error, smfasm's closing line
+   * ("NAME: 1 error; no MIDI file written").
+   */
   text: string;
 }
 

@@ -261,6 +261,12 @@ export async function assemble(text, options = {}) {
   return assembleNow(text, options);
 }
 
+// What smfasm says last when a listing does not assemble, so that the text
+// reads as the program's own messages do.
+function closingLine(name, errors) {
+  return errors === 0 ? '' : `${name}: ${errors} error${errors === 1 ? '' : 's'}; no MIDI file written\n`;
+}
+
 function assembleNow(text, options) {
   if (typeof text !== 'string') throw new TypeError('smfasm.assemble: text must be a string');
   const flags = (options.packets ? ASSEMBLE_PACKETS : 0)
@@ -284,7 +290,7 @@ function assembleNow(text, options) {
       ok: errors === 0,
       bytes: errors === 0 ? outputBytes().slice() : null,
       messages,
-      text: messagesText(),
+      text: messagesText() + closingLine(options.name ?? 'listing', errors),
     };
   } finally {
     core.readListing = null;

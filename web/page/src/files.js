@@ -2,8 +2,10 @@
 // anywhere on the page, and saving bytes under a name. Nothing leaves the
 // machine: files are read and saved by the browser itself.
 
-// Calls onFile(name, arrayBuffer) for a file picked or dropped.
-export function acceptFiles({ button, input, dropTarget, onFile }) {
+// Calls onFile(name, arrayBuffer) for a file picked or dropped; a drop of
+// several files opens none of them and calls onMany(count) instead, since
+// the page holds one file and which one was meant is not known.
+export function acceptFiles({ button, input, dropTarget, onFile, onMany }) {
   const take = async (file) => {
     if (file) onFile(file.name, await file.arrayBuffer());
   };
@@ -23,17 +25,22 @@ export function acceptFiles({ button, input, dropTarget, onFile }) {
   dropTarget.addEventListener("drop", (event) => {
     event.preventDefault();
     dragging(false);
-    take(event.dataTransfer.files[0]);
+    const { files } = event.dataTransfer;
+    if (files.length > 1) onMany(files.length);
+    else take(files[0]);
   });
 }
 
 // The name to save an assembled file under: a MIDI file keeps its own
-// name, a listing takes the name of the MIDI file it stands for.
-export function midiName(name) {
-  if (!name) return "untitled.mid";
-  if (/\.(mid|midi|smf|kar|rmi)$/i.test(name)) return name;
+// name, a listing takes the name of the MIDI file it stands for. What is
+// left of a file that listed only in part is song.partial.mid, so that
+// saving it never replaces the whole file.
+export function midiName(name, { partial = false } = {}) {
+  if (!name) return partial ? "untitled.partial.mid" : "untitled.mid";
+  const midi = /\.(mid|midi|smf|kar|rmi)$/i.test(name);
+  if (midi && !partial) return name;
   const dot = name.lastIndexOf(".");
-  return `${dot > 0 ? name.slice(0, dot) : name}.mid`;
+  return `${dot > 0 ? name.slice(0, dot) : name}${partial ? ".partial" : ""}.mid`;
 }
 
 export function saveBytes(bytes, name) {

@@ -10,6 +10,7 @@ import { Player, renderOffline } from "./synth.js";
 import { acceptFiles, midiName, saveBytes } from "./files.js";
 import { lineTime } from "./listing_time.js";
 import { Status } from "./status.js";
+import { startWorker } from "./start_worker.js";
 
 // Long tasks on this thread, kept for the browser test and for anyone
 // curious in the console.
@@ -27,13 +28,17 @@ const page = {
   listOptions: null, // the flags the editor's text was listed with
   index: null, // where each line sits in time (listing_time.js)
   good: null, // { version, bytes } of the last text that assembled
+  // { problem, size } when the opened MIDI file did not list completely:
+  // its text, however edited, stands for part of the file only.
+  partial: null,
   timer: 0,
   busy: false,
   relistAgain: false, // the flags changed while a listing was on its way
+  next: null, // { name, bytes } of the newest file opened while the page was busy
   listings: 0,
 };
 
-const worker = new WorkerClient(globalThis.smfasmWorker ?? new Worker(new URL("worker.js", import.meta.url), { type: "module" }));
+const worker = new WorkerClient(globalThis.smfasmWorker ?? startWorker());
 const status = new Status($("status"), $("messages"));
 const roll = new PianoRoll($("roll"), $("legend"));
 const flags = new FlagControls($("flags"), { onListChange: relist, onAssembleChange: () => scheduleAssemble(0) });
@@ -67,7 +72,7 @@ function showSong(song, index) {
 }
 
 // While the worker lists, flags may still change (they are taken up when
-// it is done), but no other file can be opened.
+// it is done), and a file opened meanwhile waits its turn (openNext).
 function setBusy(busy) {
   page.busy = busy;
   for (const id of ["open", "demo"]) $(id).disabled = busy;
@@ -93,10 +98,13 @@ async function receiveListing(op, payload, transfer = []) {
   };
   const answer = await worker.request(op, payload, { transfer, onPiece: (text) => { start(); editor.appendPiece(text); } });
   setBusy(false);
+  // A file waiting to open is listed under the flags as they are now.
+  if (page.next) page.relistAgain = false;
   if (page.relistAgain) {
     page.relistAgain = false;
     setTimeout(relist, 0);
   }
+  setTimeout(openNext, 0);
   if (answer.kind === "done") start();
   if (!started) {
     editor.setReadOnly(false);
@@ -104,6 +112,7 @@ async function receiveListing(op, payload, transfer = []) {
   }
   editor.finishLoading();
   if (answer.kind !== "done") return answer;
+  if (op === "open") showPartial(answer.complete === false ? { problem: firstLine(answer.messages), size: answer.size } : null);
   page.listOptions = payload.list;
   page.listings++;
   status.listed(page.name, editor.lineCount(), answer.messages);
@@ -112,8 +121,35 @@ async function receiveListing(op, payload, transfer = []) {
   return answer;
 }
 
+const firstLine = (text) => text.trim().split("\n")[0] || "it stops short";
+
+// A file that listed only in part keeps saying so, in the status line and
+// on the Download button, and is saved under a name of its own, never over
+// the file it came from.
+function showPartial(partial) {
+  page.partial = partial;
+  const button = $("download");
+  button.textContent = partial ? "Download partial MIDI" : "Download MIDI";
+  button.title = partial ? "The file did not list completely: save what was listed, as a file of its own"
+    : "Save the assembled MIDI file";
+}
+
+// A file opened while the page is busy opens as soon as it is free; of
+// several opened meanwhile, the newest wins, and the status says which.
+function openNext() {
+  if (page.busy || !page.next) return;
+  const { name, bytes } = page.next;
+  page.next = null;
+  openFile(name, bytes);
+}
+
 async function openFile(name, bytes) {
-  if (page.busy) return;
+  if (page.busy) {
+    const instead = page.next && page.next.name !== name ? `, instead of ${page.next.name}` : "";
+    page.next = { name, bytes };
+    status.working(`${name} opens as soon as the page is free${instead}…`);
+    return;
+  }
   const previous = page.name;
   page.name = name;
   status.working(`Listing ${name}…`);
@@ -162,14 +198,14 @@ async function assembleNow() {
   editor.showMessages(answer.messages);
   page.good = answer.ok ? { version, bytes: answer.bytes } : null;
   $("download").disabled = !answer.ok;
-  status.assembled(answer.ok, answer.bytes?.length ?? 0, answer.messages);
+  status.assembled(answer.ok, answer.bytes?.length ?? 0, answer.messages, page.partial);
   if (answer.ok) showSong(answer.song, answer.index);
   return answer.ok;
 }
 
 async function download() {
   if (page.good?.version !== page.version && !(await assembleNow())) return;
-  saveBytes(page.good.bytes, midiName(page.name));
+  saveBytes(page.good.bytes, midiName(page.name, { partial: page.partial !== null }));
 }
 
 function showPlaying(on) {
@@ -184,7 +220,10 @@ function play() {
   player.play(roll.song, from);
 }
 
-acceptFiles({ button: $("open"), input: $("file-input"), dropTarget: document.body, onFile: openFile });
+acceptFiles({
+  button: $("open"), input: $("file-input"), dropTarget: document.body, onFile: openFile,
+  onMany: (count) => status.failed(`${count} files were dropped and none opened: drop one file at a time`),
+});
 $("demo").addEventListener("click", async () => {
   const response = await fetch(new URL("demo.mid", import.meta.url));
   openFile("demo.mid", await response.arrayBuffer());
@@ -221,4 +260,5 @@ worker.request("start").then((answer) => {
   performance.mark("page-ready");
   status.idle();
   editor.focus();
+  openNext();
 });

@@ -41,10 +41,15 @@ export class Status {
     this.#show(`${name}: ${lines.toLocaleString("en")} lines listed; assembling…`);
   }
 
-  assembled(ok, size, messages) {
+  // `partial` ({ problem, size }) when the opened file did not list completely.
+  assembled(ok, size, messages, partial = null) {
     const errors = messages.filter((m) => m.severity === "error").length;
     const warnings = messages.length - errors;
-    if (ok && warnings === 0) this.#show(`Assembles to ${size.toLocaleString("en")} bytes.`, "good");
+    if (ok && partial) {
+      this.#show(`The file did not list completely (${partial.problem}): the download holds only what was listed, `
+        + `${size.toLocaleString("en")} of ${partial.size.toLocaleString("en")} bytes`
+        + `${warnings ? `; ${plural(warnings, "warning")}${firstProblem(messages)}` : ""}`, "bad");
+    } else if (ok && warnings === 0) this.#show(`Assembles to ${size.toLocaleString("en")} bytes.`, "good");
     else if (ok) this.#show(`Assembles to ${size.toLocaleString("en")} bytes, ${plural(warnings, "warning")}${firstProblem(messages)}`, "bad");
     else this.#show(`${plural(errors, "error")}${warnings ? `, ${plural(warnings, "warning")}` : ""}; nothing to download${firstProblem(messages)}`, "bad");
   }

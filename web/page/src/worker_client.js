@@ -1,7 +1,9 @@
 // The page's side of the worker protocol: requests carry an id, and the
 // worker answers each with any number of "piece" messages (parts of a
-// listing, in order) and then one closing message, whose kind says how it
+// listing, in order, as UTF-8 bytes) and then one closing message, whose kind says how it
 // ended ("done", "assembled", "refused" or "failed").
+const decoder = new TextDecoder();
+
 export class WorkerClient {
   constructor(worker) {
     this.worker = worker;
@@ -30,7 +32,7 @@ export class WorkerClient {
       return;
     }
     if (message.kind === "piece") {
-      waiting.onPiece(message.text);
+      waiting.onPiece(decoder.decode(message.bytes));
       return;
     }
     this.pending.delete(message.id);

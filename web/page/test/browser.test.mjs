@@ -6,6 +6,8 @@
 import { test, before, after } from "node:test";
 import assert from "node:assert/strict";
 import { mkdirSync, mkdtempSync, readFileSync, rmSync, writeFileSync } from "node:fs";
+import { readFile } from "node:fs/promises";
+import http from "node:http";
 import { createHash } from "node:crypto";
 import { tmpdir } from "node:os";
 import path from "node:path";
@@ -208,6 +210,32 @@ test("a 10 MB file lists with no main-thread task over 200 ms", async () => {
   await shoot("dense-10-mib");
 });
 
+// One system-exclusive message of 10 MiB: a single listing line of 30 MB.
+function oneLongSysEx(mebibytes) {
+  const size = mebibytes << 20;
+  const data = Buffer.alloc(size + 1, 0x2a);
+  data[size] = 0xf7;
+  const length = [];
+  for (let n = data.length; n > 0 || length.length === 0; n >>>= 7) length.unshift((n & 0x7f) | (length.length ? 0x80 : 0));
+  const events = Buffer.concat([Buffer.from([0, 0xf0, ...length]), data, Buffer.from([0, 0xff, 0x2f, 0])]);
+  const head = Buffer.from([0x4d, 0x54, 0x68, 0x64, 0, 0, 0, 6, 0, 0, 0, 1, 0, 96, 0x4d, 0x54, 0x72, 0x6b]);
+  const track = Buffer.alloc(4);
+  track.writeUInt32BE(events.length);
+  const file = path.join(work, `sysex${mebibytes}.mid`);
+  writeFileSync(file, Buffer.concat([head, track, events]));
+  return file;
+}
+
+test("a 10 MiB system-exclusive line lists with no main-thread task over 150 ms", async () => {
+  const file = oneLongSysEx(10);
+  const since = await page.evaluate(() => performance.now());
+  await openFile(file);
+  const tasks = await page.evaluate((t) => window.smfasmPage.longTasks.filter((task) => task.start >= t), since);
+  const longest = Math.max(0, ...tasks.map((task) => task.duration));
+  assert.ok(longest < 150, `a task of ${longest} ms`);
+  assert.equal((await editorText()).length, nativeListing(file).length);
+});
+
 test("a file that is neither MIDI nor a UTF-8 listing is refused, and the open listing stays", async () => {
   const before = await editorText();
   const { listings } = await pageState();
@@ -218,6 +246,110 @@ test("a file that is neither MIDI nor a UTF-8 listing is refused, and the open l
   assert.equal((await pageState()).listings, listings);
   assert.equal(await editorText(), before);
   assert.notEqual(await page.textContent("#file-name"), "junk.bin");
+});
+
+test("a file that lists only in part says so, and downloads what was listed under a name of its own", async () => {
+  const whole = realFiles().find((f) => path.basename(f) === "coleraine.mid") ?? realFiles()[0];
+  const file = path.join(work, "damaged.mid");
+  const bytes = Buffer.concat([readFileSync(whole), Buffer.alloc(100, 0x55)]);
+  writeFileSync(file, bytes);
+  await setFlags({});
+  await openFile(file);
+  const native = nativeAssembly(await editorText());
+  assert.ok(native.ok, native.stderr);
+  const status = await page.textContent("#status");
+  assert.match(status, /^The file did not list completely \(Error: [^)]+\): the download holds only what was listed, /);
+  assert.ok(status.endsWith(`${native.bytes.length.toLocaleString("en")} of ${bytes.length.toLocaleString("en")} bytes`), status);
+  assert.match(await page.getAttribute("#status", "class"), /\bbad\b/);
+  assert.equal(await page.textContent("#download"), "Download partial MIDI");
+  const [download] = await Promise.all([page.waitForEvent("download"), page.click("#download")]);
+  assert.equal(download.suggestedFilename(), "damaged.partial.mid");
+  assert.deepEqual(readFileSync(await download.path()), native.bytes);
+  await shoot("partial-file");
+  await openFile(whole);
+  assert.equal(await page.textContent("#download"), "Download MIDI");
+  assert.match(await page.textContent("#status"), /^Assembles to /);
+});
+
+// Drops files on the page as a file manager does.
+function drop(files) {
+  return page.evaluate((list) => {
+    const data = new DataTransfer();
+    for (const { name, bytes } of list) data.items.add(new File([new Uint8Array(bytes)], name));
+    document.body.dispatchEvent(new DragEvent("drop", { dataTransfer: data, bubbles: true, cancelable: true }));
+  }, files.map((file) => ({ name: path.basename(file), bytes: [...readFileSync(file)] })));
+}
+
+test("files dropped while a file lists wait, and the newest opens; several at once are refused aloud", async () => {
+  const [first, second] = realFiles().filter((f) => /demo|coleraine/.test(path.basename(f)));
+  await setFlags({});
+  const { listings } = await pageState();
+  await page.setInputFiles("#file-input", denseFile(work, 4));
+  await page.waitForFunction(() => window.smfasmPage.state().busy, null, { polling: 10 });
+  await drop([first]);
+  await drop([second]);
+  assert.equal(await page.textContent("#status"),
+    `${path.basename(second)} opens as soon as the page is free, instead of ${path.basename(first)}…`);
+  await page.waitForFunction(([n, name]) => {
+    const s = window.smfasmPage.state();
+    return s.listings > n + 1 && !s.busy && s.assembled && s.name === name;
+  }, [listings, path.basename(second)], { polling: 50 });
+  assert.equal((await pageState()).listings, listings + 2);
+  assert.equal(await editorText(), nativeListing(second));
+  await drop([first, second]);
+  assert.equal(await page.textContent("#status"), "Failed: 2 files were dropped and none opened: drop one file at a time");
+  assert.equal((await pageState()).name, path.basename(second));
+});
+
+// Code added to the worker's script as the test serves it, so that it runs
+// as the worker's own would: it tries what the page's policy forbids.
+const probe = `
+self.addEventListener("message", async ({ data }) => {
+  if (data.op !== "probe") return;
+  const tried = {};
+  try { await fetch(data.url); tried.fetch = "done"; } catch { tried.fetch = "refused"; }
+  try { new Function("return 1")(); tried.evaluate = "done"; } catch { tried.evaluate = "refused"; }
+  try { eval("1"); tried.eval = "done"; } catch { tried.eval = "refused"; }
+  self.postMessage({ probe: tried });
+});`;
+
+test("the worker runs under the page's content security policy, served as the README serves it", async () => {
+  let reached = 0;
+  const elsewhere = http.createServer((request, response) => {
+    reached++;
+    response.writeHead(200, { "access-control-allow-origin": "*" }).end("reached");
+  });
+  await new Promise((done) => elsewhere.listen(0, "127.0.0.1", done));
+  // Like python3 -m http.server: plain files, no policy header.
+  const probed = await startServer(dist, async (request, response) => {
+    if (new URL(request.url, "http://localhost").pathname !== "/worker.js") return false;
+    const script = await readFile(path.join(dist, "worker.js"), "utf8");
+    response.writeHead(200, { "content-type": "text/javascript" }).end(`${script}\n${probe}\n`);
+    return true;
+  });
+  const other = await browser.newPage();
+  try {
+    await other.goto(probed.url);
+    await other.waitForSelector("body[data-ready]");
+    const tried = await other.evaluate((url) => new Promise((resolve) => {
+      globalThis.smfasmWorker.addEventListener("message", ({ data }) => data.probe && resolve(data.probe));
+      globalThis.smfasmWorker.postMessage({ op: "probe", id: 0, url });
+    }), `http://127.0.0.1:${elsewhere.address().port}/`);
+    assert.deepEqual(tried, { fetch: "refused", evaluate: "refused", eval: "refused" });
+    assert.equal(reached, 0);
+    // A worker started from its URL has no policy: it refuses to work.
+    const answer = await other.evaluate(() => new Promise((resolve) => {
+      const bare = new Worker("worker.js", { type: "module" });
+      bare.onmessage = ({ data }) => data.kind && resolve(data);
+      bare.postMessage({ op: "start", id: 1 });
+    }));
+    assert.equal(answer.kind, "failed");
+    assert.match(answer.error, /content security policy/);
+  } finally {
+    await other.close();
+    await probed.close();
+    await new Promise((done) => elsewhere.close(done));
+  }
 });
 
 test("the page fetches nothing but its own files", () => {
