@@ -11,6 +11,13 @@
 //   make_midi every SIZE_MIB OUT [DIVISION]
 //                                  4 tracks mixing every kind of event, odd
 //                                  values included (for comparing writers)
+//   make_midi habits SIZE_MIB OUT [SEED]
+//                                  3 tracks of notes whose byte habits each
+//                                  track follows only mostly: running status
+//                                  now and then, across meta events too, ends
+//                                  by note-on or note-off in any order, many
+//                                  events at one tick, notes struck again
+//                                  before their end (for the score form)
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -194,11 +201,85 @@ bytes every_track(int index, std::size_t target) {
     return t;
 }
 
+// A track that keeps its habits only mostly, as real files do.
+bytes habits_track(lcg& rng, std::size_t target, bool conductor) {
+    bytes t;
+    // The track's leanings, each broken now and then.
+    const unsigned run_percent = std::vector<unsigned>{0, 50, 90, 100}[rng.below(4)];
+    const unsigned ends_by_on_percent = std::vector<unsigned>{0, 10, 90, 100}[rng.below(4)];
+    const unsigned off_velocity = rng.below(2) == 0 ? 64 : 0;
+    struct sounding {
+        int channel;
+        int key;
+    };
+    std::vector<sounding> notes;
+    int status = 0;
+    const auto channel_event = [&](int s, int first, int second) {
+        if (s != status || rng.below(100) >= run_percent) t.push_back(static_cast<unsigned char>(s));
+        status = s;
+        t.push_back(static_cast<unsigned char>(first));
+        if (second >= 0) t.push_back(static_cast<unsigned char>(second));
+    };
+    const auto end_note = [&](std::size_t i) {
+        const sounding n = notes[i];
+        notes.erase(notes.begin() + static_cast<std::ptrdiff_t>(i));
+        if (rng.below(100) < ends_by_on_percent) {
+            channel_event(0x90 | n.channel, n.key, 0);
+        } else {
+            channel_event(0x80 | n.channel, n.key, rng.below(10) == 0 ? static_cast<int>(rng.below(128))
+                                                                      : static_cast<int>(off_velocity));
+        }
+    };
+    while (t.size() < target) {
+        put_vlq(t, rng.below(100) < 45 ? 0 : rng.below(200));
+        const unsigned kind = rng.below(100);
+        if (kind < 50) {
+            const int channel = static_cast<int>(rng.below(3));
+            const int key = 60 + static_cast<int>(rng.below(8));
+            channel_event(0x90 | channel, key, 1 + static_cast<int>(rng.below(127)));
+            notes.push_back({channel, key});
+        } else if (kind < 85) {
+            if (!notes.empty()) end_note(rng.below(static_cast<unsigned>(notes.size())));
+            else channel_event(0xB0, 7, static_cast<int>(rng.below(128)));
+        } else if (kind < 90) {
+            channel_event(0xB0 | static_cast<int>(rng.below(3)), static_cast<int>(rng.below(128)),
+                          static_cast<int>(rng.below(128)));
+        } else if (kind < 92) {
+            channel_event(0xC0 | static_cast<int>(rng.below(3)), static_cast<int>(rng.below(128)), -1);
+        } else if (kind < 94) {
+            channel_event(0xE0 | static_cast<int>(rng.below(3)), static_cast<int>(rng.below(128)),
+                          static_cast<int>(rng.below(128)));
+        } else if (kind < 96) {  // a note that ends at its own tick
+            const int key = 40 + static_cast<int>(rng.below(8));
+            channel_event(0x91, key, 100);
+            t.push_back(0);
+            channel_event(0x81, key, 64);
+        } else if (kind < 98) {  // a meta event, which running status may or may not cross
+            const unsigned char tempo = static_cast<unsigned char>(rng.below(256));
+            t.insert(t.end(), {0xFF, 0x51, 0x03, 0x07, tempo, 0x20});
+        } else if (kind < 99) {
+            t.insert(t.end(), {0xF0, 0x04, 0x43, 0x10, 0x4C, 0xF7});
+        } else if (conductor) {
+            t.insert(t.end(), {0xFF, 0x58, 0x04, static_cast<unsigned char>(2 + rng.below(6)),
+                               static_cast<unsigned char>(2 + rng.below(2)), 24, 8});
+        } else {
+            t.insert(t.end(), {0xFF, 0x01, 0x01, 'x'});
+        }
+    }
+    // Most notes end; a few are left sounding, as in real files.
+    while (notes.size() > 1) {
+        put_vlq(t, rng.below(3) == 0 ? 0 : rng.below(100));
+        end_note(rng.below(static_cast<unsigned>(notes.size())));
+    }
+    t.insert(t.end(), {0x00, 0xFF, 0x2F, 0x00});
+    return t;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     if (argc != 4 && argc != 5) {
-        std::fprintf(stderr, "usage: %s dense|sysex|every SIZE_MIB OUT [DIVISION]\n", argv[0]);
+        std::fprintf(stderr, "usage: %s dense|sysex|every|habits SIZE_MIB OUT [DIVISION|SEED]\n", argv[0]);
         return 2;
     }
     const std::string mode = argv[1];
@@ -230,6 +311,14 @@ int main(int argc, char** argv) {
         put_be(head, argc == 5 ? static_cast<std::uint32_t>(std::strtoul(argv[4], nullptr, 0)) : 96, 2);
         put_chunk(file, "MThd", head);
         for (int i = 0; i < tracks; ++i) put_chunk(file, "MTrk", every_track(i, size / tracks));
+    } else if (mode == "habits") {
+        const int tracks = 3;
+        lcg rng{argc == 5 ? static_cast<std::uint32_t>(std::strtoul(argv[4], nullptr, 0)) : 1u};
+        put_be(head, 1, 2);
+        put_be(head, tracks, 2);
+        put_be(head, 96, 2);
+        put_chunk(file, "MThd", head);
+        for (int i = 0; i < tracks; ++i) put_chunk(file, "MTrk", habits_track(rng, size / tracks, i == 0));
     } else {
         std::fprintf(stderr, "unknown mode %s\n", mode.c_str());
         return 2;

@@ -11,7 +11,15 @@ under every flag set users list with:
    that does is reported, with default settings and with the better of
    default and --no-running-status;
 4. the one file that does not come back: a 0-byte file lists as an empty
-   listing, which smfasm refuses (no MFile line), writing nothing.
+   listing, which smfasm refuses (no MFile line), writing nothing;
+5. the score form: every file that lists completely comes back byte for
+   byte through smfcat --score -m and smfasm, and lists the same again
+   under the score form's other flag sets; smfasm says nothing of such a
+   listing but what the file really holds (notes that never end, data
+   bytes with the top bit set, ...). Generated files that keep their byte
+   habits only mostly are among them. The count of real files the tick
+   listing and the score form give back, and the share of notes written
+   as Note lines, are reported.
 
 With --witness, instead: python3-mido reads each -m reassembly as the same
 messages, track by track, as the original (files mido cannot read at all are
@@ -26,6 +34,10 @@ import subprocess
 import sys
 import tempfile
 
+SCORE_FLAG_SETS = [["--score", "-m"], ["--score"], ["-s", "-v", "-f20"], ["-sm", "-v", "-f1"]]
+# What smfasm may say of a score listing the lister wrote: only what is in
+# the file itself.
+FILE_FAULTS = ("sounding", "data byte", "pitch bend", "after the track's Meta TrkEnd", "announces")
 FLAG_SETS = [[], ["-b"], ["-n"], ["-v"], ["-m"], ["-f1"], ["-f20"], ["-f40"], ["-bnv"], ["-bnvm", "-f25"]]
 
 
@@ -76,6 +88,52 @@ class Checker:
                 self.failures.append(f"{label}: smfasm failed: {messages[:500]}")
             elif not self.listing(flags, midi, second) or read(first) != read(second):
                 self.failures.append(f"{label}: the reassembled file lists differently")
+
+    def score_round_trip(self, path):
+        """Returns True when the score form gives the file back byte for byte."""
+        whole = run([self.smfcat, "-m", path])
+        if whole.returncode != 0 or whole.stderr or os.path.getsize(path) == 0:
+            return None  # only files that list completely
+        exact = False
+        for flags in SCORE_FLAG_SETS:
+            label = f"{os.path.basename(path)} {' '.join(flags)}"
+            listing, midi = self.tmp("s.mtx"), self.tmp("s.mid")
+            listed = run([self.smfcat, *flags, path])
+            tick_flags = [f.replace("s", "") for f in flags if f != "--score" and f != "-s"]
+            if run([self.smfcat, *tick_flags, path]).returncode != 0:
+                continue  # joined SysEx messages that do not list without -m
+            self.checks += 1
+            if listed.returncode != 0 or listed.stderr:
+                self.failures.append(f"{label}: the score form does not list a complete file")
+                continue
+            with open(listing, "wb") as f:
+                f.write(listed.stdout)
+            ok, messages = self.assemble(flags, listing, midi)
+            said = [line for line in messages.splitlines() if ": warning: " in line or ": error: " in line]
+            odd = [line for line in said if not any(fault in line for fault in FILE_FAULTS)]
+            if not ok:
+                self.failures.append(f"{label}: smfasm failed: {messages[:500]}")
+            elif odd:
+                self.failures.append(f"{label}: smfasm warns of what is not in the file: {odd[0]}")
+            elif "-m" in flags or "-sm" in flags:
+                exact = read(midi) == read(path)
+                if not exact:
+                    self.failures.append(f"{label}: not given back byte for byte")
+            elif run([self.smfcat, *flags, midi]).stdout != listed.stdout:
+                self.failures.append(f"{label}: the reassembled file lists differently")
+        return exact
+
+    @staticmethod
+    def note_lines(listing):
+        """Note lines and the notes left as lines of their own (On v>0)."""
+        notes = single = 0
+        for line in listing.splitlines():
+            words = line.split()
+            if len(words) > 1 and words[1] == b"Note":
+                notes += 1
+            elif len(words) > 4 and words[1] == b"On" and words[4] not in (b"v=0", b"vol=0"):
+                single += 1
+        return notes, single
 
     def comes_back(self, path, extra=()):
         listing, midi = self.tmp("a.mtx"), self.tmp("b.mid")
@@ -137,7 +195,8 @@ def main():
 
         generated = {}
         for name, args in (("dense", ["dense", "1"]), ("sysex", ["sysex", "0.25"]), ("every", ["every", "1"]),
-                           ("every_smpte", ["every", "0.5", "0xE728"]), ("every_division0", ["every", "0.25", "0"])):
+                           ("every_smpte", ["every", "0.5", "0xE728"]), ("every_division0", ["every", "0.25", "0"]),
+                           *((f"habits{seed}", ["habits", "0.03", str(seed)]) for seed in range(1, 13))):
             generated[name] = os.path.join(gen_dir, name + ".mid")
             subprocess.run([make_midi, *args[:2], generated[name], *args[2:]], check=True)
         seeds = []
@@ -156,6 +215,7 @@ def main():
         else:
             for path in real + list(generated.values()) + seeds + [demo]:
                 checker.round_trip(path)
+            score_exact = {p: checker.score_round_trip(p) for p in real + list(generated.values()) + seeds + [demo]}
             checker.empty_file_stays_empty()
             for path in (generated["dense"], generated["sysex"], demo):
                 checker.checks += 1
@@ -169,6 +229,17 @@ def main():
             for p in real:
                 if p not in either:
                     print(f"  differs: {os.path.basename(p)}")
+            complete = [p for p, exact in score_exact.items() if exact is not None]
+            print(f"score form (-m): {sum(1 for p in complete if score_exact[p])} of {len(complete)} files that list "
+                  f"completely given back byte for byte; real files: "
+                  f"{sum(1 for p in real if score_exact.get(p))} of {len(real)} (tick listing: {len(either)})")
+            notes = single = 0
+            for p in real:
+                n, s = Checker.note_lines(run([smfcat, "--score", p]).stdout)
+                notes, single = notes + n, single + s
+            if notes + single:
+                print(f"real files' notes written as Note lines: {notes} of {notes + single} "
+                      f"({100.0 * notes / (notes + single):.2f} %)")
 
     for failure in checker.failures:
         print("FAIL", failure)
