@@ -76,42 +76,60 @@ std::size_t longest_rising(const std::vector<std::int64_t>& keys, std::vector<bo
 // For every tick: the ends the rule places need no mark. The rule puts the
 // ends of a tick before its other events, in the order their notes began
 // (or its reverse); so an end behind another event of its tick, or out of
-// that order, keeps its place at the tick as a mark. Returns the marks the
-// order costs; sets them when `apply`.
-std::size_t place_ends(std::vector<track_event>& events, bool reverse, bool apply) {
-    std::size_t marks = 0;
+// that order, keeps its place at the tick as a mark. Counts the marks each
+// order costs into `costs` (first-begun, latest-begun); sets them for
+// `reverse` when `apply`.
+void place_ends(std::vector<track_event>& events, std::array<std::size_t, 2>& costs, bool reverse, bool apply) {
     std::vector<std::int64_t> keys;
     std::vector<std::size_t> prefix;
     std::vector<bool> keep;
+    const auto mark = [&events](std::size_t at, std::size_t group) {
+        events[static_cast<std::size_t>(events[at].partner)].end_position = static_cast<std::int32_t>(at - group);
+    };
     for (std::size_t g = 0; g < events.size();) {
-        std::size_t end = g;
-        while (end < events.size() && events[end].time == events[g].time) ++end;
-        keys.clear();
-        prefix.clear();
-        std::size_t i = g;
-        for (; i < end && events[i].is_end(); ++i) {
-            prefix.push_back(i);
-            const std::int64_t began = events[i].partner;
-            keys.push_back(reverse ? -began : began);
+        std::size_t end = g + 1;
+        // Most ticks hold one event, which needs no mark however it ends.
+        if (end == events.size() || events[end].time != events[g].time) {
+            g = end;
+            continue;
         }
-        const std::size_t kept = longest_rising(keys, apply ? &keep : nullptr);
+        while (end < events.size() && events[end].time == events[g].time) ++end;
+        std::size_t i = g;
+        while (i < end && events[i].is_end()) ++i;
         std::size_t later = 0;
         for (std::size_t j = i; j < end; ++j) later += events[j].is_end() ? 1 : 0;
-        marks += prefix.size() - kept + later;
-        if (apply) {
-            const auto mark = [&](std::size_t at) {
-                events[static_cast<std::size_t>(events[at].partner)].end_position = static_cast<std::int32_t>(at - g);
-            };
-            for (std::size_t k = 0; k < prefix.size(); ++k) {
-                if (!keep[k]) mark(prefix[k]);
+        const std::size_t ends = i - g;
+        if (ends > 1) {
+            keys.clear();
+            prefix.clear();
+            for (std::size_t k = g; k < i; ++k) {
+                prefix.push_back(k);
+                keys.push_back(events[k].partner);
             }
+            for (const bool backwards : {false, true}) {
+                if (backwards) {
+                    for (std::int64_t& key : keys) key = -key;
+                }
+                const bool chosen = apply && backwards == reverse;
+                const std::size_t kept = longest_rising(keys, chosen ? &keep : nullptr);
+                costs[backwards ? 1 : 0] += ends - kept + later;
+                if (chosen) {
+                    for (std::size_t k = 0; k < prefix.size(); ++k) {
+                        if (!keep[k]) mark(prefix[k], g);
+                    }
+                }
+            }
+        } else {
+            costs[0] += later;
+            costs[1] += later;
+        }
+        if (apply) {
             for (std::size_t j = i; j < end; ++j) {
-                if (events[j].is_end()) mark(j);
+                if (events[j].is_end()) mark(j, g);
             }
         }
         g = end;
     }
-    return marks;
 }
 
 // Counts, for each channel slot, the events where the rule could leave the
@@ -179,8 +197,10 @@ track_habits analyse_track(track_record& track) {
     pair_notes(events);
     track_habits habits;
     habits.end_velocity = choose_end_habit(events);
-    habits.reverse = place_ends(events, true, false) < place_ends(events, false, false);
-    place_ends(events, habits.reverse, true);
+    std::array<std::size_t, 2> costs{};
+    place_ends(events, costs, false, false);
+    habits.reverse = costs[1] < costs[0];
+    place_ends(events, costs, habits.reverse, true);
     unsigned running_plain = 0;
     unsigned running_carried = 0;
     const std::int64_t plain = choose_running(count_status(events, false), running_plain);

@@ -296,11 +296,13 @@ char* format_score_time(char* p) {
     const std::int64_t time = score_state.line_time;
     score::bar_time bars;
     if (score_state.metre.to_bars(time, bars)) {
-        p = std::to_chars(p, p + 24, bars.bar).ptr;
+        // Bars, beats and ticks within a beat are 32-bit for any time a
+        // file can reach in 32-bit steps of a positive division.
+        p = format_int(p, static_cast<std::int32_t>(bars.bar));
         *p++ = ':';
-        p = std::to_chars(p, p + 24, bars.beat).ptr;
+        p = format_int(p, static_cast<std::int32_t>(bars.beat));
         *p++ = ':';
-        p = std::to_chars(p, p + 24, bars.tick).ptr;
+        p = format_int(p, static_cast<std::int32_t>(bars.tick));
     } else {
         p = std::to_chars(p, p + 24, time).ptr;
     }
