@@ -1,0 +1,117 @@
+// The score form's core on its own: the metre map both directions read,
+// the note values and tempos it spells, and the end placement rule.
+#include <gtest/gtest.h>
+
+#include "score/metre_map.h"
+#include "score/note_ends.h"
+#include "score/note_values.h"
+
+namespace smfasm::score {
+namespace {
+
+TEST(MetreMap, BarsCountFromOneAndASignatureInsideABarStartsANewOne) {
+    metre_map map;
+    map.reset(96);
+    bar_time t;
+    ASSERT_TRUE(map.to_bars(0, t));
+    EXPECT_EQ((std::array{t.bar, t.beat, t.tick}), (std::array<std::int64_t, 3>{1, 1, 0}));
+    // 3/4 two and a half bars of 4/4 in: bar 3 is cut short, bar 4 starts there.
+    map.add_time_signature(2 * 384 + 192, 3, 2);
+    ASSERT_TRUE(map.to_bars(2 * 384 + 191, t));
+    EXPECT_EQ((std::array{t.bar, t.beat, t.tick}), (std::array<std::int64_t, 3>{3, 2, 95}));
+    ASSERT_TRUE(map.to_bars(2 * 384 + 192 + 288 + 97, t));
+    EXPECT_EQ((std::array{t.bar, t.beat, t.tick}), (std::array<std::int64_t, 3>{5, 2, 1}));
+    // Every time maps back through the bar's segment.
+    for (std::int64_t time = 0; time < 3000; time += 7) {
+        ASSERT_TRUE(map.to_bars(time, t));
+        const metre_segment* s = map.segment_of_bar(t.bar);
+        EXPECT_EQ(s->start + (t.bar - s->first_bar) * s->ticks_per_bar() + (t.beat - 1) * s->ticks_per_beat + t.tick,
+                  time);
+    }
+    // No beats: SMPTE time, or a beat shorter than a tick.
+    map.reset(0);
+    EXPECT_FALSE(map.to_bars(10, t));
+    map.reset(1);
+    map.add_time_signature(0, 4, 4);
+    EXPECT_FALSE(map.to_bars(10, t));
+}
+
+TEST(NoteValues, ExactValuesOnlyAndTheirReading) {
+    EXPECT_EQ(note_value_text(96, 96), "1/4");
+    EXPECT_EQ(note_value_text(144, 96), "1/4.");
+    EXPECT_EQ(note_value_text(32, 96), "1/8t");
+    EXPECT_EQ(note_value_text(384, 96), "1/1");
+    EXPECT_EQ(note_value_text(95, 96), "");
+    EXPECT_EQ(note_value_text(3, 96), "");  // 1/128 is no value
+    std::int64_t ticks = 0;
+    EXPECT_EQ(read_note_value("1/8t", 96, ticks), 4);
+    EXPECT_EQ(ticks, 32);
+    EXPECT_EQ(read_note_value("3/8", 96, ticks), 3);
+    EXPECT_EQ(ticks, 144);
+    EXPECT_EQ(read_note_value("1/64", 100, ticks), -1);  // 6.25 ticks
+    EXPECT_EQ(read_note_value("1/3", 96, ticks), 0);
+    EXPECT_EQ(read_note_value("96", 96, ticks), 0);
+    for (int division : {96, 120, 480, 384, 1000}) {
+        for (std::int64_t length = 1; length <= 8 * division; ++length) {
+            const std::string text = note_value_text(length, division);
+            if (text.empty()) continue;
+            ASSERT_EQ(read_note_value(text, division, ticks), static_cast<int>(text.size()));
+            EXPECT_EQ(ticks, length) << text;
+        }
+    }
+}
+
+TEST(NoteValues, TempoInBeatsPerMinuteOnlyWhereItReadsBackExactly) {
+    EXPECT_EQ(bpm_text(500000), "120");
+    EXPECT_EQ(bpm_text(461538), "130");
+    EXPECT_EQ(bpm_text(648649), "92.5");
+    EXPECT_EQ(bpm_comment(461539), "130.00");
+    for (std::int64_t per_quarter = 1; per_quarter < 0xFFFFFF; per_quarter += 977) {
+        const std::string text = bpm_text(per_quarter);
+        if (text.empty()) continue;
+        const std::size_t point = text.find('.');
+        std::int64_t scaled = 0;
+        std::int64_t scale = 1;
+        for (std::size_t i = 0; i < text.size(); ++i) {
+            if (text[i] == '.') continue;
+            scaled = scaled * 10 + (text[i] - '0');
+            if (point != std::string::npos && i > point) scale *= 10;
+        }
+        EXPECT_EQ(per_quarter_of_bpm(scaled, scale), per_quarter) << text;
+    }
+}
+
+TEST(NoteEnds, EndsFirstAtTheirTickInTheHabitsOrderAndMarkedOnesInTheirPlace) {
+    note_ends ends;
+    const auto end = [](std::int64_t time, std::int64_t order, int key, std::int32_t position = INT32_MAX) {
+        pending_end e;
+        e.time = time;
+        e.order = order;
+        e.key = key;
+        e.position = position;
+        return e;
+    };
+    ends.add(end(10, 2, 62));
+    ends.add(end(10, 1, 61));
+    ends.add(end(10, 3, 63, 1));  // the second event of tick 10
+    ends.add(end(5, 0, 60));
+    std::vector<int> order;
+    const auto take_before = [&](std::int64_t time) {
+        while (const pending_end* e = ends.next_before(time)) {
+            order.push_back(e->key);
+            ends.written(e->time);
+        }
+    };
+    take_before(10);  // an event of its own comes at tick 10
+    EXPECT_EQ(order, (std::vector<int>{60, 61, 63, 62}));
+    ends.written(10);
+    ends.add(end(20, 0, 70, 1));
+    ends.add(end(20, 1, 71));
+    order.clear();
+    take_before(30);
+    EXPECT_EQ(order, (std::vector<int>{71, 70}));
+    EXPECT_TRUE(ends.empty());
+}
+
+}  // namespace
+}  // namespace smfasm::score
