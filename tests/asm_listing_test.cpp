@@ -127,6 +127,8 @@ TEST(AssemblerListing, FaultsOfHandWrittenListings) {
          "(268435455); a SysEx message joined from packets takes the time of its last packet: list the file with "
          "-m, which keeps such files exact\n",
          ""},
+        // A byte order mark some editors put first is skipped.
+        {"\xEF\xBB\xBF" + head + "0 ChPr ch=1 v=1\n" + tail, 0, "", "4d 54 72 6b 00 00 00 07 00 d0 01 00 ff 2f 00"},
         // Leading zeros read as the number they write.
         {head + "0 On ch=01 n=0000000000060 v=0000000000064\n" + tail, 0, "",
          "4d 54 72 6b 00 00 00 08 00 90 3c 40 00 ff 2f 00"},
