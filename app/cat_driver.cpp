@@ -143,6 +143,8 @@ int run_cat(int argc, char** argv) {
     // A closed standard output would be opened on /dev/null below, and every
     // listing lost without a word.
     const bool output_closed = fcntl(STDOUT_FILENO, F_GETFD) == -1 && errno == EBADF;
+    // So would a closed standard input, which would then list as nothing.
+    const bool input_closed = fcntl(STDIN_FILENO, F_GETFD) == -1 && errno == EBADF;
     prepare_process();
     // A reader that has gone away (| head) ends the run as it ends cat's: by
     // the signal, without a message.
@@ -155,7 +157,12 @@ int run_cat(int argc, char** argv) {
         return 1;
     }
     for (const char* name : line.files) {
-        if (std::strcmp(name, "-") == 0 && isatty(STDIN_FILENO) != 0) {
+        if (std::strcmp(name, "-") != 0) continue;
+        if (input_closed) {
+            std::fputs("smfcat: standard input is closed\n", stderr);
+            return 1;
+        }
+        if (isatty(STDIN_FILENO) != 0) {
             return usage_error("standard input is a terminal: name a MIDI file or pipe one in");
         }
     }

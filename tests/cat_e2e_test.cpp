@@ -141,6 +141,14 @@ TEST(Cat, Pipes) {
     const tool_run count = dir.run({"-c", cat + " < long.mid | wc -l"}, shell);
     EXPECT_EQ(count.out, "200004\n");
     EXPECT_EQ(count.err, "");
+    // A closed standard input is not an empty file; unread, it does no harm.
+    for (const char* args : {"", " -", " long.mid -"}) {
+        const tool_run closed = dir.run({"-c", cat + args + " <&-"}, shell);
+        EXPECT_EQ(closed.status, 1) << args;
+        EXPECT_EQ(closed.out, "") << args;
+        EXPECT_EQ(closed.err, "smfcat: standard input is closed\n") << args;
+    }
+    EXPECT_EQ(dir.run({"-c", cat + " long.mid <&- | wc -l"}, shell).out, "200004\n");
 }
 
 // Standard output that cannot take the listing: the run fails and says so.
