@@ -154,6 +154,8 @@ private:
     [[gnu::always_inline]] void put_channel(std::int32_t time, std::size_t slot, int channel, int first, int second);
     void payload_event(field_cursor& c, event_kind kind, std::int32_t time);
     void meta_event(field_cursor& c, std::int32_t time);
+    // A meta end of track has been written.
+    void ends_track();
     std::int64_t tempo(field_cursor& c);
     void time_signature(field_cursor& c, std::int32_t time);
 

@@ -58,6 +58,10 @@ TEST(AssemblerListing, WarnsWhereAListingIsProbablyWrong) {
         {head + "0 Meta TrkEnd\n5 ChPr ch=1 v=1\nTrkEnd\n",
          "w.mtx:4:1: warning: an event after the track's Meta TrkEnd on line 3",
          "4d 54 72 6b 00 00 00 07 00 ff 2f 00 05 d0 01"},
+        // The end of track written by its type is one all the same.
+        {head + "0 Meta 0x2f 01\n5 ChPr ch=1 v=1\nTrkEnd\n",
+         "w.mtx:4:1: warning: an event after the track's Meta TrkEnd on line 3",
+         "4d 54 72 6b 00 00 00 08 00 ff 2f 01 01 05 d0 01"},
         // Track 1 changes to 3/4 after one 4/4 measure; track 2's 0:0:0
         // carries that metre on: a measure before the change, tick 96.
         {"MFile 1 2 96\nMTrk\n384 TimeSig 3/4 24 8\n384 Meta TrkEnd\nTrkEnd\nMTrk\n0:0:0 Meta TrkEnd\nTrkEnd\n",
