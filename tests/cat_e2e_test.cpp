@@ -40,6 +40,10 @@ TEST(Cat, CommandLines) {
     dir.write("cut.mid", header(0, 1, 96) + note_track + text_bytes("MT"));
     dir.write("short.mid", header(0, 1, 96) + bytes(note_track.begin(), note_track.end() - 3));
     dir.write("bad.mid", header(3, 1, 96));
+    // A two-byte Tempo, then a KeySig with mode 2 in a second track.
+    dir.write("odd.mid", header(1, 2, 96) + track(meta(0, 0x51, {0x07, 0xA1}) + end_of_track()) +
+                             track(meta(7, 0x59, {0x00, 0x02}) + end_of_track()));
+    dir.write("mode.mid", header(0, 1, 96) + track(meta(7, 0x59, {0x00, 0x02}) + end_of_track()));
     const std::vector<std::string> before = names_in(dir);
     const std::string demo = source_file("examples/demo.txt");
     const std::string demo_bnv =
@@ -94,6 +98,21 @@ TEST(Cat, CommandLines) {
          "/dev/null",
          "MFile 0 1 96\n" + note_listing,
          "smfcat: cut.mid: warning: the file ends inside a chunk tag, after 2 of its 4 bytes\n",
+         0},
+        // So are meta events whose lines give other bytes back: the first
+        // is named, the others counted.
+        {{"odd.mid"},
+         "/dev/null",
+         "MFile 1 2 96\nMTrk\n0 Tempo 499968\n0 Meta TrkEnd\nTrkEnd\nMTrk\n7 KeySig 0 minor\n7 Meta TrkEnd\nTrkEnd\n",
+         "smfcat: odd.mid: warning: track 1 at tick 0: a Tempo of 2 bytes (a Tempo has 3), which the listing gives "
+         "back "
+         "with 3; 1 more such meta event in the file\n",
+         0},
+        {{"mode.mid"},
+         "/dev/null",
+         "MFile 0 1 96\nMTrk\n7 KeySig 0 minor\n7 Meta TrkEnd\nTrkEnd\n",
+         "smfcat: mode.mid: warning: track 1 at tick 7: a KeySig with mode 2 (0 major, 1 minor), which the listing "
+         "gives back as 1\n",
          0},
         {{"/dev/null"}, "/dev/null", "", "", 0},
         // Usage.
