@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "asm/assembler.h"
+#include "state/inexact_meta.h"
 
 namespace smfasm {
 
@@ -50,6 +51,9 @@ struct stream_listing {
     std::int32_t tracks_found = 0;
     // Bytes of a chunk tag the input ended inside, or 0.
     std::int32_t partial_tag_length = 0;
+    // Meta events listed, as far as the listing got, with lines that do not
+    // give their bytes back.
+    inexact_meta_t inexact;
 };
 
 // Lists `input` into `output` with the conversion's messages going to

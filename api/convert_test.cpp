@@ -132,5 +132,33 @@ TEST(Face, AssemblesInMemoryWithMessagesAsData) {
     }
 }
 
+// Where the lister's measure column wraps in 32 bits (a track past tick
+// 2^31, times before the last metre change, a measure count that wraps), its
+// listing still assembles to the same file without a word under --strict.
+TEST(Face, WrappedMeasureTimesOfTheListerAssembleSilently) {
+    bytes far;  // ten steps of the largest delta: past 2^31
+    for (int i = 0; i < 10; ++i)
+        far += i == 0 ? bytes{0xFF, 0xFF, 0xFF, 0x7F, 0xD0, 0x01} : bytes{0xFF, 0xFF, 0xFF, 0x7F, 0x01};
+    bytes many_metres;  // 1/4 at division 1: a measure a tick
+    for (int i = 0; i < 20; ++i) many_metres += meta(0x0FFFFFFF, 0x58, {1, 2, 24, 8});
+    const bytes files[] = {
+        header(0, 1, 96) + track(far + end_of_track()),
+        header(1, 2, 96) + track(meta(0x0FFFFFFF, 0x58, {3, 2, 24, 8}) + end_of_track()) +
+            track(bytes{0x05, 0xD0, 0x01} + meta(7, 0x58, {5, 3, 24, 8}) + bytes{0x00, 0xD0, 0x01} + end_of_track()),
+        header(1, 2, 1) + track(many_metres + end_of_track()) + track(bytes{0x05, 0xD0, 0x01} + end_of_track()),
+    };
+    assembly_options strict;
+    strict.strict = true;
+    for (const bytes& file : files) {
+        lister_options measures;
+        measures.measure_mode = 1;
+        const listing_result listed = list_bytes(file.data(), file.size(), measures);
+        ASSERT_EQ(listed.status, 0) << listed.messages;
+        const assembly_result back = assemble_text(listed.text, strict, "w.mtx");
+        EXPECT_EQ(back.text, "") << listed.text;
+        EXPECT_EQ(back.bytes, file) << listed.text;
+    }
+}
+
 }  // namespace
 }  // namespace smfasm

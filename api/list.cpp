@@ -79,6 +79,7 @@ stream_listing list_stream(std::FILE* input, const char* input_name, std::FILE* 
     result.tracks_found = state.tracks_started;
     result.tracks_announced = wrap_add(state.tracks_started, state.tracks_remaining);
     result.partial_tag_length = state.partial_tag_length;
+    result.inexact = state.inexact_meta;
     return result;
 }
 

@@ -58,6 +58,63 @@ TEST(ListStream, EachRunStartsAfresh) {
     }
 }
 
+// Meta events whose lines would give other bytes back are counted, the
+// first described; the listing itself stays as smfdis writes it.
+TEST(ListStream, NotesMetaEventsTheListingCannotGiveBack) {
+    struct row {
+        int type;
+        bytes payload;
+        int length_expected;  // -1: the event lists exactly
+        int value = -1;
+    };
+    const row rows[] = {
+        {0x00, {0, 1}, -1},
+        {0x00, {}, 2},
+        {0x00, {1}, 2},
+        {0x00, {0, 1, 2}, 2},
+        {0x2F, {1}, 0},
+        {0x51, {7, 0xA1}, 3},
+        {0x51, {7, 0xA1, 0x20}, -1},
+        {0x54, {1, 2, 3, 4}, 5},
+        {0x54, {1, 2, 3, 4, 5, 6}, 5},
+        {0x54, {1, 2, 3, 4, 5}, -1},
+        {0x58, {4, 2, 24}, 4},
+        {0x58, {4, 2, 24, 8, 0}, 4},
+        {0x58, {4, 32, 24, 8}, -1},
+        {0x58, {4, 33, 24, 8}, 4, 33},
+        {0x59, {0}, 2},
+        {0x59, {0, 1, 0}, 2},
+        {0x59, {0xFD, 1}, -1},
+        {0x59, {0, 2}, 2, 2},
+        {0x59, {0, 255}, 2, 255},
+        {0x01, {}, -1},
+        {0x7F, {1}, -1},
+    };
+    for (const row& r : rows) {
+        // Two of each, the first in the second track at tick 5.
+        const bytes file = header(1, 2, 96) + track(end_of_track()) +
+                           track(meta(5, r.type, r.payload) + meta(0, r.type, r.payload) + end_of_track());
+        std::FILE* input = input_of(file);
+        memory_stream out;
+        const stream_listing done = list_stream(input, "in.mid", out.stream(), out.stream(), {});
+        std::fclose(input);
+        const inexact_meta_t& seen = done.inexact;
+        SCOPED_TRACE(r.type);
+        SCOPED_TRACE(r.payload.size());
+        if (r.length_expected < 0) {
+            EXPECT_EQ(seen.count, 0);
+            continue;
+        }
+        EXPECT_EQ(seen.count, 2);
+        EXPECT_EQ(seen.track, 2);
+        EXPECT_EQ(seen.time, 5);
+        EXPECT_EQ(seen.type, r.type);
+        EXPECT_EQ(seen.length, static_cast<int>(r.payload.size()));
+        EXPECT_EQ(seen.expected, r.length_expected);
+        EXPECT_EQ(seen.value, r.value);
+    }
+}
+
 ssize_t refuse_write(void*, const char*, std::size_t) {
     errno = ENOSPC;
     return 0;

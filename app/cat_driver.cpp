@@ -17,6 +17,7 @@
 #include "api/memory_stream.h"
 #include "app/files.h"
 #include "app/options.h"
+#include "state/keywords.h"
 
 namespace smfasm {
 
@@ -102,6 +103,41 @@ void print_messages(const char* name, const std::string& text) {
     }
 }
 
+std::string meta_kind(int type) {
+    switch (type) {
+        case meta_type::sequence_number: return std::string(keyword::sequence_number);
+        case meta_type::end_of_track: return std::string(keyword::meta) + " " + std::string(keyword::end_of_track);
+        case meta_type::tempo: return std::string(keyword::tempo);
+        case meta_type::smpte: return std::string(keyword::smpte);
+        case meta_type::time_signature: return std::string(keyword::time_signature);
+        default: return std::string(keyword::key_signature);
+    }
+}
+
+// Meta events that smfdis lists as ordinary values: their lines look right
+// and assemble to other bytes.
+void warn_about_inexact(const char* name, const inexact_meta_t& meta) {
+    const std::string kind = meta_kind(meta.type);
+    std::string what;
+    if (meta.value < 0) {
+        what = "a " + kind + " of " + std::to_string(meta.length) + (meta.length == 1 ? " byte" : " bytes") + " (a " +
+               kind + " has " + std::to_string(meta.expected) + "), which the listing gives back with " +
+               std::to_string(meta.expected);
+    } else if (meta.type == meta_type::key_signature) {
+        what = "a " + kind + " with mode " + std::to_string(meta.value) + " (0 " + std::string(keyword::major) +
+               ", 1 " + std::string(keyword::minor) + "), which the listing gives back as 1";
+    } else {
+        what = "a " + kind + " with denominator exponent " + std::to_string(meta.value) +
+               " (32 at most), which the listing gives back as 32";
+    }
+    if (meta.count > 1) {
+        what += "; " + std::to_string(meta.count - 1) + " more such meta event" + (meta.count == 2 ? "" : "s") +
+                " in the file";
+    }
+    std::fprintf(stderr, "smfcat: %s: warning: track %d at tick %d: %s\n", name, static_cast<int>(meta.track),
+                 static_cast<int>(meta.time), what.c_str());
+}
+
 // What smfdis lists without a word but a reader should know: the listing
 // looks complete and is not what the file claims to be.
 void warn_about(const char* name, const stream_listing& listing) {
@@ -141,6 +177,7 @@ int cat_file(const char* name, const lister_options& options) {
         return -1;
     }
     print_messages(shown, messages.take());
+    if (listing.inexact.count > 0) warn_about_inexact(shown, listing.inexact);
     if (listing.status == 0) warn_about(shown, listing);
     return listing.status == 0 ? 0 : 1;
 }
@@ -151,6 +188,8 @@ int run_cat(int argc, char** argv) {
     // A closed standard output would be opened on /dev/null below, and every
     // listing lost without a word.
     const bool output_closed = fcntl(STDOUT_FILENO, F_GETFD) == -1 && errno == EBADF;
+    // So would a closed standard input, which would then list as nothing.
+    const bool input_closed = fcntl(STDIN_FILENO, F_GETFD) == -1 && errno == EBADF;
     prepare_process();
     // A reader that has gone away (| head) ends the run as it ends cat's: by
     // the signal, without a message.
@@ -163,7 +202,12 @@ int run_cat(int argc, char** argv) {
         return 1;
     }
     for (const char* name : line.files) {
-        if (std::strcmp(name, "-") == 0 && isatty(STDIN_FILENO) != 0) {
+        if (std::strcmp(name, "-") != 0) continue;
+        if (input_closed) {
+            std::fputs("smfcat: standard input is closed\n", stderr);
+            return 1;
+        }
+        if (isatty(STDIN_FILENO) != 0) {
             return usage_error("standard input is a terminal: name a MIDI file or pipe one in");
         }
     }

@@ -148,6 +148,7 @@ void assembler::track_end(const char* start) {
                      "the track begun on line " + std::to_string(track_line_) +
                          " has no Meta TrkEnd event, which a MIDI file's track ends with");
     }
+    check_sounding_notes(start);
     unsigned char head[8] = {'M', 'T', 'r', 'k'};
     put_u32(head + 4, static_cast<std::uint32_t>(size));
     out_.write(head, sizeof head);
@@ -157,10 +158,74 @@ void assembler::track_end(const char* start) {
     ++tracks_;
 }
 
+void assembler::check_sounding_notes(const char* start) {
+    std::uint64_t count = 0;
+    std::size_t first = 0;
+    for (std::size_t i = 0; i < sounding_.size(); ++i) {
+        if (sounding_[i] == 0) continue;
+        if (count == 0 || struck_on_[i] < struck_on_[first]) first = i;
+        count += sounding_[i];
+    }
+    if (count == 0) return;
+    std::string text = "note " + std::to_string(first % 128) + " on channel " + std::to_string(first / 128 + 1) +
+                       ", struck on line " + std::to_string(struck_on_[first]) +
+                       ", still sounds at the end of the track begun on line " + std::to_string(track_line_);
+    if (count > 1) text += ", and " + std::to_string(count - 1) + " more note" + (count == 2 ? "" : "s");
+    text += ": no note-off (or note-on with velocity 0) ends " + std::string(count == 1 ? "it" : "them");
+    log_.warning(*line_, start, text);
+    sounding_.fill(0);
+}
+
 void assembler::no_metre(const time_field& t) const {
     field_cursor::fail(t.at, "a measure time needs a metre, and " +
                                  std::string(metre_.smpte ? "SMPTE time has none" : "the metre here is unusable") +
                                  ": write the time in ticks");
+}
+
+time_field assembler::listed_time(std::int32_t time) const {
+    const metre& m = metre_;
+    const auto since = static_cast<std::int32_t>(wrap(time) - wrap(m.last_time_sig_time));
+    const std::int32_t beats = since / m.ticks_per_beat;
+    time_field t;
+    t.measure = true;
+    t.ticks = static_cast<std::int32_t>(wrap(beats / m.beats_per_measure) + wrap(m.measure_offset));
+    t.beat = beats % m.beats_per_measure;
+    t.tick = since % m.ticks_per_beat;
+    return t;
+}
+
+namespace {
+
+std::string measure_text(const time_field& t) {
+    return std::to_string(t.ticks) + ":" + std::to_string(t.beat) + ":" + std::to_string(t.tick);
+}
+
+}  // namespace
+
+// The lister's own measure column wraps in 32 bits in odd files: a time is
+// refused only when it wraps and the lister could not have written it.
+void assembler::check_measure_time(const time_field& t, std::int32_t time) {
+    const time_field listed = listed_time(time);
+    const bool as_listed = listed.ticks == t.ticks && listed.beat == t.beat && listed.tick == t.tick;
+    const std::int64_t ticks = measure_ticks(t);
+    if (ticks != time && !as_listed) {
+        field_cursor::fail(t.at, "the time " + measure_text(t) + " is tick " + std::to_string(ticks) +
+                                     ", out of range (" + std::to_string(INT32_MIN) + " to " +
+                                     std::to_string(INT32_MAX) + ")");
+    }
+    if (within_bar(t)) return;
+    const metre& m = metre_;
+    const std::string same =
+        "; " + measure_text(t) + " is tick " + std::to_string(time) + ", the same as " + measure_text(listed);
+    if (t.beat >= m.beats_per_measure) {
+        log_.warning(*line_, t.at,
+                     "beat " + std::to_string(t.beat) + " is past the end of its bar: a bar has " +
+                         std::to_string(m.beats_per_measure) + " beats, counted from 0" + metre_origin() + same);
+    } else {
+        log_.warning(*line_, t.at,
+                     "tick " + std::to_string(t.tick) + " is past the end of its beat: a beat has " +
+                         std::to_string(m.ticks_per_beat) + " ticks, counted from 0" + metre_origin() + same);
+    }
 }
 
 std::string assembler::metre_origin() const {
@@ -189,6 +254,7 @@ void assembler::event_line(field_cursor& c) {
                            header_line_ == 0 ? "an event before the MFile line" : "an event outside MTrk ... TrkEnd");
     }
     const std::int32_t time = event_time(t);
+    if (t.measure) check_measure_time(t, time);
     check_event(t, entry->kind, time);
     if (entry->kind == event_kind::note && !score_) {
         field_cursor::fail(start, "Note lines belong to the score form: its MFile line ends in \"score\"");

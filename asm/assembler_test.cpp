@@ -116,6 +116,29 @@ TEST(Assembler, ReadsMeasureTimesThroughTheListersMetre) {
     EXPECT_EQ(assemble_text("MFile 0 1 -25 40\nMTrk\n0:0:0 ChPr ch=1 v=0\nTrkEnd\n").errors, 1);
 }
 
+// Listings that are right as they stand: not a word, even under --strict.
+TEST(Assembler, StrictPassesSoundListings) {
+    assembly_options strict;
+    strict.strict = true;
+    const std::vector<std::string> listings = {
+        // The end of track written by its type, with a payload or not.
+        "0 ChPr ch=1 v=1\n0 Meta 0x2F\n",
+        "0 ChPr ch=1 v=1\n0 Meta 0x2f 01 02\n",
+        // Notes ended either way, a key struck again before its off, keys
+        // above 127 (warned of as such) left out of the count.
+        "0 On ch=1 n=60 v=1\n0 On ch=1 n=60 v=1\n1 Off ch=1 n=60 v=0\n1 On ch=1 n=c5 v=0\n1 Meta TrkEnd\n",
+        "0 On ch=16 n=127 v=1\n0 Off ch=16 n=127 v=9\n0 On ch=1 n=0 v=1\n0 On ch=1 n=0 v=0\n0 Meta TrkEnd\n",
+        // The last beat and tick of a bar, and negative times as the lister
+        // writes them before a metre change.
+        "0:3:95 ChPr ch=1 v=1\n1:0:0 ChPr ch=1 v=1\n1:0:0 Meta TrkEnd\n",
+    };
+    for (const std::string& events : listings) {
+        const result r = assemble_text("MFile 0 1 96\nMTrk\n" + events + "TrkEnd\n", strict);
+        EXPECT_EQ(r.errors, 0) << events;
+        EXPECT_EQ(r.messages, "") << events;
+    }
+}
+
 TEST(Assembler, EmptyListingIsAnErrorAndTheTrackCountIsCorrected) {
     for (const std::string text : {"", "# nothing\n\n", "  # x\n"}) {
         const result empty = assemble_text(text);

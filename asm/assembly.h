@@ -151,12 +151,33 @@ private:
         return static_cast<std::int32_t>(beats * wrap(m.ticks_per_beat) + wrap(t.tick) + wrap(m.last_time_sig_time));
     }
     [[noreturn]] void no_metre(const time_field& t) const;
+    // The same without wrapping: it differs when the time does not fit.
+    std::int64_t measure_ticks(const time_field& t) const {
+        const metre& m = metre_;
+        const std::int64_t beats =
+            (std::int64_t{t.ticks} - m.measure_offset) * m.beats_per_measure + std::int64_t{t.beat};
+        return beats * m.ticks_per_beat + t.tick + m.last_time_sig_time;
+    }
+    // Beat and tick inside their bar and beat, as the lister counts them.
+    bool within_bar(const time_field& t) const {
+        return t.beat < metre_.beats_per_measure && t.tick < metre_.ticks_per_beat;
+    }
+    // The measure time the lister writes for `time`.
+    time_field listed_time(std::int32_t time) const;
+    void check_measure_time(const time_field& t, std::int32_t time);
 
-    [[gnu::always_inline]] inline bool quick_channel_line(const char* p, const char* end);
+    [[gnu::always_inline]] inline bool quick_channel_line(const char* p, const char* end, std::int64_t number);
     void channel_event(field_cursor& c, std::size_t slot, std::int32_t time);
+    // A note-on or note-off of a key 0 to 127 read by the general reader:
+    // counted, and an off that ends no note said.
+    void note_event(std::string_view note, std::size_t slot, int channel, int key, int velocity);
+    // Says which notes the track leaves sounding, and forgets them.
+    void check_sounding_notes(const char* start);
     [[gnu::always_inline]] void put_channel(std::int32_t time, std::size_t slot, int channel, int first, int second);
     void payload_event(field_cursor& c, event_kind kind, std::int32_t time);
     void meta_event(field_cursor& c, std::int32_t time);
+    // A meta end of track has been written.
+    void ends_track();
     std::int64_t tempo(field_cursor& c);
     void time_signature(field_cursor& c, std::int32_t time);
 
@@ -203,6 +224,12 @@ private:
     metre metre_;
     std::int64_t time_signature_line_ = 0;  // where the metre last changed, or 0
     std::string time_signature_text_;
+
+    // Notes sounding in the open track, by channel and key (a key struck
+    // again before its off counts twice), and the line that struck each
+    // key while none sounded.
+    std::array<std::uint32_t, 16 * 128> sounding_{};
+    std::array<std::int64_t, 16 * 128> struck_on_{};
 
     track_bytes track_;
     std::int32_t previous_time_ = 0;

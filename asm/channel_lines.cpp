@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <string_view>
 
 #include "asm/assembly.h"
 #include "state/tables.h"
@@ -58,8 +59,10 @@ void assembler::channel_event(field_cursor& c, std::size_t slot, std::int32_t ti
     int first = 0;
     int second = -1;  // none
     const char* at = c.position();
+    std::string_view note;  // as written
     if (names_a_note(slot)) {
         first = c.note();
+        note = {at, static_cast<std::size_t>(c.position() - at)};
         data_byte(c, at, first, names.first);
     } else if (slot == slot_pitch_bend) {
         const std::int64_t value = c.number(0, largest_bend, names.first);
@@ -82,7 +85,25 @@ void assembler::channel_event(field_cursor& c, std::size_t slot, std::int32_t ti
         data_byte(c, at, second, names.second);
     }
     c.expect_end();
+    if ((slot == slot_note_on || slot == slot_note_off) && first < 128) note_event(note, slot, channel, first, second);
     put_channel(time, slot, channel, first, second);
+}
+
+void assembler::note_event(std::string_view note, std::size_t slot, int channel, int key, int velocity) {
+    const std::size_t index = static_cast<std::size_t>(channel - 1) * 128 + static_cast<std::size_t>(key);
+    std::uint32_t& sounding = sounding_[index];
+    if (slot == slot_note_on && velocity != 0) {
+        if (sounding++ == 0) struck_on_[index] = line_->number;
+        return;
+    }
+    if (sounding != 0) {
+        --sounding;
+        return;
+    }
+    log_.warning(*line_, note.data(),
+                 std::string(slot == slot_note_on ? "this note-on with velocity 0" : "this note-off") +
+                     " ends no note: note " + std::string(note) + " is not sounding on channel " +
+                     std::to_string(channel));
 }
 
 [[gnu::always_inline]] inline void assembler::put_channel(std::int32_t time, std::size_t slot, int channel, int first,
@@ -182,7 +203,7 @@ bool is_digit(char c) { return static_cast<unsigned>(c - '0') < 10; }
 // it ("1662 On ch=1 n=42 v=15"), read in one pass through a local pointer.
 // Any other shape, and every error, is left to the general parser, which
 // reads the line again and words the message.
-[[gnu::always_inline]] inline bool assembler::quick_channel_line(const char* p, const char* end) {
+[[gnu::always_inline]] inline bool assembler::quick_channel_line(const char* p, const char* end, std::int64_t number) {
     if (!quick_) return false;
     time_field t;
     t.at = p;
@@ -239,17 +260,29 @@ bool is_digit(char c) { return static_cast<unsigned>(c - '0') < 10; }
         second = quick_number(p, 3);
         if (second < 0 || second > 127) return false;
     }
-    // Values above 127, measure times that need a look at the metre and the
-    // first event of a track in measure time are left to the general reader,
+    // Values above 127, measure times that need a look at the metre (or that
+    // wrap, or run past their bar or beat) and the first event of a track in
+    // measure time are left to the general reader,
     // which warns where a listing is probably wrong.
-    if (p != end || (t.measure && (!metre_.usable() || track_.size() == 0))) return false;
+    if (p != end || (t.measure && (!metre_.usable() || track_.size() == 0 || !within_bar(t)))) return false;
     const std::int32_t time = event_time(t);
-    if (!delta_fits(time, previous_time_)) return false;
+    if (!delta_fits(time, previous_time_) || (t.measure && measure_ticks(t) != time)) return false;
+    if (slot <= slot_note_off) {
+        const auto index = static_cast<std::size_t>((channel - 1) * 128 + first);
+        std::uint32_t& sounding = sounding_[index];
+        if (slot == slot_note_on && second != 0) {
+            if (sounding++ == 0) struck_on_[index] = number;
+        } else {
+            // An off that ends no note: the general reader says so.
+            if (sounding == 0) return false;
+            --sounding;
+        }
+    }
     put_channel(time, slot, static_cast<int>(channel), static_cast<int>(first), static_cast<int>(second));
     return true;
 }
 [[gnu::always_inline]] inline bool assembler::line(const listing_line& line) {
-    if (line.fold == broken_fold::none && quick_channel_line(line.begin, line.end)) return true;
+    if (line.fold == broken_fold::none && quick_channel_line(line.begin, line.end, line.number)) return true;
     return general_line(line);
 }
 

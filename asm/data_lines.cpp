@@ -127,8 +127,7 @@ void assembler::meta_event(field_cursor& c, std::int32_t time) {
             c.expect_end();
             begin_event(time);
             put_meta(meta_type::end_of_track, nullptr, 0);
-            if (end_of_track_line_ == 0) end_of_track_line_ = line_->number;
-            quick_ = false;
+            ends_track();
             return;
         }
         if (name == keyword::sequence_name) type = meta_type::sequence_name;
@@ -147,6 +146,13 @@ void assembler::meta_event(field_cursor& c, std::int32_t time) {
     if (payload_.size() >= (std::size_t{1} << 28)) field_cursor::fail(start, "the payload is too long");
     begin_event(time);
     put_meta(type, payload_.data(), payload_.size());
+    // Written by type, with a payload or not, it still ends the track.
+    if (type == meta_type::end_of_track) ends_track();
+}
+
+void assembler::ends_track() {
+    if (end_of_track_line_ == 0) end_of_track_line_ = line_->number;
+    quick_ = false;
 }
 
 void assembler::time_signature(field_cursor& c, std::int32_t time) {

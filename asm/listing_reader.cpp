@@ -11,6 +11,17 @@ namespace {
 
 constexpr std::size_t block_size = std::size_t{256} * 1024;
 
+// Editors on some systems put a UTF-8 byte order mark before the first line.
+constexpr char byte_order_mark[] = "\xEF\xBB\xBF";
+constexpr std::size_t byte_order_mark_size = sizeof byte_order_mark - 1;
+
+// True when the `size` bytes at `data` could be the start of a byte order
+// mark (all of it when `size` is its length or more).
+bool starts_like_mark(const char* data, std::size_t size) {
+    const std::size_t n = size < byte_order_mark_size ? size : byte_order_mark_size;
+    return std::memcmp(data, byte_order_mark, n) == 0;
+}
+
 // A physical line continues on the next when it ends in a backslash that is
 // not itself escaped: an odd run of backslashes. Inside quoted text "\\\\"
 // is an escaped backslash, and elsewhere a backslash only ever folds.
@@ -32,6 +43,8 @@ listing_reader::listing_reader(const char* data, std::size_t size)
     : storage_(data, data + size), size_(size), at_end_(true) {
     storage_.resize(size + line_slack);  // the room behind the input
     data_ = storage_.data();
+    if (size >= byte_order_mark_size && starts_like_mark(data_, size)) pos_ = byte_order_mark_size;
+    mark_checked_ = true;
 }
 
 bool listing_reader::fill() {
@@ -47,6 +60,12 @@ bool listing_reader::fill() {
         const ssize_t got = ::read(fd_, data_ + size_, storage_.size() - line_slack - size_);
         if (got > 0) {
             size_ += static_cast<std::size_t>(got);
+            if (!mark_checked_) {
+                // A mark cut by a short read (a pipe) is waited for whole.
+                if (size_ < byte_order_mark_size && starts_like_mark(data_, size_)) continue;
+                mark_checked_ = true;
+                if (size_ >= byte_order_mark_size && starts_like_mark(data_, size_)) pos_ = byte_order_mark_size;
+            }
             return true;
         }
         if (got < 0 && errno == EINTR) continue;

@@ -37,7 +37,8 @@ inline bool is_comment_or_blank(const char* begin, const char* end) {
 // none, and room for word-sized loads that start at a line's end.
 inline constexpr std::size_t line_slack = 16;
 
-// Reads a listing from a descriptor in blocks, or from memory. Only the
+// Reads a listing from a descriptor in blocks, or from memory, without a
+// UTF-8 byte order mark at its very start. Only the
 // current logical line is held beyond one block, so memory stays bounded by
 // the longest line.
 class listing_reader {
@@ -74,6 +75,7 @@ private:
     std::size_t size_ = 0;  // bytes held in data_
     std::size_t pos_ = 0;   // start of the unread part
     bool at_end_ = false;
+    bool mark_checked_ = false;  // a byte order mark has been looked for
     int read_error_ = 0;
     std::int64_t line_number_ = 0;
 };

@@ -1,6 +1,7 @@
 #include "asm/listing_reader.h"
 
 #include <gtest/gtest.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -50,6 +51,29 @@ TEST(ListingReader, BlocksNeverChangeTheLines) {
         EXPECT_EQ(lines_of(from_file), expected) << before;
         std::fclose(file);
     }
+}
+
+// A UTF-8 byte order mark before the first line is no part of it, from
+// memory or from a descriptor; anywhere else it is text.
+TEST(ListingReader, SkipsAByteOrderMarkAtTheStart) {
+    const std::string mark = "\xEF\xBB\xBF";
+    for (const std::string& text : {mark + "MFile 0 1 96\n" + mark + "x\n", mark + "MFile 0 1 96\n" + mark + "x"}) {
+        const std::vector<read_line> expected = {{"MFile 0 1 96", 1, broken_fold::none},
+                                                 {mark + "x", 2, broken_fold::none}};
+        listing_reader in_memory(text.data(), text.size());
+        EXPECT_EQ(lines_of(in_memory), expected);
+        // Packets keep their bounds: the mark arrives in three reads.
+        int fds[2];
+        ASSERT_EQ(socketpair(AF_UNIX, SOCK_SEQPACKET, 0, fds), 0);
+        for (const char c : text) ASSERT_EQ(write(fds[1], &c, 1), 1);
+        close(fds[1]);
+        listing_reader byte_by_byte(fds[0]);
+        EXPECT_EQ(lines_of(byte_by_byte), expected);
+        close(fds[0]);
+    }
+    const std::string cut = "\xEF\xBB";
+    listing_reader only_part(cut.data(), cut.size());
+    EXPECT_EQ(lines_of(only_part), (std::vector<read_line>{{cut, 1, broken_fold::none}}));
 }
 
 }  // namespace

@@ -45,6 +45,13 @@ int append_payload(std::int32_t end_mark, int last) {
     return last;
 }
 
+// A meta event whose line will not give its bytes back: counted, and the
+// first kept for the caller's warning.
+[[gnu::cold]] [[gnu::noinline]] void note_inexact(int type, std::int32_t length, std::int32_t expected, int value) {
+    inexact_meta_t& seen = state.inexact_meta;
+    if (seen.count++ == 0) seen = {1, state.tracks_started, state.current_time, type, length, expected, value};
+}
+
 }  // namespace
 
 void msg_reset() { state.message_buffer.length = 0; }
@@ -100,13 +107,34 @@ void dispatch_meta(int type) {
     if (state.score_form != 0) return on_score_meta(type, length, data);
     // A payload shorter than its type needs reads its missing positions as 0.
     const auto d = [&](std::int32_t i) -> int { return i < length ? data[i] : 0; };
+    // Values are listed as if the length were right: one that is not, or a
+    // value the line cannot hold, is noted.
     switch (type) {
-        case 0x00: on_sequence_number(d(0) * 256 + d(1)); break;
-        case 0x2F: on_end_of_track(); break;
-        case 0x51: on_tempo(d(0) * 65536 + d(1) * 256 + d(2)); break;
-        case 0x54: on_smpte(d(0), d(1), d(2), d(3), d(4)); break;
-        case 0x58: on_time_signature(d(0), d(1), d(2), d(3)); break;
-        case 0x59: on_key_signature(d(0), d(1)); break;
+        case 0x00:
+            if (length != 2) note_inexact(type, length, 2, -1);
+            on_sequence_number(d(0) * 256 + d(1));
+            break;
+        case 0x2F:
+            if (length != 0) note_inexact(type, length, 0, -1);
+            on_end_of_track();
+            break;
+        case 0x51:
+            if (length != 3) note_inexact(type, length, 3, -1);
+            on_tempo(d(0) * 65536 + d(1) * 256 + d(2));
+            break;
+        case 0x54:
+            if (length != 5) note_inexact(type, length, 5, -1);
+            on_smpte(d(0), d(1), d(2), d(3), d(4));
+            break;
+        case 0x58:
+            // Exponents above 32 all list as denominator 0, which reads as 32.
+            if (length != 4 || d(1) > 32) note_inexact(type, length, 4, length != 4 ? -1 : d(1));
+            on_time_signature(d(0), d(1), d(2), d(3));
+            break;
+        case 0x59:
+            if (length != 2 || d(1) > 1) note_inexact(type, length, 2, length != 2 ? -1 : d(1));
+            on_key_signature(d(0), d(1));
+            break;
         case 0x7F: on_sequencer_specific(length, data); break;
         default:
             if (type >= 0x01 && type <= 0x0F) {

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "state/inexact_meta.h"
 #include "state/tables.h"
 
 namespace smfasm {
@@ -45,6 +46,9 @@ struct conversion_state {
     // Bytes of a chunk tag that the input ended inside (a cut file): the
     // listing then looks complete but is not; smfdis stays silent on it.
     std::int32_t partial_tag_length = 0;
+    // Meta events the listing will not give back exactly; smfdis stays
+    // silent on them.
+    inexact_meta_t inexact_meta;
 
     // Track counters and measure arithmetic, kept by the writer.
     std::int32_t tracks_started = 0;

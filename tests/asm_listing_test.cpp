@@ -58,12 +58,37 @@ TEST(AssemblerListing, WarnsWhereAListingIsProbablyWrong) {
         {head + "0 Meta TrkEnd\n5 ChPr ch=1 v=1\nTrkEnd\n",
          "w.mtx:4:1: warning: an event after the track's Meta TrkEnd on line 3",
          "4d 54 72 6b 00 00 00 07 00 ff 2f 00 05 d0 01"},
+        // The end of track written by its type is one all the same.
+        {head + "0 Meta 0x2f 01\n5 ChPr ch=1 v=1\nTrkEnd\n",
+         "w.mtx:4:1: warning: an event after the track's Meta TrkEnd on line 3",
+         "4d 54 72 6b 00 00 00 08 00 ff 2f 01 01 05 d0 01"},
         // Track 1 changes to 3/4 after one 4/4 measure; track 2's 0:0:0
         // carries that metre on: a measure before the change, tick 96.
         {"MFile 1 2 96\nMTrk\n384 TimeSig 3/4 24 8\n384 Meta TrkEnd\nTrkEnd\nMTrk\n0:0:0 Meta TrkEnd\nTrkEnd\n",
          "w.mtx:7:1: warning: 0:0:0 is tick 96, not the track's start: measure times carry on the metre where the "
          "track before left it (TimeSig 3/4 on line 3); write 0 for the start",
          "4d 54 72 6b 00 00 00 0d 83 00 ff 58 04 03 02 18 08 00 ff 2f 00 4d 54 72 6b 00 00 00 04 60 ff 2f 00"},
+        // A beat or tick past its bar or beat, where beats count from 0.
+        {head + "0:4:0 ChPr ch=1 v=1\n1:0:0 Meta TrkEnd\nTrkEnd\n",
+         "w.mtx:3:1: warning: beat 4 is past the end of its bar: a bar has 4 beats, counted from 0; 0:4:0 is tick "
+         "384, the same as 1:0:0",
+         "4d 54 72 6b 00 00 00 08 83 00 d0 01 00 ff 2f 00"},
+        {head + "0 TimeSig 3/8 24 8\n0:0:0 ChPr ch=1 v=1\n0:1:48 ChPr ch=1 v=1\n96 Meta TrkEnd\nTrkEnd\n",
+         "w.mtx:5:1: warning: tick 48 is past the end of its beat: a beat has 48 ticks, counted from 0 (TimeSig 3/8 "
+         "on line 3); 0:1:48 is tick 96, the same as 0:2:0",
+         "4d 54 72 6b 00 00 00 11 00 ff 58 04 03 03 18 08 00 d0 01 60 01 00 ff 2f 00"},
+        // Notes left sounding: the first named, the others counted.
+        {head + "0 On ch=1 n=60 v=64\n0 On ch=2 n=c4 v=64\n0 On ch=2 n=c4 v=64\n" + tail,
+         "w.mtx:7:1: warning: note 60 on channel 1, struck on line 3, still sounds at the end of the track begun on "
+         "line 2, and 2 more notes: no note-off (or note-on with velocity 0) ends them",
+         "4d 54 72 6b 00 00 00 0f 00 90 3c 40 00 91 30 40 00 30 40 00 ff 2f 00"},
+        // An off that ends no note, read quickly or not.
+        {head + "0 On ch=1 n=60 v=64\n5 Off ch=1 n=60 v=0\n5 Off ch=1 n=60 v=0\n5 Meta TrkEnd\nTrkEnd\n",
+         "w.mtx:5:14: warning: this note-off ends no note: note 60 is not sounding on channel 1",
+         "4d 54 72 6b 00 00 00 0f 00 90 3c 40 05 80 3c 00 00 3c 00 00 ff 2f 00"},
+        {head + "0 On ch=3 n=Eb4 v=0\n" + tail,
+         "w.mtx:3:13: warning: this note-on with velocity 0 ends no note: note Eb4 is not sounding on channel 3",
+         "4d 54 72 6b 00 00 00 08 00 92 33 00 00 ff 2f 00"},
         {head + "0 Tempo 120\n" + tail,
          "w.mtx:3:9: warning: the tempo 120 is in microseconds per quarter note, 500000 beats per minute; for 120 "
          "beats per minute write Tempo 120bpm",
@@ -127,6 +152,16 @@ TEST(AssemblerListing, FaultsOfHandWrittenListings) {
          "(268435455); a SysEx message joined from packets takes the time of its last packet: list the file with "
          "-m, which keeps such files exact\n",
          ""},
+        // A measure time past the largest tick is not a small one wrapped,
+        // nor time going backwards; read quickly or not.
+        {head + "11184811:0:0 ChPr ch=1 v=1\n" + tail, 1,
+         "l.mtx:3:1: the time 11184811:0:0 is tick 4294967424, out of range (-2147483648 to 2147483647)\n", ""},
+        {head + "0 ChPr ch=1 v=1\n11184811:0:0 ChPr ch=1 v=1\n" + tail, 1,
+         "l.mtx:4:1: the time 11184811:0:0 is tick 4294967424, out of range (-2147483648 to 2147483647)\n", ""},
+        {head + "99999999:0:0 Meta TrkEnd\nTrkEnd\n", 1,
+         "l.mtx:3:1: the time 99999999:0:0 is tick 38399999616, out of range (-2147483648 to 2147483647)\n", ""},
+        // A byte order mark some editors put first is skipped.
+        {"\xEF\xBB\xBF" + head + "0 ChPr ch=1 v=1\n" + tail, 0, "", "4d 54 72 6b 00 00 00 07 00 d0 01 00 ff 2f 00"},
         // Leading zeros read as the number they write.
         {head + "0 On ch=01 n=0000000000060 v=0000000000064\n" + tail, 0, "",
          "4d 54 72 6b 00 00 00 08 00 90 3c 40 00 ff 2f 00"},

@@ -40,6 +40,10 @@ TEST(Cat, CommandLines) {
     dir.write("cut.mid", header(0, 1, 96) + note_track + text_bytes("MT"));
     dir.write("short.mid", header(0, 1, 96) + bytes(note_track.begin(), note_track.end() - 3));
     dir.write("bad.mid", header(3, 1, 96));
+    // A two-byte Tempo, then a KeySig with mode 2 in a second track.
+    dir.write("odd.mid", header(1, 2, 96) + track(meta(0, 0x51, {0x07, 0xA1}) + end_of_track()) +
+                             track(meta(7, 0x59, {0x00, 0x02}) + end_of_track()));
+    dir.write("mode.mid", header(0, 1, 96) + track(meta(7, 0x59, {0x00, 0x02}) + end_of_track()));
     const std::vector<std::string> before = names_in(dir);
     const std::string demo = source_file("examples/demo.txt");
     const std::string demo_bnv =
@@ -95,6 +99,21 @@ TEST(Cat, CommandLines) {
          "MFile 0 1 96\n" + note_listing,
          "smfcat: cut.mid: warning: the file ends inside a chunk tag, after 2 of its 4 bytes\n",
          0},
+        // So are meta events whose lines give other bytes back: the first
+        // is named, the others counted.
+        {{"odd.mid"},
+         "/dev/null",
+         "MFile 1 2 96\nMTrk\n0 Tempo 499968\n0 Meta TrkEnd\nTrkEnd\nMTrk\n7 KeySig 0 minor\n7 Meta TrkEnd\nTrkEnd\n",
+         "smfcat: odd.mid: warning: track 1 at tick 0: a Tempo of 2 bytes (a Tempo has 3), which the listing gives "
+         "back "
+         "with 3; 1 more such meta event in the file\n",
+         0},
+        {{"mode.mid"},
+         "/dev/null",
+         "MFile 0 1 96\nMTrk\n7 KeySig 0 minor\n7 Meta TrkEnd\nTrkEnd\n",
+         "smfcat: mode.mid: warning: track 1 at tick 7: a KeySig with mode 2 (0 major, 1 minor), which the listing "
+         "gives back as 1\n",
+         0},
         {{"/dev/null"}, "/dev/null", "", "", 0},
         // Usage.
         {{"-x", "demo.mid"}, "/dev/null", "", "smfcat: no such flag: x\n" + usage, 2},
@@ -141,6 +160,14 @@ TEST(Cat, Pipes) {
     const tool_run count = dir.run({"-c", cat + " < long.mid | wc -l"}, shell);
     EXPECT_EQ(count.out, "200004\n");
     EXPECT_EQ(count.err, "");
+    // A closed standard input is not an empty file; unread, it does no harm.
+    for (const char* args : {"", " -", " long.mid -"}) {
+        const tool_run closed = dir.run({"-c", cat + args + " <&-"}, shell);
+        EXPECT_EQ(closed.status, 1) << args;
+        EXPECT_EQ(closed.out, "") << args;
+        EXPECT_EQ(closed.err, "smfcat: standard input is closed\n") << args;
+    }
+    EXPECT_EQ(dir.run({"-c", cat + " long.mid <&- | wc -l"}, shell).out, "200004\n");
 }
 
 // Standard output that cannot take the listing: the run fails and says so.
