@@ -154,8 +154,10 @@ void assembler::score_channel_event(field_cursor& c, std::size_t slot, bool note
     const char* first_at = c.position();
     int first = 0;
     int second = -1;
+    const char* note_end = first_at;
     if (names_a_note(slot)) {
         first = c.note();
+        note_end = c.position();
         data_byte(c, first_at, first, "the note");
     } else if (slot == slot_pitch_bend) {
         const bend_bytes bend = split_bend(c.number(0, largest_bend, "the pitch bend"));
@@ -225,6 +227,12 @@ void assembler::score_channel_event(field_cursor& c, std::size_t slot, bool note
     if (note && length < 0) field_cursor::fail(c.position(), "a Note needs its length: len=1/4, len=1/8. or len=96");
     if (note && second == 0) {
         field_cursor::fail(first_at, "a Note needs a velocity above 0 (a note-on at velocity 0 ends a note)");
+    }
+    // Notes that are lines of their own (On, Off) sound and end as in the
+    // tick form; a Note line carries its own end.
+    if (!note && (slot == slot_note_on || slot == slot_note_off) && first < 128) {
+        note_event(std::string_view(first_at, static_cast<std::size_t>(note_end - first_at)), slot, channel, first,
+                   second);
     }
     const int status = channel_slot_status[slot] | (channel - 1);
     put_score_channel(line_time_, status, first, second, status_mark, first_at);

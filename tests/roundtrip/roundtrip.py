@@ -37,7 +37,7 @@ import tempfile
 SCORE_FLAG_SETS = [["--score", "-m"], ["--score"], ["-s", "-v", "-f20"], ["-sm", "-v", "-f1"]]
 # What smfasm may say of a score listing the lister wrote: only what is in
 # the file itself.
-FILE_FAULTS = ("sounding", "data byte", "pitch bend", "after the track's Meta TrkEnd", "announces")
+FILE_FAULTS = ("sounding", "still sounds", "ends no note", "data byte", "pitch bend", "after the track's Meta TrkEnd", "announces")
 FLAG_SETS = [[], ["-b"], ["-n"], ["-v"], ["-m"], ["-f1"], ["-f20"], ["-f40"], ["-bnv"], ["-bnvm", "-f25"]]
 
 
@@ -212,7 +212,10 @@ def main():
 
         checker = Checker(smfdis, smfasm, smfcat, work)
         if witness:
-            witnessed = [checker.mido_agrees(mido, p) for p in real + list(generated.values())]
+            # The habit files carry running status across meta events, which
+            # the standard forbids and mido reads its own way.
+            witnessed = [checker.mido_agrees(mido, p) for p in real + list(generated.values())
+                         if not os.path.basename(p).startswith("habits")]
             print(f"mido agrees on {witnessed.count(True)} -m reassemblies")
         else:
             for path in real + list(generated.values()) + seeds + [demo]:
