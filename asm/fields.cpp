@@ -192,6 +192,10 @@ void field_cursor::hex_bytes(payload_bytes& out) {
     for (;;) {
         skip_blanks();
         if (p_ == end_) return;
+        if (*p_ == '#' && (p_[-1] == ' ' || p_[-1] == '\t')) {  // a comment after the bytes
+            p_ = end_;
+            return;
+        }
         const int high = hex_value(*p_);
         const int low = p_ + 1 != end_ ? hex_value(p_[1]) : -1;
         const char* after = p_ + 2;

@@ -288,6 +288,12 @@ void assembler::put_end(const score::pending_end& end) {
                    "this note ends " + std::to_string(end.time - written_time_) +
                        " ticks after the event before its end, more than a MIDI file can hold in one step");
     }
+    if (end_of_track_line_ != 0 && !after_end_warned_) {
+        after_end_warned_ = true;
+        log_.warning(end.line, end.column,
+                     "this note ends after the track's Meta TrkEnd on line " + std::to_string(end_of_track_line_) +
+                         ": shorten it, or move the Meta TrkEnd later");
+    }
     put_delta_to(end.time);
     const score::running_rule rule{running_status_};
     bool omit = rule.omits(habits_, end.status, end.key);

@@ -82,10 +82,12 @@ std::string bpm_text(std::int64_t per_quarter) {
 
 std::string bpm_comment(std::int64_t per_quarter) {
     if (per_quarter <= 0) return {};
-    const std::int64_t hundredths = (std::int64_t{12000000000} + per_quarter) / (2 * per_quarter);
+    // Four decimals: the tempo is no round number of beats, or it would be
+    // written as one, and two decimals could show it as one all the same.
+    const std::int64_t scaled = (std::int64_t{1200000000000} + per_quarter) / (2 * per_quarter);
     char text[32];
-    std::snprintf(text, sizeof text, "%lld.%02lld", static_cast<long long>(hundredths / 100),
-                  static_cast<long long>(hundredths % 100));
+    std::snprintf(text, sizeof text, "%lld.%04lld", static_cast<long long>(scaled / 10000),
+                  static_cast<long long>(scaled % 10000));
     return text;
 }
 

@@ -24,7 +24,7 @@ int read_note_value(std::string_view text, int division, std::int64_t& ticks);
 // empty when there is none.
 std::string bpm_text(std::int64_t per_quarter);
 
-// Beats per minute with two decimals, for a comment ("129.99").
+// Beats per minute with four decimals, for a comment ("129.9997").
 std::string bpm_comment(std::int64_t per_quarter);
 
 // The assembler's reading of `scaled` / 10^`decimals` beats per minute:

@@ -93,6 +93,19 @@ TEST(AssemblerListing, WarnsWhereAListingIsProbablyWrong) {
          "w.mtx:3:9: warning: the tempo 120 is in microseconds per quarter note, 500000 beats per minute; for 120 "
          "beats per minute write Tempo 120bpm",
          "4d 54 72 6b 00 00 00 0b 00 ff 51 03 00 00 78 00 ff 2f 00"},
+        // The score form: bars and beats count from 1; a note's end is
+        // placed by the assembler, and may fall behind the track's end.
+        {"MFile 0 1 96 score\nMTrk\n1:5:0 ChPr ch=1 v=1\n2:2:0 Meta TrkEnd\nTrkEnd\n",
+         "w.mtx:3:3: warning: beat 5 is beyond its bar, which has 4 beats (they count from 1)",
+         "4d 54 72 6b 00 00 00 08 83 00 d0 01 60 ff 2f 00"},
+        {"MFile 0 1 96 score\nMTrk\n1:1:0 Note ch=1 n=c5 v=64 len=1/1\n1:2:0 Meta TrkEnd\nTrkEnd\n",
+         "w.mtx:3:31: warning: this note ends after the track's Meta TrkEnd on line 4: shorten it, or move the Meta "
+         "TrkEnd later",
+         "4d 54 72 6b 00 00 00 0d 00 90 3c 40 60 ff 2f 00 82 20 80 3c 40"},
+        {"MFile 0 1 96 score\nMTrk\n1:1:0 On ch=1 n=60 v=64\n1:2:0 Meta TrkEnd\nTrkEnd\n",
+         "w.mtx:5:1: warning: note 60 on channel 1, struck on line 3, still sounds at the end of the track begun on "
+         "line 2: no note-off (or note-on with velocity 0) ends it",
+         "4d 54 72 6b 00 00 00 08 00 90 3c 40 60 ff 2f 00"},
         // Below 4 beats per minute no tempo can be written: nothing to suggest.
         {head + "0 Tempo 2\n" + tail,
          "w.mtx:3:9: warning: the tempo 2 is in microseconds per quarter note, 30000000 beats per minute",
@@ -221,4 +234,14 @@ TEST(AssemblerListing, ErrorsOnLongLinesAreShortAndTheCaretStaysAligned) {
 }
 
 }  // namespace
+// A comment may stand behind any line's fields, hex dumps included.
+TEST(AssemblerListing, CommentsAtTheEndOfLines) {
+    scratch_dir dir;
+    dir.write("c.mtx", head + "0 SysEx f0 01 f7  # a reset\n0 Meta 0x7f 01 # ours\n0 Tempo 500000 # 120 bpm\n" + tail);
+    const tool_run run = dir.run({"c.mtx"}, assembler());
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(hex_after_header(dir.read("c.mid")),
+              "4d 54 72 6b 00 00 00 15 00 f0 02 01 f7 00 ff 7f 01 01 00 ff 51 03 07 a1 20 00 ff 2f 00");
+}
+
 }  // namespace smfasm::test
