@@ -195,12 +195,12 @@ void assembler::score_channel_event(field_cursor& c, std::size_t slot, bool note
             const int read =
                 score::read_note_value(std::string_view(p, static_cast<std::size_t>(q - p)), metre_.division, ticks);
             if (read < 0) {
-                field_cursor::fail(value_at, metre_.smpte ? "a file in SMPTE time has no note values: write the "
-                                                            "length in ticks"
-                                                          : "this note value is not a whole number of ticks at "
-                                                            "division " +
-                                                                std::to_string(metre_.division) +
-                                                                ": write the length in ticks");
+                field_cursor::fail(value_at, metre_.smpte
+                                                 ? "a file in SMPTE time has no note values: write the "
+                                                   "length in ticks"
+                                                 : "this note value is not a whole number of ticks at "
+                                                   "division " +
+                                                       std::to_string(metre_.division) + ": write the length in ticks");
             }
             if (read > 0) {
                 c.expect(std::string_view(p, static_cast<std::size_t>(read)), "the length");
@@ -266,8 +266,9 @@ void assembler::put_score_channel(std::int64_t time, int status, int first, int 
     if (mark == 1) omit = false;
     if (mark == 2) {
         if (status != channel_status_ || first >= 0x80) {
-            field_cursor::fail(at, "status=0 leaves out the status byte, which only the status of the channel "
-                                   "event before may do");
+            field_cursor::fail(at,
+                               "status=0 leaves out the status byte, which only the status of the channel "
+                               "event before may do");
         }
         omit = true;
     }

@@ -226,8 +226,8 @@ bytes habits_track(lcg& rng, std::size_t target, bool conductor) {
         if (rng.below(100) < ends_by_on_percent) {
             channel_event(0x90 | n.channel, n.key, 0);
         } else {
-            channel_event(0x80 | n.channel, n.key, rng.below(10) == 0 ? static_cast<int>(rng.below(128))
-                                                                      : static_cast<int>(off_velocity));
+            channel_event(0x80 | n.channel, n.key,
+                          rng.below(10) == 0 ? static_cast<int>(rng.below(128)) : static_cast<int>(off_velocity));
         }
     };
     while (t.size() < target) {
@@ -239,8 +239,10 @@ bytes habits_track(lcg& rng, std::size_t target, bool conductor) {
             channel_event(0x90 | channel, key, 1 + static_cast<int>(rng.below(127)));
             notes.push_back({channel, key});
         } else if (kind < 85) {
-            if (!notes.empty()) end_note(rng.below(static_cast<unsigned>(notes.size())));
-            else channel_event(0xB0, 7, static_cast<int>(rng.below(128)));
+            if (!notes.empty())
+                end_note(rng.below(static_cast<unsigned>(notes.size())));
+            else
+                channel_event(0xB0, 7, static_cast<int>(rng.below(128)));
         } else if (kind < 90) {
             channel_event(0xB0 | static_cast<int>(rng.below(3)), static_cast<int>(rng.below(128)),
                           static_cast<int>(rng.below(128)));

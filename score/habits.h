@@ -27,9 +27,9 @@ struct track_habits {
 };
 
 // The channel slot of a status byte (0x80 to 0xEF).
-inline constexpr std::array<channel_slot, 8> slot_of_nibble = {
-    slot_note_off, slot_note_on, slot_poly_pressure, slot_controller, slot_program, slot_channel_pressure,
-    slot_pitch_bend, slot_pitch_bend};
+inline constexpr std::array<channel_slot, 8> slot_of_nibble = {slot_note_off,   slot_note_on,   slot_poly_pressure,
+                                                               slot_controller, slot_program,   slot_channel_pressure,
+                                                               slot_pitch_bend, slot_pitch_bend};
 inline channel_slot slot_of_status(int status) { return slot_of_nibble[(static_cast<unsigned>(status) >> 4) & 7]; }
 
 // The status byte that may be left out before the next channel event, as

@@ -19,7 +19,7 @@ struct pending_end {
     std::int64_t order = 0;  // the habit's order among unmarked ends of a tick
     std::int64_t line = 0;   // the Note line and its length's column, for messages
     std::int64_t column = 0;
-    int status = 0;          // the end's status byte
+    int status = 0;  // the end's status byte
     int key = 0;
     int velocity = 0;
     int status_mark = 0;  // as track_event::mark

@@ -10,7 +10,7 @@ namespace {
 void pair_notes(std::vector<track_event>& events) {
     // Waiting starts per channel and key, first in first out, linked
     // through `next` so that a struck-again key costs nothing extra.
-    constexpr std::size_t keys = 16 * 256;
+    constexpr std::size_t keys = std::size_t{16} * 256;
     std::vector<std::int32_t> head(keys, no_event);
     std::vector<std::int32_t> tail(keys, no_event);
     std::vector<std::int32_t> next(events.size(), no_event);

@@ -22,9 +22,9 @@ enum status_mark : std::uint8_t {
 inline constexpr std::int32_t no_event = -1;
 
 struct track_event {
-    std::int64_t time = 0;          // absolute tick from the track's start
-    std::uint32_t payload = 0;      // offset of SysEx and meta bytes in the track's payload store
-    std::int32_t length = 0;        // their count
+    std::int64_t time = 0;            // absolute tick from the track's start
+    std::uint32_t payload = 0;        // offset of SysEx and meta bytes in the track's payload store
+    std::int32_t length = 0;          // their count
     std::int32_t partner = no_event;  // a note's start: its end; an end: its start
     std::int32_t end_position = -1;   // a start whose end breaks the order rule: the end's place at its tick
     event_type type = event_type::channel;

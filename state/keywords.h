@@ -33,7 +33,7 @@ inline constexpr std::string_view note = "Note";
 // After the MFile line's numbers: the listing is in the score form.
 inline constexpr std::string_view score = "score";
 // Each channel slot by the short keyword of its line, where a habit names it.
-inline constexpr std::array<std::string_view, channel_slot_count> channel_slot_names = {"On", "Off", "PoPr", "Par",
+inline constexpr std::array<std::string_view, channel_slot_count> channel_slot_names = {"On", "Off",  "PoPr", "Par",
                                                                                         "Pb", "PrCh", "ChPr"};
 }  // namespace keyword
 

@@ -49,7 +49,8 @@ TEST(Cat, CommandLines) {
     const std::string demo_bnv =
         "MFile 0 1 96\nMTrk\n0:0:0 Meta SeqName \"Demo\"\n0:0:0 Tempo 500000\n0:0:0 TimeSig 4/4 24 8\n"
         "0:0:0 On ch=1 note=c5 vol=64\n0:1:0 On ch=1 note=c5 vol=0\n0:1:0 Meta TrkEnd\nTrkEnd\n";
-    const std::string usage = "usage: smfcat [-bBtTnNvVmMs] [-f[N]] [--score] [--] [FILE...]\n       smfcat --help | --version\n";
+    const std::string usage =
+        "usage: smfcat [-bBtTnNvVmMs] [-f[N]] [--score] [--] [FILE...]\n       smfcat --help | --version\n";
 
     struct row {
         std::vector<std::string> args;

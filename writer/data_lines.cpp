@@ -108,7 +108,9 @@ void write_hex(const unsigned char* data, std::int32_t length) {
 }
 
 void write_sysex_line(std::int32_t length, const unsigned char* data) { hex_line(keyword::sysex, length, data); }
-void write_arbitrary_line(std::int32_t length, const unsigned char* data) { hex_line(keyword::arbitrary, length, data); }
+void write_arbitrary_line(std::int32_t length, const unsigned char* data) {
+    hex_line(keyword::arbitrary, length, data);
+}
 
 void on_sysex(std::int32_t length, const unsigned char* data) {
     if (state.score_form != 0) return score_hold_sysex(false, length, data);
