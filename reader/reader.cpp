@@ -166,24 +166,14 @@ template <int Kind>
 void hold_channel(int channel, int first, int second) {
     on_score_channel(Kind | channel, first, second);
 }
-constexpr std::array<channel_message, 16> score_channel_messages = {
-    not_channel,
-    not_channel,
-    not_channel,
-    not_channel,
-    not_channel,
-    not_channel,
-    not_channel,
-    not_channel,
-    {2, hold_channel<0x80>},
-    {2, hold_channel<0x90>},
-    {2, hold_channel<0xA0>},
-    {2, hold_channel<0xB0>},
-    {1, hold_channel<0xC0>},
-    {1, hold_channel<0xD0>},
-    {2, hold_channel<0xE0>},
-    not_channel,
-};
+constexpr std::array<channel_message, 16> score_channel_messages = [] {
+    constexpr std::array<void (*)(int, int, int), 7> holders = {
+        hold_channel<0x80>, hold_channel<0x90>, hold_channel<0xA0>, hold_channel<0xB0>,
+        hold_channel<0xC0>, hold_channel<0xD0>, hold_channel<0xE0>};
+    std::array<channel_message, 16> table{};
+    for (std::size_t i = 0; i < holders.size(); ++i) table[8 + i] = {channel_messages[8 + i].data_bytes, holders[i]};
+    return table;
+}();
 const std::array<channel_message, 16>* channel_table = &channel_messages;
 
 template <class Bytes>
