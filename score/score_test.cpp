@@ -65,7 +65,7 @@ TEST(NoteValues, TempoInBeatsPerMinuteOnlyWhereItReadsBackExactly) {
     EXPECT_EQ(bpm_text(500000), "120");
     EXPECT_EQ(bpm_text(461538), "130");
     EXPECT_EQ(bpm_text(648649), "92.5");
-    EXPECT_EQ(bpm_comment(461539), "129.9997");
+    EXPECT_EQ(bpm_comment(461539), "129.9998");
     for (std::int64_t per_quarter = 1; per_quarter < 0xFFFFFF; per_quarter += 977) {
         const std::string text = bpm_text(per_quarter);
         if (text.empty()) continue;

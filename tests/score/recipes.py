@@ -155,12 +155,17 @@ def expected_cut(track, start, end):
 
 
 def strict_round(path, cwd):
-    """The result's score form assembles under --strict without a word."""
+    """The result's score form assembles, saying nothing but what the song itself holds."""
     listing = run(["smfcat", "-s", path], cwd)
     with open(os.path.join(cwd, "strict.mtx"), "wb") as f:
         f.write(listing.stdout)
-    assembled = run(["smfasm", "--strict", "strict.mtx", "strict.mid"], cwd)
-    ok = assembled.returncode == 0 and assembled.stderr == b""
+    assembled = run(["smfasm", "strict.mtx", "strict.mid"], cwd)
+    # Notes that never end and offs with nothing sounding are the songs'
+    # own (the dense and generated files have them); the model checks
+    # that the edits add none. Anything else said is a fault.
+    said = [line for line in assembled.stderr.decode().splitlines()
+            if ": warning: " in line and "ends no note" not in line and "still sounds" not in line]
+    ok = assembled.returncode == 0 and not said
     for name in ("strict.mtx", "strict.mid"):
         if os.path.exists(os.path.join(cwd, name)):
             os.remove(os.path.join(cwd, name))
@@ -216,7 +221,9 @@ def main():
         shutil.copy(os.path.join(source, "examples/demo.mid"), files)
         with open(os.path.join(files, "cut.mtx"), "w") as f:
             f.write(generated_listing())
-        assert run(["smfasm", "--strict", "cut.mtx", "generated.mid"], files).returncode == 0
+        # Not --strict: its note that never ends and its end with nothing
+        # sounding are warned about, and meant.
+        assert run(["smfasm", "cut.mtx", "generated.mid"], files).returncode == 0
         os.remove(os.path.join(files, "cut.mtx"))
         # Random keys all over the range: an octave up leaves it.
         assert run([make_midi, "dense", "0.02", "dense.mid"], files).returncode == 0
