@@ -17,6 +17,7 @@ void metre_map::reset(int division) {
     division_ = division > 0 && division < 0x8000 ? division : 0;
     segments_.assign(1, metre_segment{0, 1, division_, division_ > 0 ? 4 : 0});
     cursor_ = 0;
+    ++version_;
 }
 
 void metre_map::add_time_signature(std::int64_t time, int numerator, int exponent) {
@@ -34,6 +35,7 @@ void metre_map::add_time_signature(std::int64_t time, int numerator, int exponen
         }
     }
     segments_.push_back(metre_segment{time, bar, beat_ticks(division_, exponent), numerator});
+    ++version_;
 }
 
 const metre_segment* metre_map::segment_at(std::int64_t time) const {

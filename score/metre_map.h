@@ -53,7 +53,12 @@ public:
     // False when the time is to be written in ticks.
     bool to_bars(std::int64_t time, bar_time& out) const;
 
+    // Changes with every change of the map, so that a caller can keep what
+    // it worked out from it.
+    std::uint32_t version() const { return version_; }
+
 private:
+    std::uint32_t version_ = 0;
     int division_ = 0;
     std::vector<metre_segment> segments_;
     // Events come in time order: the last lookup's segment is tried first.

@@ -22,13 +22,14 @@ bool is_digit(char c) { return c >= '0' && c <= '9'; }
 std::string note_value_text(std::int64_t ticks, int division) {
     if (division <= 0 || ticks <= 0) return {};
     for (const value_form& form : forms) {
-        for (int denominator = 1; denominator <= 64; denominator *= 2) {
-            // A whole note is four quarters: 4 x division / denominator.
-            const std::int64_t numerator = std::int64_t{4} * division * form.times;
-            const std::int64_t over = std::int64_t{denominator} * form.over;
-            if (numerator % over == 0 && numerator / over == ticks) {
-                return "1/" + std::to_string(denominator) + form.suffix;
-            }
+        // ticks = 4 x division x times / (denominator x over): the
+        // denominator is that quotient, when it is a power of two to 64.
+        const std::int64_t whole = std::int64_t{4} * division * form.times;
+        const std::int64_t per = ticks * form.over;
+        if (whole % per != 0) continue;
+        const std::int64_t denominator = whole / per;
+        if (denominator >= 1 && denominator <= 64 && (denominator & (denominator - 1)) == 0) {
+            return "1/" + std::to_string(denominator) + form.suffix;
         }
     }
     return {};

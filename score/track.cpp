@@ -76,23 +76,28 @@ std::size_t longest_rising(const std::vector<std::int64_t>& keys, std::vector<bo
 // For every tick: the ends the rule places need no mark. The rule puts the
 // ends of a tick before its other events, in the order their notes began
 // (or its reverse); so an end behind another event of its tick, or out of
-// that order, keeps its place at the tick as a mark. Counts the marks each
-// order costs into `costs` (first-begun, latest-begun); sets them for
-// `reverse` when `apply`.
-void place_ends(std::vector<track_event>& events, std::array<std::size_t, 2>& costs, bool reverse, bool apply) {
+// that order, keeps its place at the tick as a mark. Only ticks of several
+// events can need one: `groups` holds where each such tick begins, and
+// `costs` the marks each order costs (first-begun, latest-begun).
+void find_groups(const std::vector<track_event>& events, std::vector<std::size_t>& groups) {
+    groups.clear();
+    for (std::size_t i = 1; i < events.size(); ++i) {
+        if (events[i].time == events[i - 1].time && (groups.empty() || events[groups.back()].time != events[i].time)) {
+            groups.push_back(i - 1);
+        }
+    }
+}
+
+void place_ends(std::vector<track_event>& events, const std::vector<std::size_t>& groups,
+                std::array<std::size_t, 2>& costs, bool reverse, bool apply) {
     std::vector<std::int64_t> keys;
     std::vector<std::size_t> prefix;
     std::vector<bool> keep;
     const auto mark = [&events](std::size_t at, std::size_t group) {
         events[static_cast<std::size_t>(events[at].partner)].end_position = static_cast<std::int32_t>(at - group);
     };
-    for (std::size_t g = 0; g < events.size();) {
+    for (const std::size_t g : groups) {
         std::size_t end = g + 1;
-        // Most ticks hold one event, which needs no mark however it ends.
-        if (end == events.size() || events[end].time != events[g].time) {
-            g = end;
-            continue;
-        }
         while (end < events.size() && events[end].time == events[g].time) ++end;
         std::size_t i = g;
         while (i < end && events[i].is_end()) ++i;
@@ -128,36 +133,40 @@ void place_ends(std::vector<track_event>& events, std::array<std::size_t, 2>& co
                 if (events[j].is_end()) mark(j, g);
             }
         }
-        g = end;
     }
 }
 
 // Counts, for each channel slot, the events where the rule could leave the
 // status byte out and the file did or did not, and the events the file ran
-// where the rule cannot.
+// where the rule cannot; for both carry habits at once (index 0: running
+// status forgotten at meta events and SysEx, 1: carried across).
 struct status_counts {
     std::array<std::int64_t, channel_slot_count> left_out{};
     std::array<std::int64_t, channel_slot_count> written{};
     std::array<std::int64_t, channel_slot_count> forced{};
 };
 
-status_counts count_status(const std::vector<track_event>& events, bool carry) {
-    status_counts counts;
-    track_habits all_running;
-    all_running.carry = carry;
-    running_rule rule;
+std::array<status_counts, 2> count_status(const std::vector<track_event>& events) {
+    std::array<status_counts, 2> counts;
+    int forgetting = 0;  // the rule's status when meta events forget it
+    int carried = 0;     // and when they do not: the last channel status
     for (const track_event& e : events) {
         if (e.type != event_type::channel) {
-            rule.other(all_running);
+            forgetting = 0;
             continue;
         }
         const channel_slot slot = slot_of_status(e.status);
-        if (rule.omits(all_running, e.status, e.first)) {
-            ++(e.running ? counts.left_out : counts.written)[slot];
-        } else if (e.running) {
-            ++counts.forced[slot];
+        const bool data = e.first < 0x80;
+        for (std::size_t carry = 0; carry < 2; ++carry) {
+            const int rule = carry != 0 ? carried : forgetting;
+            status_counts& c = counts[carry];
+            if (e.status == rule && data) {
+                ++(e.running ? c.left_out : c.written)[slot];
+            } else if (e.running) {
+                ++c.forced[slot];
+            }
         }
-        rule.channel(e.status);
+        forgetting = carried = e.status;
     }
     return counts;
 }
@@ -197,14 +206,17 @@ track_habits analyse_track(track_record& track) {
     pair_notes(events);
     track_habits habits;
     habits.end_velocity = choose_end_habit(events);
+    std::vector<std::size_t> groups;
+    find_groups(events, groups);
     std::array<std::size_t, 2> costs{};
-    place_ends(events, costs, false, false);
+    place_ends(events, groups, costs, false, false);
     habits.reverse = costs[1] < costs[0];
-    place_ends(events, costs, habits.reverse, true);
+    place_ends(events, groups, costs, habits.reverse, true);
     unsigned running_plain = 0;
     unsigned running_carried = 0;
-    const std::int64_t plain = choose_running(count_status(events, false), running_plain);
-    const std::int64_t carried = choose_running(count_status(events, true), running_carried);
+    const std::array<status_counts, 2> counts = count_status(events);
+    const std::int64_t plain = choose_running(counts[0], running_plain);
+    const std::int64_t carried = choose_running(counts[1], running_carried);
     habits.carry = carried < plain;
     habits.running = habits.carry ? running_carried : running_plain;
     mark_status(events, habits);

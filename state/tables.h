@@ -32,6 +32,21 @@ using fixed_text = padded_text<16>;
 inline constexpr std::array<fixed_text, 12> note_names = {fixed_text{"c"}, {"c#"}, {"d"},  {"d#"}, {"e"},  {"f"},
                                                           {"f#"},          {"g"},  {"g#"}, {"a"},  {"a#"}, {"b"}};
 
+// The name of every note value (a data byte), made once: the commonest line
+// of all then copies its note name instead of dividing the note by 12.
+using note_name_table = std::array<padded_text<8>, 256>;
+constexpr note_name_table make_note_name_table() {
+    note_name_table names{};
+    for (std::size_t note = 0; note < names.size(); ++note) {
+        const std::size_t octave = note / 12;
+        const char digits[] = {static_cast<char>('0' + octave / 10), static_cast<char>('0' + octave % 10)};
+        names[note].append(note_names[note % 12].view());
+        names[note].append(octave < 10 ? std::string_view(digits + 1, 1) : std::string_view(digits, 2));
+    }
+    return names;
+}
+inline constexpr note_name_table named_notes = make_note_name_table();
+
 // Indexed by meta type 1 to 8; entry 0 is unused.
 inline constexpr std::array<std::string_view, 9> meta_text_names = {
     "", "Text", "Copyright", "TrkName", "InstrName", "Lyric", "Marker", "Cue", "Unrec"};

@@ -278,21 +278,6 @@ inline char* two_byte_line(char* p, channel_slot which, int channel, int first, 
     return end_line(format_byte(copy_fixed(p, slot(which).third), second));
 }
 
-// The name of every note value (a data byte), made once: the commonest line
-// of all then copies its note name instead of dividing the note by 12.
-using note_name_table = std::array<padded_text<8>, 256>;
-constexpr note_name_table make_note_name_table() {
-    note_name_table names{};
-    for (std::size_t note = 0; note < names.size(); ++note) {
-        const std::size_t octave = note / 12;
-        const char digits[] = {static_cast<char>('0' + octave / 10), static_cast<char>('0' + octave % 10)};
-        names[note].append(note_names[note % 12].view());
-        names[note].append(octave < 10 ? std::string_view(digits + 1, 1) : std::string_view(digits, 2));
-    }
-    return names;
-}
-constexpr note_name_table named_notes = make_note_name_table();
-
 inline char* note_line(char* p, channel_slot which, int channel, int note, int value) {
     p = channel_start(p, which, channel);
     p = state.note_names != 0 ? copy_fixed(p, named_notes[static_cast<unsigned>(note) & 0xFF]) : format_byte(p, note);

@@ -1,8 +1,11 @@
 // The score form's lines: each track is held whole (a note's length is
 // known only at its end), paired into notes and measured against its
 // habits, then written with bar:beat:tick times from the song's metre map.
+#include <algorithm>
+#include <array>
 #include <charconv>
 #include <cstdint>
+#include <cstring>
 #include <string>
 
 #include "score/metre_map.h"
@@ -33,6 +36,43 @@ struct score_listing {
     std::int64_t line_time = 0;  // the time write_time() writes
 };
 score_listing score_state;
+
+// "Note ch=1 n=" for each channel, in both format sets: a Note line then
+// begins with one copy, as the tick form's channel lines do.
+using note_start_table = std::array<channel_start_text, 16>;
+constexpr note_start_table make_note_starts(const channel_format_set& formats) {
+    note_start_table starts{};
+    for (std::size_t channel = 0; channel < 16; ++channel) {
+        starts[channel].append(keyword::note);
+        starts[channel].append(" ch=");
+        const char number[] = {static_cast<char>('0' + (channel + 1) / 10),
+                               static_cast<char>('0' + (channel + 1) % 10)};
+        starts[channel].append(channel + 1 < 10 ? std::string_view(number + 1, 1) : std::string_view(number, 2));
+        starts[channel].append(formats.slots[slot_note_on].second.view());
+    }
+    return starts;
+}
+constexpr note_start_table short_note_starts = make_note_starts(short_channel_formats);
+constexpr note_start_table long_note_starts = make_note_starts(long_channel_formats);
+
+// Notes of a song have few lengths: the last one's text is kept.
+struct length_text {
+    std::int64_t ticks = -1;
+    padded_text<32> text;
+};
+length_text last_length;
+
+// Events come in time order, so most fall in the beat of the event before:
+// its "bar:beat:" text is kept with the ticks it spans, as the tick form's
+// measure column does.
+struct score_beat {
+    std::uint32_t version = 0;  // of the metre map it was worked out from
+    std::int64_t begin = 0;
+    std::int64_t end = 0;  // empty until a beat is kept
+    char prefix[48] = {};
+    std::size_t size = 0;
+};
+score_beat kept_beat;
 
 void put_int64(std::int64_t value) {
     char* p = output_detail::cursor;
@@ -67,20 +107,11 @@ void hold_payload(track_event& e, std::int32_t length, const unsigned char* data
 // in format 2, where each track has its own.
 bool moves_metre() { return score_state.format == 2 || state.tracks_started == 1; }
 
-void put_note(int note) {
-    put_text(note_names[static_cast<unsigned>(note) % 12].view());
-    put_int(note / 12);
-}
-
 void put_field(std::string_view word, std::int64_t value) {
     put_char(' ');
     put_text(word);
     put_char('=');
     put_int64(value);
-}
-
-void put_status_mark(std::string_view word, score::status_mark mark) {
-    if (mark != score::status_as_rule) put_field(word, mark == score::status_written ? 1 : 0);
 }
 
 void put_end_kind(int kind) {
@@ -122,51 +153,84 @@ void put_track_start(const score::track_habits& habits) {
     put_char('\n');
 }
 
+// The rare fields after a channel line's values: marks and a Note's end.
+char* put_marks(char* p, const track_event& e, const track_event* end, const score::track_habits& habits) {
+    const auto field = [&p](std::string_view word, std::int64_t value) {
+        *p++ = ' ';
+        p = std::copy(word.begin(), word.end(), p);
+        *p++ = '=';
+        p = std::to_chars(p, p + 24, value).ptr;
+    };
+    if (end != nullptr && score::end_kind(*end) != habits.end_velocity) {
+        if (score::end_kind(*end) == score::end_by_note_on) {
+            *p++ = ' ';
+            p = std::copy(score::habit_word::end.begin(), score::habit_word::end.end(), p);
+            *p++ = '=';
+            p = std::copy(score::habit_word::end_on.begin(), score::habit_word::end_on.end(), p);
+        } else {
+            field(score::habit_word::end, end->second);
+        }
+    }
+    if (end != nullptr && e.end_position >= 0) field(score::habit_word::end_position, e.end_position);
+    if (e.mark != score::status_as_rule) field(score::habit_word::status, e.mark == score::status_written ? 1 : 0);
+    if (end != nullptr && end->mark != score::status_as_rule) {
+        field(score::habit_word::end_status, end->mark == score::status_written ? 1 : 0);
+    }
+    return p;
+}
+
+char* put_length(char* p, std::int64_t ticks) {
+    length_text& kept = last_length;
+    if (kept.ticks != ticks) {
+        kept.ticks = ticks;
+        kept.text = padded_text<32>{};
+        kept.text.append(" len=");
+        const std::string value = score::note_value_text(ticks, score_state.division);
+        if (!value.empty()) {
+            kept.text.append(value);
+        } else {
+            char digits[24];
+            kept.text.append(std::string_view(
+                digits, static_cast<std::size_t>(std::to_chars(digits, digits + sizeof digits, ticks).ptr - digits)));
+        }
+    }
+    return copy_fixed(p, kept.text);
+}
+
+// One channel line, built through a local pointer as the tick form's are:
+// the commonest lines of the score form too.
 void write_channel(const track_event& e, const score::track_habits& habits) {
     const std::vector<track_event>& events = score_state.track.events;
-    write_time();
     const channel_slot slot = score::slot_of_status(e.status);
     const channel_format& format = state.channel_formats->slots[slot];
-    const int channel = e.status & 0x0F;
-    if (e.is_start()) {
-        put_text(keyword::note);
-        put_text(" ch=");
+    const unsigned channel = e.status & 0x0Fu;
+    const bool start = e.is_start();
+    char* p = format_score_time(output_line(line_reserve));
+    if (start) {
+        p = copy_fixed(
+            p, (state.channel_formats == &long_channel_formats ? long_note_starts : short_note_starts)[channel]);
     } else {
-        put_text(format.head.view());
+        p = copy_fixed(p, state.channel_formats->starts[slot][channel]);
     }
-    put_int(channel + 1);
-    put_text(format.second.view());
     switch (slot) {
         case slot_note_on:
         case slot_note_off:
-        case slot_poly_pressure: put_note(e.first); break;
-        case slot_pitch_bend: put_int(e.first + e.second * 128); break;
-        default: put_int(e.first); break;
+        case slot_poly_pressure: p = copy_fixed(p, named_notes[e.first]); break;
+        case slot_pitch_bend: p = format_below_100000(p, e.first + e.second * 128u); break;
+        default: p = format_byte(p, e.first); break;
     }
-    if (!format.third.view().empty()) {
-        put_text(format.third.view());
-        put_int(e.second);
+    if (slot != slot_pitch_bend && slot != slot_program && slot != slot_channel_pressure) {
+        p = format_byte(copy_fixed(p, format.third), e.second);
     }
-    if (e.is_start()) {
-        const track_event& end = events[static_cast<std::size_t>(e.partner)];
-        const std::int64_t length = end.time - e.time;
-        const std::string value = score::note_value_text(length, score_state.division);
-        put_char(' ');
-        put_text(score::habit_word::length);
-        put_char('=');
-        if (value.empty()) {
-            put_int64(length);
-        } else {
-            put_text(value);
-        }
-        if (score::end_kind(end) != habits.end_velocity) put_end_kind(score::end_kind(end));
-        if (e.end_position >= 0) put_field(score::habit_word::end_position, e.end_position);
-        put_status_mark(score::habit_word::status, e.mark);
-        put_status_mark(score::habit_word::end_status, end.mark);
-    } else {
-        put_status_mark(score::habit_word::status, e.mark);
+    const track_event* end = start ? &events[static_cast<std::size_t>(e.partner)] : nullptr;
+    if (end != nullptr) p = put_length(p, end->time - e.time);
+    if (e.mark != score::status_as_rule ||
+        (end != nullptr &&
+         (e.end_position >= 0 || end->mark != score::status_as_rule || score::end_kind(*end) != habits.end_velocity))) {
+        p = put_marks(p, e, end, habits);
     }
-    put_char('\n');
+    *p++ = '\n';
+    output_commit(p);
 }
 
 void write_tempo(std::int32_t per_quarter) {
@@ -260,12 +324,16 @@ void score_header(int format, int division) {
     s.metre.reset(s.division);
     s.track.clear();
     s.holding = false;
+    last_length.ticks = -1;  // its text depends on the division
 }
 
 void score_track_start() {
     score_listing& s = score_state;
     if (s.format == 2) s.metre.reset(s.division);
     s.track.clear();
+    // Room for the events the chunk can hold (at least two bytes each, most
+    // three or four), so that holding them copies none again.
+    if (state.chunk_remaining > 0) s.track.events.reserve(static_cast<std::size_t>(state.chunk_remaining) / 3);
     s.holding = true;
     s.time = 0;
     s.last_current_time = 0;
@@ -294,15 +362,35 @@ void score_hold_sysex(bool arbitrary, std::int32_t length, const unsigned char* 
 
 char* format_score_time(char* p) {
     const std::int64_t time = score_state.line_time;
+    score_beat& beat = kept_beat;
+    const score::metre_map& metre = score_state.metre;
+    if (time >= beat.begin && time < beat.end && beat.version == metre.version()) {
+        std::memcpy(p, beat.prefix, sizeof beat.prefix);
+        const auto tick = static_cast<std::uint32_t>(time - beat.begin);
+        p = tick < 1000 ? format_below_1000(p + beat.size, tick)
+                        : format_int(p + beat.size, static_cast<std::int32_t>(tick));
+        *p = ' ';
+        return p + 1;
+    }
     score::bar_time bars;
-    if (score_state.metre.to_bars(time, bars)) {
+    if (metre.to_bars(time, bars)) {
         // Bars, beats and ticks within a beat are 32-bit for any time a
         // file can reach in 32-bit steps of a positive division.
-        p = format_int(p, static_cast<std::int32_t>(bars.bar));
-        *p++ = ':';
-        p = format_int(p, static_cast<std::int32_t>(bars.beat));
-        *p++ = ':';
-        p = format_int(p, static_cast<std::int32_t>(bars.tick));
+        char* q = format_int(beat.prefix, static_cast<std::int32_t>(bars.bar));
+        *q++ = ':';
+        q = format_int(q, static_cast<std::int32_t>(bars.beat));
+        *q++ = ':';
+        beat.size = static_cast<std::size_t>(q - beat.prefix);
+        beat.version = metre.version();
+        beat.begin = time - bars.tick;
+        const score::metre_segment* segment = metre.segment_at(time);
+        beat.end = beat.begin + segment->ticks_per_beat;
+        // A signature that cuts the beat short ends it.
+        if (const score::metre_segment* next = metre.next(segment); next != nullptr && next->start < beat.end) {
+            beat.end = next->start;
+        }
+        std::memcpy(p, beat.prefix, beat.size);
+        p = format_int(p + beat.size, static_cast<std::int32_t>(bars.tick));
     } else {
         p = std::to_chars(p, p + 24, time).ptr;
     }
