@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "app/exit.h"
 #include "state/state.h"
+#include "state/stop.h"
 #include "tests/support/midi_bytes.h"
 
 namespace smfasm {
@@ -58,20 +58,20 @@ struct caller_stopped {
 
 TEST(Face, PutsBackTheCallersExitPathAndStreams) {
     // A listing stopped by bad input must leave the caller's own set-up as
-    // it was: its streams in the state and its exit handler in force.
+    // it was: its streams in the state and its stop handler in force.
     std::FILE* callers_input = std::tmpfile();
     state.input = callers_input;
     state.messages = callers_input;
-    set_exit_handler(caller_handler);
+    set_stop_handler(caller_handler);
     EXPECT_EQ(list_bytes(cut_song.data(), cut_song.size(), {}).status, 1);
     EXPECT_EQ(state.input, callers_input);
     EXPECT_EQ(state.messages, callers_input);
     try {
-        pause_and_exit(3);
+        stop_conversion(3);
     } catch (const caller_stopped& stop) {
         EXPECT_EQ(stop.status, 3);
     }
-    EXPECT_EQ(set_exit_handler(nullptr), caller_handler);
+    EXPECT_EQ(set_stop_handler(nullptr), caller_handler);
     std::fclose(callers_input);
     state.input = nullptr;
     state.messages = stderr;

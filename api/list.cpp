@@ -6,9 +6,9 @@
 
 #include "api/convert.h"
 #include "api/memory_stream.h"
-#include "app/exit.h"
 #include "reader/reader.h"
 #include "state/state.h"
+#include "state/stop.h"
 #include "state/tables.h"
 #include "writer/output.h"
 
@@ -27,13 +27,13 @@ struct listing_stopped {
 class borrowed_run {
 public:
     borrowed_run()
-        : previous_(set_exit_handler(unwind)),
+        : previous_(set_stop_handler(unwind)),
           input_(state.input),
           output_(state.output),
           messages_(state.messages),
           input_name_(state.input_name) {}
     ~borrowed_run() {
-        set_exit_handler(previous_);
+        set_stop_handler(previous_);
         state.input = input_;
         state.output = output_;
         state.messages = messages_;
@@ -43,7 +43,7 @@ public:
     borrowed_run& operator=(const borrowed_run&) = delete;
 
 private:
-    exit_handler previous_;
+    stop_handler previous_;
     std::FILE* input_;
     std::FILE* output_;
     std::FILE* messages_;

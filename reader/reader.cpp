@@ -7,8 +7,8 @@
 
 #include <unistd.h>
 
-#include "app/exit.h"
 #include "state/state.h"
+#include "state/stop.h"
 #include "state/tables.h"
 #include "writer/writer.h"
 
@@ -22,7 +22,7 @@ namespace {
     score_listing_cut();
     std::fprintf(state.messages, "***Error while reading input file %s\n", state.input_name);
     std::fprintf(state.messages, "%s\n", std::strerror(error));
-    pause_and_exit(1);
+    stop_conversion(1);
 }
 
 // The input is read in blocks into a buffer of our own rather than through
@@ -240,7 +240,7 @@ void report_fatal(const char* message) {
     } else {
         std::fputs("Error: Garbage at end\n", state.messages);
     }
-    pause_and_exit(1);
+    stop_conversion(1);
 }
 
 int read_byte() { return counted_byte(state.chunk_remaining); }

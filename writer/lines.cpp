@@ -4,9 +4,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/exit.h"
 #include "state/keywords.h"
 #include "state/state.h"
+#include "state/stop.h"
 #include "state/tables.h"
 #include "writer/output.h"
 #include "writer/writer.h"
@@ -205,7 +205,7 @@ void on_header(int format, int track_count, int division) {
     put_char('\n');
     if (format > 2) {
         std::fprintf(state.messages, "Can't deal with format %d files\n", format);
-        pause_and_exit(1);
+        stop_conversion(1);
     }
     state.tracks_started = 0;
     state.tracks_remaining = track_count;

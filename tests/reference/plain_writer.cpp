@@ -7,8 +7,8 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "app/exit.h"
 #include "state/state.h"
+#include "state/stop.h"
 #include "writer/output.h"
 #include "writer/writer.h"
 
@@ -88,7 +88,7 @@ void on_header(int format_number, int track_count, int division) {
     }
     if (format_number > 2) {
         std::fprintf(stderr, "Can't deal with format %d files\n", format_number);
-        pause_and_exit(1);
+        stop_conversion(1);
     }
     state.tracks_started = 0;
     state.tracks_remaining = track_count;

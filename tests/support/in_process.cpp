@@ -6,6 +6,7 @@
 
 #include "app/exit.h"
 #include "state/state.h"
+#include "state/stop.h"
 #include "writer/output.h"
 
 namespace smfasm::test {
@@ -18,6 +19,7 @@ in_process_run::in_process_run() {
     reset_state();
     output_reset();
     set_exit_handler(unwind);
+    set_stop_handler(unwind);
     memstream_ = open_memstream(&data_, &size_);
     state.output = memstream_;
 }
@@ -31,6 +33,7 @@ in_process_run::~in_process_run() {
     if (state.input != nullptr) std::fclose(state.input);
     state.input = nullptr;
     set_exit_handler(nullptr);
+    set_stop_handler(nullptr);
 }
 
 std::string in_process_run::listing() {

@@ -1,0 +1,22 @@
+#include "state/stop.h"
+
+#include <cstdlib>
+
+namespace smfasm {
+
+namespace {
+stop_handler installed = nullptr;
+}
+
+stop_handler set_stop_handler(stop_handler handler) {
+    const stop_handler previous = installed;
+    installed = handler;
+    return previous;
+}
+
+void stop_conversion(int status) {
+    if (installed != nullptr) installed(status);
+    std::exit(status);
+}
+
+}  // namespace smfasm
