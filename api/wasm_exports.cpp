@@ -52,7 +52,7 @@ constexpr int listing_descriptor = 3;
 extern "C" {
 
 // Flag bits of smfasm_list.
-enum : int { list_measures = 1, list_note_names = 2, list_long_formats = 4, list_packets = 8 };
+enum : int { list_measures = 1, list_note_names = 2, list_long_formats = 4, list_packets = 8, list_score = 16 };
 // Flag bits of smfasm_assemble.
 enum : int { assemble_packets = 1, assemble_no_running_status = 2, assemble_strict = 4 };
 
@@ -68,6 +68,7 @@ int smfasm_list(const unsigned char* data, std::size_t size, int flags, int fold
     options.long_formats = (flags & list_long_formats) != 0;
     options.merge_sysex = (flags & list_packets) != 0 ? 0 : 1;
     options.fold_width = fold_width;
+    options.score = (flags & list_score) != 0;
     memory_stream messages;
     // Only read through, never written: the cast is for fmemopen's signature.
     std::FILE* input = fmemopen(const_cast<unsigned char*>(data), size, "rb");

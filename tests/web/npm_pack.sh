@@ -11,7 +11,13 @@ source "$1/tests/support/missing.sh"
 [ -x "$tsc" ] || missing SMFASM_REQUIRE_WEB "typescript is not installed (npm ci in web/npm)"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-(cd "$package" && npm pack --silent --pack-destination "$work" >/dev/null)
+# Packed without a warning, with its README and licence.
+(cd "$package" && npm pack --pack-destination "$work" >"$work/pack.out" 2>&1) || { cat "$work/pack.out"; exit 1; }
+if grep -qi 'warn' "$work/pack.out"; then cat "$work/pack.out"; echo "npm pack warned"; exit 1; fi
+contents=$(tar -tzf "$work"/smfasm-*.tgz)
+for file in package/README.md package/LICENSE package/package.json package/smfasm-core.wasm; do
+  grep -qx "$file" <<<"$contents" || { echo "the tarball lacks $file"; echo "$contents"; exit 1; }
+done
 mkdir "$work/project"
 cd "$work/project"
 echo '{ "name": "example", "private": true, "type": "module" }' > package.json
@@ -24,8 +30,12 @@ const original = new Uint8Array(readFileSync(process.argv[2]));
 const listed: ListResult = await list(original, { measures: true, noteNames: true, foldWidth: 40 });
 const again = await assemble(listed.text);
 const bad: AssembleMessage[] = (await assemble("MFile 0 1 96\nMTrk\n0 Bogus\n")).messages;
-const same = again.bytes !== null && again.bytes.length === original.length && again.bytes.every((b, i) => b === original[i]);
-console.log(same && listed.ok && bad.length > 0 && bad[0].line === 3 ? "round trip ok" : "round trip FAILED");
+// After the check on ok, bytes is a Uint8Array: no null test is needed.
+const same = again.ok && again.bytes.length === original.length && again.bytes.every((b, i) => b === original[i]);
+const score = await list(original, { score: true });
+const fromScore = await assemble(score.text);
+const scoreSame = fromScore.ok && fromScore.bytes.every((b, i) => b === original[i]) && score.text.includes(" score\n");
+console.log(same && scoreSame && listed.ok && bad.length > 0 && bad[0].line === 3 ? "round trip ok" : "round trip FAILED");
 TS
 # Node's own declarations come from the package's development tools.
 "$tsc" --strict --target es2022 --module nodenext --moduleResolution nodenext \

@@ -12,6 +12,12 @@ export interface ListOptions {
   foldWidth?: number;
   /** Keep system-exclusive packets apart instead of joining them (-m). */
   packets?: boolean;
+  /**
+   * The score form (smfcat --score): notes with their lengths at bar:beat:tick,
+   * which assemble() reads back byte for byte; measures and noteNames then
+   * change nothing.
+   */
+  score?: boolean;
 }
 
 export interface ListResult {
@@ -49,11 +55,7 @@ export interface AssembleMessage {
   message: string;
 }
 
-export interface AssembleResult {
-  /** True when the listing assembled without error (warnings allowed unless strict). */
-  ok: boolean;
-  /** The MIDI file, or null after any error. */
-  bytes: Uint8Array | null;
+interface AssembleReport {
   messages: AssembleMessage[];
   /**
    * The messages as smfasm prints them: "NAME:LINE:COLUMN: message", the
@@ -62,6 +64,15 @@ export interface AssembleResult {
    */
   text: string;
 }
+
+/**
+ * The listing assembled without error (warnings allowed unless strict) and
+ * `bytes` is the MIDI file; or it did not, and there is no file. Checking
+ * `ok` tells TypeScript which.
+ */
+export type AssembleResult =
+  | (AssembleReport & { ok: true; bytes: Uint8Array })
+  | (AssembleReport & { ok: false; bytes: null });
 
 /**
  * Loads the WebAssembly module; list() and assemble() do so on their first

@@ -9,6 +9,7 @@ const LIST_MEASURES = 1;
 const LIST_NOTE_NAMES = 2;
 const LIST_LONG_FORMATS = 4;
 const LIST_PACKETS = 8;
+const LIST_SCORE = 16;
 const ASSEMBLE_PACKETS = 1;
 const ASSEMBLE_NO_RUNNING_STATUS = 2;
 const ASSEMBLE_STRICT = 4;
@@ -194,7 +195,7 @@ function listingCollector(fileSize) {
 function listNow(bytes, options) {
   if (!(bytes instanceof Uint8Array)) throw new TypeError('smfasm.list: bytes must be a Uint8Array');
   const flags = (options.measures ? LIST_MEASURES : 0) | (options.noteNames ? LIST_NOTE_NAMES : 0)
-    | (options.long ? LIST_LONG_FORMATS : 0) | (options.packets ? LIST_PACKETS : 0);
+    | (options.long ? LIST_LONG_FORMATS : 0) | (options.packets ? LIST_PACKETS : 0) | (options.score ? LIST_SCORE : 0);
   const input = copyIn(bytes);
   const listing = listingCollector(bytes.length);
   core.onListingText = listing.take;
