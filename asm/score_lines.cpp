@@ -16,8 +16,6 @@ namespace {
 
 using namespace std::string_literals;
 
-constexpr std::int64_t largest_step = (std::int64_t{1} << 28) - 1;
-
 // "key=" at the cursor: the key, with the cursor behind the "=".
 std::string_view field_key(field_cursor& c) {
     const char* start = c.position();
@@ -36,6 +34,19 @@ void assembler::score_header(field_cursor& c) {
     const char* start = c.position();
     if (c.word() != keyword::score) field_cursor::fail(start, "expected the end of the line, or \"score\"");
     score_ = true;
+}
+
+void assembler::score_note_values() {
+    for (std::size_t over = 0; over < note_value_ticks_.size(); ++over) {
+        for (std::size_t form = 0; form < 3; ++form) {
+            // Read by the general reader's own reading, so that both agree.
+            const std::string text = "1/" + std::to_string(over) + (form == 0 ? "" : form == 1 ? "." : "t");
+            std::int64_t ticks = 0;
+            const int read = score::read_note_value(text, metre_.division, ticks);
+            note_value_ticks_[over][form] =
+                read == static_cast<int>(text.size()) && ticks <= INT32_MAX ? static_cast<std::int32_t>(ticks) : -1;
+        }
+    }
 }
 
 void assembler::score_track_start(field_cursor& c) {

@@ -1,5 +1,7 @@
 #include "score/metre_map.h"
 
+#include <limits>
+
 namespace smfasm::score {
 
 namespace {
@@ -17,6 +19,7 @@ void metre_map::reset(int division) {
     division_ = division > 0 && division < 0x8000 ? division : 0;
     segments_.assign(1, metre_segment{0, 1, division_, division_ > 0 ? 4 : 0});
     cursor_ = 0;
+    run_ = bar_run{};
 }
 
 void metre_map::add_time_signature(std::int64_t time, int numerator, int exponent) {
@@ -34,6 +37,7 @@ void metre_map::add_time_signature(std::int64_t time, int numerator, int exponen
         }
     }
     segments_.push_back(metre_segment{time, bar, beat_ticks(division_, exponent), numerator});
+    run_ = bar_run{};
 }
 
 const metre_segment* metre_map::segment_at(std::int64_t time) const {
@@ -50,6 +54,21 @@ const metre_segment* metre_map::segment_of_bar(std::int64_t bar) const {
     std::size_t i = 0;
     while (i + 1 < segments_.size() && segments_[i + 1].first_bar <= bar) ++i;
     return &segments_[i];
+}
+
+const bar_run& metre_map::find_run(std::int64_t bar) const {
+    run_ = bar_run{};
+    if (segments_.empty()) return run_;
+    const metre_segment* s = segment_of_bar(bar);
+    const metre_segment* after = next(s);
+    run_.first_bar = s->first_bar;
+    run_.end_bar = after != nullptr ? after->first_bar : std::numeric_limits<std::int64_t>::max();
+    run_.start = s->start;
+    run_.ticks_per_bar = s->ticks_per_bar();
+    run_.ticks_per_beat = s->ticks_per_beat;
+    run_.beats_per_bar = s->beats_per_bar;
+    run_.next_start = after != nullptr ? after->start : std::numeric_limits<std::int64_t>::max();
+    return run_;
 }
 
 bool metre_map::to_bars(std::int64_t time, bar_time& out) const {

@@ -25,6 +25,7 @@ void note_ends::add(const pending_end& end) {
     std::vector<pending_end>& heap = end.marked() ? marked_ : unmarked_;
     heap.push_back(end);
     std::push_heap(heap.begin(), heap.end(), later);
+    due_ = std::min(due_, end.time);
 }
 
 const pending_end* note_ends::take_at_first_tick(bool whole) {
@@ -38,6 +39,7 @@ const pending_end* note_ends::take_at_first_tick(bool whole) {
     } else {
         return nullptr;
     }
+    find_due();
     return &taken_;
 }
 
