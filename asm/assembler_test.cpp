@@ -254,8 +254,8 @@ std::string random_score_listing(unsigned seed) {
                 if (one_in(40)) tick += m.ticks;
                 std::string line = at + std::to_string(beat) + ":" + std::to_string(tick) + " ";
                 const std::string channel = "ch=" + std::to_string(1 + pick(3));
-                const std::string key =
-                    one_in(2) ? "n=" + std::to_string(pick(5) * 12) : "n=c" + std::to_string(pick(5));
+                const char* names[] = {"n=c#4", "n=a10", "n=g10", "n=g#10", "n=Eb4", "n=c100", "n=e"};
+                const std::string key = one_in(2) ? "n=" + std::to_string(pick(5) * 12) : names[pick(7)];
                 switch (pick(8)) {
                     case 0:
                     case 1:

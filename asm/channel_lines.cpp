@@ -284,6 +284,31 @@ bool is_digit(char c) { return static_cast<unsigned>(c - '0') < 10; }
 }
 namespace {
 
+// A note name as the lister writes it ("c#4", "a10"): its number, with p
+// moved past it; or -1 for any other spelling, which the general reader
+// reads.
+[[gnu::always_inline]] inline std::int64_t quick_note_name(const char*& p) {
+    const auto letter = static_cast<unsigned char>(p[0]);
+    int index = letter < note_letter_index.size() ? note_letter_index[letter] : -1;
+    if (index < 0) return -1;
+    const char* q = p + 1;
+    if (*q == '#') {
+        ++index;
+        ++q;
+    }
+    const unsigned d0 = static_cast<unsigned char>(q[0]) - unsigned{'0'};
+    if (d0 > 9) return -1;
+    const unsigned d1 = static_cast<unsigned char>(q[1]) - unsigned{'0'};
+    unsigned octave = d0;
+    if (d1 <= 9) {
+        octave = d0 * 10 + d1;
+        ++q;
+        if (is_digit(q[1])) return -1;
+    }
+    p = q + 1;
+    return static_cast<std::int64_t>(octave) * 12 + index;
+}
+
 // " key=" of a mark on a score line, packed as a label.
 constexpr packed_label mark_label(std::string_view key) {
     packed_label label;
@@ -363,13 +388,8 @@ constexpr packed_label end_position_mark = mark_label(score::habit_word::end_pos
     std::int64_t first = 0;
     std::int64_t second = -1;
     if (names_a_note(slot)) {
-        if (is_digit(*p)) {
-            first = quick_number(p, 3);
-        } else {
-            const char* name = p;
-            first = read_note_name(name);
-            p = name;
-        }
+        // The lister names the notes of the score form.
+        first = is_digit(*p) ? quick_number(p, 3) : quick_note_name(p);
         if (first < 0 || first > 127) return false;
     } else if (slot == slot_pitch_bend) {
         const std::int64_t value = quick_number(p, 5);
@@ -387,12 +407,15 @@ constexpr packed_label end_position_mark = mark_label(score::habit_word::end_pos
         second = quick_number(p, 3);
         if (second < 0 || second > 127) return false;
     }
-    score::pending_end ending;
+    // A Note's end, put in the queue once the line is known good.
+    std::int64_t length_column = 0;
+    std::int64_t length = 0;
+    int end_kind = 0;
+    std::int32_t end_position = score::pending_end{}.position;
     if (note) {
         // A velocity of 0 is an error: said by the general reader.
         if (second == 0 || !quick_label(p, length_mark)) return false;
-        ending.column = p - begin + 1;
-        std::int64_t length = 0;
+        length_column = p - begin + 1;
         if (p[0] == '1' && p[1] == '/') {
             p += 2;
             const std::int64_t over = quick_number(p, 2);
@@ -404,8 +427,7 @@ constexpr packed_label end_position_mark = mark_label(score::habit_word::end_pos
             length = quick_long_number(p, 9);
         }
         if (length < 0 || length > largest_step) return false;
-        ending.time = time + length;
-        int end_kind = habits_.end_velocity;
+        end_kind = habits_.end_velocity;
         if (quick_label(p, end_mark)) {
             if (p[0] == 'o' && p[1] == 'n' && (p[2] == ' ' || p + 2 == end)) {
                 p += 2;
@@ -418,13 +440,8 @@ constexpr packed_label end_position_mark = mark_label(score::habit_word::end_pos
         if (quick_label(p, end_position_mark)) {
             const std::int64_t position = quick_long_number(p, 10);
             if (position < 0 || position > INT32_MAX - 1) return false;
-            ending.position = static_cast<std::int32_t>(position);
+            end_position = static_cast<std::int32_t>(position);
         }
-        const int end_channel = static_cast<int>(channel) - 1;
-        ending.status = end_kind == score::end_by_note_on ? 0x90 | end_channel : 0x80 | end_channel;
-        ending.velocity = end_kind == score::end_by_note_on ? 0 : end_kind;
-        ending.key = static_cast<int>(first);
-        ending.line = number;
     }
     if (p != end || !delta_fits(static_cast<std::int32_t>(wrap(time)), previous_time_)) return false;
     if (!note && slot <= slot_note_off) {
@@ -439,8 +456,17 @@ constexpr packed_label end_position_mark = mark_label(score::habit_word::end_pos
     }
     put_quick_score_channel(time, slot, static_cast<int>(channel), static_cast<int>(first), static_cast<int>(second));
     if (note) {
+        score::pending_end ending;
+        ending.time = time + length;
+        ending.position = end_position;
         ending.order = habits_.reverse ? -notes_begun_ : notes_begun_;
         ++notes_begun_;
+        ending.line = number;
+        ending.column = length_column;
+        const int end_channel = static_cast<int>(channel) - 1;
+        ending.status = end_kind == score::end_by_note_on ? 0x90 | end_channel : 0x80 | end_channel;
+        ending.key = static_cast<int>(first);
+        ending.velocity = end_kind == score::end_by_note_on ? 0 : end_kind;
         ends_.add(ending);
     }
     return true;

@@ -306,14 +306,19 @@ void assembler::put_end(const score::pending_end& end) {
                      "this note ends after the track's Meta TrkEnd on line " + std::to_string(end_of_track_line_) +
                          ": shorten it, or move the Meta TrkEnd later");
     }
-    put_delta_to(end.time);
+    // A song may hold as many ends as events: written in one go.
+    unsigned char* out = assembly::put_vlq(track_.room(8), static_cast<std::uint32_t>(end.time - written_time_));
+    written_time_ = end.time;
+    previous_time_ = static_cast<std::int32_t>(wrap(end.time));
+    ends_.written(end.time);
     const score::running_rule rule{running_status_};
     bool omit = rule.omits(habits_, end.status, end.key);
     if (end.status_mark == 1) omit = false;
     if (end.status_mark == 2 && end.status == channel_status_ && end.key < 0x80) omit = true;
-    if (!omit) put(static_cast<unsigned char>(end.status));
-    put(static_cast<unsigned char>(end.key));
-    put(static_cast<unsigned char>(end.velocity));
+    if (!omit) *out++ = static_cast<unsigned char>(end.status);
+    *out++ = static_cast<unsigned char>(end.key);
+    *out++ = static_cast<unsigned char>(end.velocity);
+    track_.commit(out);
     running_status_ = end.status;
     channel_status_ = end.status;
 }

@@ -31,6 +31,8 @@ public:
     void clear() {
         marked_.clear();
         unmarked_.clear();
+        stored_.clear();
+        free_.clear();
         group_time_ = -1;
         group_count_ = 0;
         due_ = none_due;
@@ -74,9 +76,18 @@ private:
 
     // Two heaps, soonest first: marked ends by time and place, the others
     // by time and the habit's order. A song may hold thousands of notes
-    // sounding at once, so neither is kept sorted.
+    // sounding at once, so neither is kept sorted. Nearly every end is
+    // unmarked: that heap holds only its keys and where the end is stored,
+    // so that each of its many moves is small.
+    struct unmarked_key {
+        std::int64_t time;
+        std::int64_t order;
+        std::size_t stored;  // in stored_
+    };
     std::vector<pending_end> marked_;
-    std::vector<pending_end> unmarked_;
+    std::vector<unmarked_key> unmarked_;
+    std::vector<pending_end> stored_;
+    std::vector<std::size_t> free_;  // places in stored_ to use again
     pending_end taken_;
     std::int64_t group_time_ = -1;
     std::int32_t group_count_ = 0;
