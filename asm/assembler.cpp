@@ -276,7 +276,6 @@ void assembler::event_line(field_cursor& c) {
         default: payload_event(c, entry->kind, time); break;
     }
     if (score_) {
-        previous_line_ = line_time_;
         // Running status goes on across meta events and SysEx where the
         // track's habit carries it.
         if (entry->kind != event_kind::channel && entry->kind != event_kind::note) {

@@ -253,10 +253,9 @@ private:
     score::metre_map score_metre_;
     score::track_habits habits_;
     score::note_ends ends_;
-    std::int64_t line_time_ = 0;      // the line's absolute time
-    std::int64_t written_time_ = 0;   // the last event written, ends included
-    std::int64_t previous_line_ = 0;  // the last line's time
-    int channel_status_ = 0;          // the last channel status written, which running status repeats
+    std::int64_t line_time_ = 0;     // the line's absolute time
+    std::int64_t written_time_ = 0;  // the last event written, ends included
+    int channel_status_ = 0;         // the last channel status written, which running status repeats
     std::int64_t notes_begun_ = 0;
     // A Note's length "1/N" (N up to 64), "1/N." and "1/Nt" in ticks at the
     // file's division, or -1 where the general reader says why not: what

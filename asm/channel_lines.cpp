@@ -331,17 +331,21 @@ constexpr packed_label end_position_mark = mark_label(score::habit_word::end_pos
     previous_time_ = static_cast<std::int32_t>(wrap(time));
     ends_.written(time);
     const int status = channel_slot_status[slot] | (channel - 1);
-    if (!score::running_rule{running_status_}.omits(habits_, status, first)) {
-        *out++ = static_cast<unsigned char>(status);
-    }
+    // The running rule's test, for a first data byte below 128 and the
+    // status of `slot`.
+    if (status != running_status_ || ((habits_.running >> slot) & 1u) == 0) *out++ = static_cast<unsigned char>(status);
     *out++ = static_cast<unsigned char>(first);
     if (second >= 0) *out++ = static_cast<unsigned char>(second);
     track_.commit(out);
     running_status_ = status;
     channel_status_ = status;
-    line_time_ = time;
-    previous_line_ = time;
 }
+static_assert([] {
+    for (std::size_t slot = 0; slot < channel_slot_count; ++slot) {
+        if (score::slot_of_nibble[(channel_slot_status[slot] >> 4) & 7] != slot) return false;
+    }
+    return true;
+}());
 
 // The score form's channel and Note lines exactly as the lister writes them
 // ("3:2:117 Note ch=1 n=c#4 v=90 len=1/8 end=0"), in one pass like the

@@ -55,7 +55,6 @@ void assembler::score_track_start(field_cursor& c) {
     running_status_ = 0;
     channel_status_ = 0;
     written_time_ = 0;
-    previous_line_ = 0;
     notes_begun_ = 0;
     if (format_ == 2 && tracks_ > 0) score_metre_.reset(metre_.smpte ? 0 : metre_.division);
     while (!c.at_end()) {
