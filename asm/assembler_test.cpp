@@ -4,8 +4,10 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <initializer_list>
 #include <random>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "asm/listing_reader.h"
@@ -256,21 +258,29 @@ std::string random_score_listing(unsigned seed) {
                 const std::string channel = "ch=" + std::to_string(1 + pick(3));
                 const char* names[] = {"n=c#4", "n=a10", "n=g10", "n=g#10", "n=Eb4", "n=c100", "n=e"};
                 const std::string key = one_in(2) ? "n=" + std::to_string(pick(5) * 12) : names[pick(7)];
+                const auto add = [&line](std::initializer_list<std::string_view> parts) {
+                    for (const std::string_view part : parts) line += part;
+                };
                 switch (pick(8)) {
                     case 0:
                     case 1:
                     case 2:
-                        line +=
-                            "Note " + channel + " " + key + " v=" + std::to_string(one_in(30) ? 0 : 1 + pick(127)) +
-                            " len=" + (one_in(3) ? std::to_string(pick(400)) : lengths[pick(8) + (one_in(5) ? 3 : 0)]);
-                        if (one_in(2)) line += " end=" + std::to_string(pick(128));
+                        add({"Note ", channel, " ", key, " v=", std::to_string(one_in(30) ? 0 : 1 + pick(127)),
+                             " len=", one_in(3) ? std::to_string(pick(400)) : lengths[pick(8) + (one_in(5) ? 3 : 0)]});
+                        if (one_in(2)) add({" end=", std::to_string(pick(128))});
                         if (one_in(5)) line += marks[pick(9)];
                         break;
-                    case 3: line += "On " + channel + " " + key + " v=" + std::to_string(pick(128)); break;
-                    case 4: line += "Off " + channel + " " + key + " v=" + std::to_string(pick(128)); break;
-                    case 5: line += "Par " + channel + " c=" + std::to_string(pick(130)) + " v=7"; break;
-                    case 6: line += "Pb " + channel + " v=" + std::to_string(pick(17000)); break;
-                    default: line += one_in(2) ? "PrCh " + channel + " p=3" : "Meta Text \"x\""; break;
+                    case 3: add({"On ", channel, " ", key, " v=", std::to_string(pick(128))}); break;
+                    case 4: add({"Off ", channel, " ", key, " v=", std::to_string(pick(128))}); break;
+                    case 5: add({"Par ", channel, " c=", std::to_string(pick(130)), " v=7"}); break;
+                    case 6: add({"Pb ", channel, " v=", std::to_string(pick(17000))}); break;
+                    default:
+                        if (one_in(2)) {
+                            add({"PrCh ", channel, " p=3"});
+                        } else {
+                            line += "Meta Text \"x\"";
+                        }
+                        break;
                 }
                 if (one_in(30)) line += marks[4 + pick(2)];
                 text += line + "\n";
