@@ -82,6 +82,7 @@ void assembler::frame_line(field_cursor& c) {
         track_line_ = line_->number;
         track_.clear();
         quick_ = !score_;
+        quick_score_ = score_;
         end_of_track_line_ = 0;
         after_end_warned_ = false;
         previous_time_ = 0;
@@ -130,6 +131,7 @@ void assembler::header_line(field_cursor& c, const char* start) {
     count_offset_ = static_cast<std::size_t>(count_at - line_->begin);
     announced_tracks_ = tracks;
     metre_ = {division < 0, word16, word16, 4, 0, 0};
+    if (score_) score_note_values();
     unsigned char bytes[14] = {'M', 'T', 'h', 'd', 0, 0, 0, 6};
     put_u16(bytes + 8, static_cast<std::uint32_t>(format));
     put_u16(bytes + 10, static_cast<std::uint32_t>(tracks));  // counted again at the end
@@ -155,6 +157,7 @@ void assembler::track_end(const char* start) {
     out_.write(track_.data(), size);
     track_line_ = 0;
     quick_ = false;
+    quick_score_ = false;
     ++tracks_;
 }
 
@@ -273,7 +276,6 @@ void assembler::event_line(field_cursor& c) {
         default: payload_event(c, entry->kind, time); break;
     }
     if (score_) {
-        previous_line_ = line_time_;
         // Running status goes on across meta events and SysEx where the
         // track's habit carries it.
         if (entry->kind != event_kind::channel && entry->kind != event_kind::note) {

@@ -57,6 +57,9 @@ inline bend_bytes split_bend(std::int64_t value) {
     const int high = value / 128 < 255 ? static_cast<int>(value / 128) : 255;
     return {static_cast<int>(value) - 128 * high, high};
 }
+// The longest step between two events that a delta time holds.
+constexpr std::int64_t largest_step = (std::int64_t{1} << 28) - 1;
+
 constexpr std::int64_t largest_bend = 255 + 255 * 128;
 constexpr std::int64_t largest_data_bend = 127 + 127 * 128;
 
@@ -167,6 +170,7 @@ private:
     void check_measure_time(const time_field& t, std::int32_t time);
 
     [[gnu::always_inline]] inline bool quick_channel_line(const char* p, const char* end, std::int64_t number);
+    [[gnu::always_inline]] inline bool quick_score_line(const char* p, const char* end, std::int64_t number);
     void channel_event(field_cursor& c, std::size_t slot, std::int32_t time);
     // A note-on or note-off of a key 0 to 127 read by the general reader:
     // counted, and an off that ends no note said.
@@ -185,14 +189,18 @@ private:
     // line's habits, bar:beat:tick times, Note lines and the marks that keep
     // a file's byte habits, and the ends of the notes still sounding.
     void score_header(field_cursor& c);
+    void score_note_values();
     void score_track_start(field_cursor& c);
     void score_track_end();
     std::int64_t score_time(field_cursor& c, const char*& at);
     void score_channel_event(field_cursor& c, std::size_t slot, bool note);
     void put_score_channel(std::int64_t time, int status, int first, int second, int mark, const char* at);
+    // The same for the quick reader, which leaves lines with marks alone.
+    [[gnu::always_inline]] inline void put_quick_score_channel(std::int64_t time, std::size_t slot, int channel,
+                                                               int first, int second);
     // Writes the ends that the rule puts before an event at `time`.
     void place_ends(std::int64_t time) {
-        if (ends_.empty() || ends_.first_time() > time) return;
+        if (ends_.due() > time) return;
         place_ends_slowly(time);
     }
     void place_ends_slowly(std::int64_t time);
@@ -217,8 +225,10 @@ private:
     int announced_tracks_ = 0;
     int tracks_ = 0;
     std::int64_t track_line_ = 0;  // the open track's MTrk line, or 0
-    // In a track and before its Meta TrkEnd: the quick reader may take lines.
+    // In a track and before its Meta TrkEnd: the quick reader may take lines
+    // (quick_ of the tick form, quick_score_ of the score form).
     bool quick_ = false;
+    bool quick_score_ = false;
     std::int64_t end_of_track_line_ = 0;  // the open track's Meta TrkEnd line, or 0
     bool after_end_warned_ = false;
     metre metre_;
@@ -243,11 +253,14 @@ private:
     score::metre_map score_metre_;
     score::track_habits habits_;
     score::note_ends ends_;
-    std::int64_t line_time_ = 0;      // the line's absolute time
-    std::int64_t written_time_ = 0;   // the last event written, ends included
-    std::int64_t previous_line_ = 0;  // the last line's time
-    int channel_status_ = 0;          // the last channel status written, which running status repeats
+    std::int64_t line_time_ = 0;     // the line's absolute time
+    std::int64_t written_time_ = 0;  // the last event written, ends included
+    int channel_status_ = 0;         // the last channel status written, which running status repeats
     std::int64_t notes_begun_ = 0;
+    // A Note's length "1/N" (N up to 64), "1/N." and "1/Nt" in ticks at the
+    // file's division, or -1 where the general reader says why not: what
+    // the quick reader looks up instead of dividing.
+    std::array<std::array<std::int32_t, 3>, 65> note_value_ticks_{};
 };
 
 }  // namespace smfasm::assembly

@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "asm/assembly.h"
+#include "score/habits.h"
 #include "state/tables.h"
 
 namespace smfasm::assembly {
@@ -281,8 +282,206 @@ bool is_digit(char c) { return static_cast<unsigned>(c - '0') < 10; }
     put_channel(time, slot, static_cast<int>(channel), static_cast<int>(first), static_cast<int>(second));
     return true;
 }
+namespace {
+
+// A note name as the lister writes it ("c#4", "a10"): its number, with p
+// moved past it; or -1 for any other spelling, which the general reader
+// reads.
+[[gnu::always_inline]] inline std::int64_t quick_note_name(const char*& p) {
+    const auto letter = static_cast<unsigned char>(p[0]);
+    int index = letter < note_letter_index.size() ? note_letter_index[letter] : -1;
+    if (index < 0) return -1;
+    const char* q = p + 1;
+    if (*q == '#') {
+        ++index;
+        ++q;
+    }
+    const unsigned d0 = static_cast<unsigned char>(q[0]) - unsigned{'0'};
+    if (d0 > 9) return -1;
+    const unsigned d1 = static_cast<unsigned char>(q[1]) - unsigned{'0'};
+    unsigned octave = d0;
+    if (d1 <= 9) {
+        octave = d0 * 10 + d1;
+        ++q;
+        if (is_digit(q[1])) return -1;
+    }
+    p = q + 1;
+    return static_cast<std::int64_t>(octave) * 12 + index;
+}
+
+// " key=" of a mark on a score line, packed as a label.
+constexpr packed_label mark_label(std::string_view key) {
+    packed_label label;
+    label.size = key.size() + 2;
+    label.key = ' ' | pack(key) << 8 | std::uint64_t{'='} << (8 * (key.size() + 1));
+    label.mask = low_bytes_mask(label.size);
+    return label;
+}
+constexpr packed_label length_mark = mark_label(score::habit_word::length);
+constexpr packed_label end_mark = mark_label(score::habit_word::end);
+constexpr packed_label end_position_mark = mark_label(score::habit_word::end_position);
+
+}  // namespace
+
+[[gnu::always_inline]] inline void assembler::put_quick_score_channel(std::int64_t time, std::size_t slot, int channel,
+                                                                      int first, int second) {
+    place_ends(time);
+    unsigned char* out = assembly::put_vlq(track_.room(8), static_cast<std::uint32_t>(time - written_time_));
+    written_time_ = time;
+    previous_time_ = static_cast<std::int32_t>(wrap(time));
+    ends_.written(time);
+    const int status = channel_slot_status[slot] | (channel - 1);
+    // The running rule's test, for a first data byte below 128 and the
+    // status of `slot`.
+    if (status != running_status_ || ((habits_.running >> slot) & 1u) == 0) *out++ = static_cast<unsigned char>(status);
+    *out++ = static_cast<unsigned char>(first);
+    if (second >= 0) *out++ = static_cast<unsigned char>(second);
+    track_.commit(out);
+    running_status_ = status;
+    channel_status_ = status;
+}
+static_assert([] {
+    for (std::size_t slot = 0; slot < channel_slot_count; ++slot) {
+        if (score::slot_of_nibble[(channel_slot_status[slot] >> 4) & 7] != slot) return false;
+    }
+    return true;
+}());
+
+// The score form's channel and Note lines exactly as the lister writes them
+// ("3:2:117 Note ch=1 n=c#4 v=90 len=1/8 end=0"), in one pass like the
+// tick form's. A bar:beat:tick time is placed in the metre map's run of
+// bars kept from the line before. Whatever would warn (a beat or tick
+// beyond its bar or beat, a bar cut short, an off that ends no note, a
+// value above 127), the status marks and every error are left to the
+// general reader, which reads the line again; so is any other shape.
+[[gnu::always_inline]] inline bool assembler::quick_score_line(const char* p, const char* end, std::int64_t number) {
+    if (!quick_score_) return false;
+    const char* const begin = p;
+    std::int64_t time = quick_long_number(p, 10);
+    if (time < 0) return false;
+    if (*p == ':') {
+        const std::int64_t bar = time;
+        ++p;
+        const std::int64_t beat = quick_number(p, 3);
+        if (beat < 1 || *p++ != ':') return false;
+        const std::int64_t tick = quick_number(p, 6);
+        if (tick < 0 || bar < 1 || bar > INT32_MAX) return false;
+        const score::bar_run& run = score_metre_.run_of_bar(bar);
+        // Bars with no beats fail these too.
+        if (beat > run.beats_per_bar || tick >= run.ticks_per_beat) return false;
+        time = run.start + (bar - run.first_bar) * run.ticks_per_bar + (beat - 1) * run.ticks_per_beat + tick;
+        if (time >= run.next_start) return false;
+    }
+    if (*p++ != ' ') return false;
+    const char* word = p;
+    while (static_cast<unsigned>((*p | 0x20) - 'a') < 26) ++p;
+    const keyword_entry* entry = keywords().find_at(word, static_cast<std::size_t>(p - word));
+    if (entry == nullptr || (entry->kind != event_kind::channel && entry->kind != event_kind::note) || *p++ != ' ') {
+        return false;
+    }
+    const bool note = entry->kind == event_kind::note;
+    const std::size_t slot = entry->slot;
+    const channel_syntax& syntax = keywords().syntax(slot);
+    if (!quick_label(p, syntax.packed_channel)) return false;
+    const std::int64_t channel = quick_number(p, 2);
+    if (channel < 1 || channel > 16 || *p++ != ' ') return false;
+    if (!quick_label(p, syntax.packed_second[label_set_])) {
+        label_set_ = 1 - label_set_;
+        if (!quick_label(p, syntax.packed_second[label_set_])) return false;
+    }
+    std::int64_t first = 0;
+    std::int64_t second = -1;
+    if (names_a_note(slot)) {
+        // The lister names the notes of the score form.
+        first = is_digit(*p) ? quick_number(p, 3) : quick_note_name(p);
+        if (first < 0 || first > 127) return false;
+    } else if (slot == slot_pitch_bend) {
+        const std::int64_t value = quick_number(p, 5);
+        if (value < 0 || value > largest_data_bend) return false;
+        const bend_bytes bend = split_bend(value);
+        first = bend.low;
+        second = bend.high;
+    } else {
+        first = quick_number(p, 3);
+        if (first < 0 || first > 127) return false;
+    }
+    if (!syntax.third[0].empty()) {
+        if (*p++ != ' ') return false;
+        if (!quick_label(p, syntax.packed_third[label_set_])) return false;
+        second = quick_number(p, 3);
+        if (second < 0 || second > 127) return false;
+    }
+    // A Note's end, put in the queue once the line is known good.
+    std::int64_t length_column = 0;
+    std::int64_t length = 0;
+    int end_kind = 0;
+    std::int32_t end_position = score::pending_end{}.position;
+    if (note) {
+        // A velocity of 0 is an error: said by the general reader.
+        if (second == 0 || !quick_label(p, length_mark)) return false;
+        length_column = p - begin + 1;
+        if (p[0] == '1' && p[1] == '/') {
+            p += 2;
+            const std::int64_t over = quick_number(p, 2);
+            if (over < 0 || over >= static_cast<std::int64_t>(note_value_ticks_.size())) return false;
+            const std::size_t form = *p == '.' ? 1 : *p == 't' ? 2 : 0;
+            p += form != 0 ? 1 : 0;
+            length = note_value_ticks_[static_cast<std::size_t>(over)][form];
+        } else {
+            length = quick_long_number(p, 9);
+        }
+        if (length < 0 || length > largest_step) return false;
+        end_kind = habits_.end_velocity;
+        if (quick_label(p, end_mark)) {
+            if (p[0] == 'o' && p[1] == 'n' && (p[2] == ' ' || p + 2 == end)) {
+                p += 2;
+                end_kind = score::end_by_note_on;
+            } else {
+                end_kind = static_cast<int>(quick_number(p, 3));
+                if (end_kind < 0 || end_kind > 255) return false;
+            }
+        }
+        if (quick_label(p, end_position_mark)) {
+            const std::int64_t position = quick_long_number(p, 10);
+            if (position < 0 || position > INT32_MAX - 1) return false;
+            end_position = static_cast<std::int32_t>(position);
+        }
+    }
+    if (p != end || !delta_fits(static_cast<std::int32_t>(wrap(time)), previous_time_)) return false;
+    if (!note && slot <= slot_note_off) {
+        const auto index = static_cast<std::size_t>((channel - 1) * 128 + first);
+        std::uint32_t& sounding = sounding_[index];
+        if (slot == slot_note_on && second != 0) {
+            if (sounding++ == 0) struck_on_[index] = number;
+        } else {
+            if (sounding == 0) return false;
+            --sounding;
+        }
+    }
+    put_quick_score_channel(time, slot, static_cast<int>(channel), static_cast<int>(first), static_cast<int>(second));
+    if (note) {
+        score::pending_end ending;
+        ending.time = time + length;
+        ending.position = end_position;
+        ending.order = habits_.reverse ? -notes_begun_ : notes_begun_;
+        ++notes_begun_;
+        ending.line = number;
+        ending.column = length_column;
+        const int end_channel = static_cast<int>(channel) - 1;
+        ending.status = end_kind == score::end_by_note_on ? 0x90 | end_channel : 0x80 | end_channel;
+        ending.key = static_cast<int>(first);
+        ending.velocity = end_kind == score::end_by_note_on ? 0 : end_kind;
+        ends_.add(ending);
+    }
+    return true;
+}
+
 [[gnu::always_inline]] inline bool assembler::line(const listing_line& line) {
-    if (line.fold == broken_fold::none && quick_channel_line(line.begin, line.end, line.number)) return true;
+    if (line.fold == broken_fold::none) {
+        if (quick_channel_line(line.begin, line.end, line.number)) return true;
+        // The ends a score line places may say a note runs too long.
+        if (quick_score_line(line.begin, line.end, line.number)) return !log_.full();
+    }
     return general_line(line);
 }
 

@@ -153,6 +153,7 @@ void assembler::meta_event(field_cursor& c, std::int32_t time) {
 void assembler::ends_track() {
     if (end_of_track_line_ == 0) end_of_track_line_ = line_->number;
     quick_ = false;
+    quick_score_ = false;
 }
 
 void assembler::time_signature(field_cursor& c, std::int32_t time) {

@@ -32,25 +32,12 @@ std::string shown(const char* begin, const char* end) {
     return text;
 }
 
-// The note-name table's index of each natural note's lower-case letter, or
-// -1: the names are read from the same table the writer prints from.
-constexpr std::array<signed char, 128> make_letter_index() {
-    std::array<signed char, 128> index{};
-    for (auto& i : index) i = -1;
-    for (std::size_t i = 0; i < note_names.size(); ++i) {
-        if (note_names[i].size == 1)
-            index[static_cast<unsigned char>(note_names[i].text[0])] = static_cast<signed char>(i);
-    }
-    return index;
-}
-constexpr std::array<signed char, 128> letter_index = make_letter_index();
-
 }  // namespace
 
 int read_note_name(const char*& p) {
     const char* q = p;
     const auto letter = static_cast<unsigned char>(lower(*q));
-    int index = letter < 128 ? letter_index[letter] : -1;
+    int index = letter < 128 ? note_letter_index[letter] : -1;
     if (index < 0) return -1;
     ++q;
     if (*q == '#') {

@@ -3,10 +3,13 @@
 // line_error naming where it starts.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "state/tables.h"
 
 namespace smfasm {
 
@@ -16,6 +19,19 @@ struct line_error {
 };
 
 using payload_bytes = std::vector<unsigned char>;
+
+// The note-name table's index of each natural note's lower-case letter, or
+// -1: the names are read from the same table the writer prints from.
+constexpr std::array<signed char, 128> make_note_letter_index() {
+    std::array<signed char, 128> index{};
+    for (auto& i : index) i = -1;
+    for (std::size_t i = 0; i < note_names.size(); ++i) {
+        if (note_names[i].size == 1)
+            index[static_cast<unsigned char>(note_names[i].text[0])] = static_cast<signed char>(i);
+    }
+    return index;
+}
+inline constexpr std::array<signed char, 128> note_letter_index = make_note_letter_index();
 
 // A note name such as c5, c#5 or Eb4 at `p`, which must be followed by a
 // line end at the latest: its number, with `p` moved past it; or -1 when

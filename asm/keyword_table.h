@@ -58,8 +58,8 @@ struct packed_label {
     std::uint64_t mask = 0;
     std::size_t size = 0;
 
-    packed_label() = default;
-    explicit packed_label(std::string_view label) : size(label.size() + 1) {
+    constexpr packed_label() = default;
+    constexpr explicit packed_label(std::string_view label) : size(label.size() + 1) {
         key = pack(label) | std::uint64_t{'='} << (8 * label.size());
         mask = low_bytes_mask(size);
     }

@@ -16,8 +16,6 @@ namespace {
 
 using namespace std::string_literals;
 
-constexpr std::int64_t largest_step = (std::int64_t{1} << 28) - 1;
-
 // "key=" at the cursor: the key, with the cursor behind the "=".
 std::string_view field_key(field_cursor& c) {
     const char* start = c.position();
@@ -38,13 +36,25 @@ void assembler::score_header(field_cursor& c) {
     score_ = true;
 }
 
+void assembler::score_note_values() {
+    for (std::size_t over = 0; over < note_value_ticks_.size(); ++over) {
+        for (std::size_t form = 0; form < 3; ++form) {
+            // Read by the general reader's own reading, so that both agree.
+            const std::string text = "1/" + std::to_string(over) + (form == 0 ? "" : form == 1 ? "." : "t");
+            std::int64_t ticks = 0;
+            const int read = score::read_note_value(text, metre_.smpte ? 0 : metre_.division, ticks);
+            note_value_ticks_[over][form] =
+                read == static_cast<int>(text.size()) && ticks <= INT32_MAX ? static_cast<std::int32_t>(ticks) : -1;
+        }
+    }
+}
+
 void assembler::score_track_start(field_cursor& c) {
     habits_ = score::track_habits{};
     ends_.clear();
     running_status_ = 0;
     channel_status_ = 0;
     written_time_ = 0;
-    previous_line_ = 0;
     notes_begun_ = 0;
     if (format_ == 2 && tracks_ > 0) score_metre_.reset(metre_.smpte ? 0 : metre_.division);
     while (!c.at_end()) {
@@ -192,8 +202,8 @@ void assembler::score_channel_event(field_cursor& c, std::size_t slot, bool note
             const char* q = p;
             while (*q != ' ' && *q != '\t' && *q != '\n' && *q != '\r' && *q != '\\') ++q;
             std::int64_t ticks = 0;
-            const int read =
-                score::read_note_value(std::string_view(p, static_cast<std::size_t>(q - p)), metre_.division, ticks);
+            const int read = score::read_note_value(std::string_view(p, static_cast<std::size_t>(q - p)),
+                                                    metre_.smpte ? 0 : metre_.division, ticks);
             if (read < 0) {
                 field_cursor::fail(value_at, metre_.smpte
                                                  ? "a file in SMPTE time has no note values: write the "
@@ -295,14 +305,19 @@ void assembler::put_end(const score::pending_end& end) {
                      "this note ends after the track's Meta TrkEnd on line " + std::to_string(end_of_track_line_) +
                          ": shorten it, or move the Meta TrkEnd later");
     }
-    put_delta_to(end.time);
+    // A song may hold as many ends as events: written in one go.
+    unsigned char* out = assembly::put_vlq(track_.room(8), static_cast<std::uint32_t>(end.time - written_time_));
+    written_time_ = end.time;
+    previous_time_ = static_cast<std::int32_t>(wrap(end.time));
+    ends_.written(end.time);
     const score::running_rule rule{running_status_};
     bool omit = rule.omits(habits_, end.status, end.key);
     if (end.status_mark == 1) omit = false;
     if (end.status_mark == 2 && end.status == channel_status_ && end.key < 0x80) omit = true;
-    if (!omit) put(static_cast<unsigned char>(end.status));
-    put(static_cast<unsigned char>(end.key));
-    put(static_cast<unsigned char>(end.velocity));
+    if (!omit) *out++ = static_cast<unsigned char>(end.status);
+    *out++ = static_cast<unsigned char>(end.key);
+    *out++ = static_cast<unsigned char>(end.velocity);
+    track_.commit(out);
     running_status_ = end.status;
     channel_status_ = end.status;
 }

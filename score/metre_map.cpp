@@ -1,5 +1,7 @@
 #include "score/metre_map.h"
 
+#include <limits>
+
 namespace smfasm::score {
 
 namespace {
@@ -18,6 +20,7 @@ void metre_map::reset(int division) {
     segments_.assign(1, metre_segment{0, 1, division_, division_ > 0 ? 4 : 0});
     cursor_ = 0;
     ++version_;
+    run_ = bar_run{};
 }
 
 void metre_map::add_time_signature(std::int64_t time, int numerator, int exponent) {
@@ -36,6 +39,7 @@ void metre_map::add_time_signature(std::int64_t time, int numerator, int exponen
     }
     segments_.push_back(metre_segment{time, bar, beat_ticks(division_, exponent), numerator});
     ++version_;
+    run_ = bar_run{};
 }
 
 const metre_segment* metre_map::segment_at(std::int64_t time) const {
@@ -52,6 +56,21 @@ const metre_segment* metre_map::segment_of_bar(std::int64_t bar) const {
     std::size_t i = 0;
     while (i + 1 < segments_.size() && segments_[i + 1].first_bar <= bar) ++i;
     return &segments_[i];
+}
+
+const bar_run& metre_map::find_run(std::int64_t bar) const {
+    run_ = bar_run{};
+    if (segments_.empty()) return run_;
+    const metre_segment* s = segment_of_bar(bar);
+    const metre_segment* after = next(s);
+    run_.first_bar = s->first_bar;
+    run_.end_bar = after != nullptr ? after->first_bar : std::numeric_limits<std::int64_t>::max();
+    run_.start = s->start;
+    run_.ticks_per_bar = s->ticks_per_bar();
+    run_.ticks_per_beat = s->ticks_per_beat;
+    run_.beats_per_bar = s->beats_per_bar;
+    run_.next_start = after != nullptr ? after->start : std::numeric_limits<std::int64_t>::max();
+    return run_;
 }
 
 bool metre_map::to_bars(std::int64_t time, bar_time& out) const {

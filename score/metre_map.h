@@ -23,6 +23,19 @@ struct metre_segment {
     std::int64_t ticks_per_bar() const { return std::int64_t{ticks_per_beat} * beats_per_bar; }
 };
 
+// The bars under one metre segment, as a reader going bar by bar needs
+// them: a time in them is found with no search and no division.
+struct bar_run {
+    std::int64_t first_bar = 1;
+    std::int64_t end_bar = 1;  // the first bar after the run; none when equal
+    std::int64_t start = 0;    // the tick where first_bar starts
+    std::int64_t ticks_per_bar = 0;
+    std::int32_t ticks_per_beat = 0;
+    std::int32_t beats_per_bar = 0;
+    // Where the next segment starts, cutting its bar short; or the largest time.
+    std::int64_t next_start = 0;
+};
+
 struct bar_time {
     std::int64_t bar = 0;
     std::int64_t beat = 0;
@@ -50,6 +63,14 @@ public:
         return s + 1 < segments_.data() + segments_.size() ? s + 1 : nullptr;
     }
 
+    // The run of bars holding `bar`, as segment_of_bar finds it. Readers
+    // go bar by bar, so the last run is kept and a bar in it costs two
+    // compares; it is found again after any change to the map.
+    const bar_run& run_of_bar(std::int64_t bar) const {
+        if (bar >= run_.first_bar && bar < run_.end_bar) return run_;
+        return find_run(bar);
+    }
+
     // False when the time is to be written in ticks.
     bool to_bars(std::int64_t time, bar_time& out) const;
 
@@ -63,6 +84,8 @@ private:
     std::vector<metre_segment> segments_;
     // Events come in time order: the last lookup's segment is tried first.
     mutable std::size_t cursor_ = 0;
+    const bar_run& find_run(std::int64_t bar) const;
+    mutable bar_run run_;
 };
 
 }  // namespace smfasm::score

@@ -31,8 +31,11 @@ public:
     void clear() {
         marked_.clear();
         unmarked_.clear();
+        stored_.clear();
+        free_.clear();
         group_time_ = -1;
         group_count_ = 0;
+        due_ = none_due;
     }
     bool empty() const { return marked_.empty() && unmarked_.empty(); }
     std::size_t size() const { return marked_.size() + unmarked_.size(); }
@@ -42,6 +45,9 @@ public:
         if (unmarked_.empty()) return marked_.front().time;
         return std::min(marked_.front().time, unmarked_.front().time);
     }
+    // The earliest end's time, or the largest time when none is pending:
+    // one compare tells an event that no end comes before it.
+    std::int64_t due() const { return due_; }
     void add(const pending_end& end);
 
     // Every event written at `time`, explicit or an end, is counted here,
@@ -61,6 +67,8 @@ public:
     const pending_end* next_any();
 
 private:
+    static constexpr std::int64_t none_due = std::numeric_limits<std::int64_t>::max();
+    void find_due() { due_ = empty() ? none_due : first_time(); }
     std::int32_t count_at(std::int64_t time) const { return time == group_time_ ? group_count_ : 0; }
     // The end the rule writes next at the first pending tick; `whole`: the
     // tick has no more events of its own, so marked ends come in turn.
@@ -68,12 +76,22 @@ private:
 
     // Two heaps, soonest first: marked ends by time and place, the others
     // by time and the habit's order. A song may hold thousands of notes
-    // sounding at once, so neither is kept sorted.
+    // sounding at once, so neither is kept sorted. Nearly every end is
+    // unmarked: that heap holds only its keys and where the end is stored,
+    // so that each of its many moves is small.
+    struct unmarked_key {
+        std::int64_t time;
+        std::int64_t order;
+        std::size_t stored;  // in stored_
+    };
     std::vector<pending_end> marked_;
-    std::vector<pending_end> unmarked_;
+    std::vector<unmarked_key> unmarked_;
+    std::vector<pending_end> stored_;
+    std::vector<std::size_t> free_;  // places in stored_ to use again
     pending_end taken_;
     std::int64_t group_time_ = -1;
     std::int32_t group_count_ = 0;
+    std::int64_t due_ = none_due;
 };
 
 }  // namespace smfasm::score

@@ -137,6 +137,9 @@ TEST(AssemblerListing, FaultsOfHandWrittenListings) {
         std::string track;  // with status 0: the bytes after the header
     };
     const std::vector<row> rows = {
+        // A file in SMPTE time has no note values, only ticks.
+        {"MFile 0 1 -25 40 score\nMTrk\n0 Note ch=1 n=c5 v=64 len=1/4\n100 Meta TrkEnd\nTrkEnd\n", 1,
+         "l.mtx:3:27: a file in SMPTE time has no note values: write the length in ticks\n", ""},
         // An indented comment never folds: the next line stays.
         {head + "  # x \\\n0 On ch=1 n=60 v=64\n" + tail, 0, "", "4d 54 72 6b 00 00 00 08 00 90 3c 40 00 ff 2f 00"},
         // A fold onto a line without its tab is an error; the next line is
