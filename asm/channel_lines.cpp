@@ -438,7 +438,7 @@ static_assert([] {
                 end_kind = score::end_by_note_on;
             } else {
                 end_kind = static_cast<int>(quick_number(p, 3));
-                if (end_kind < 0 || end_kind > 255) return false;
+                if (end_kind < 0 || end_kind > 127) return false;  // above: raw=1, or an error
             }
         }
         if (quick_label(p, end_position_mark)) {

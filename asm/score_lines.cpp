@@ -165,23 +165,35 @@ void assembler::score_channel_event(field_cursor& c, std::size_t slot, bool note
     int first = 0;
     int second = -1;
     const char* note_end = first_at;
+    // A value above 127 cannot be a data byte: where it stands in the file
+    // (a malformed one) the line says so with raw=1; anywhere else it is an
+    // edit gone too far, refused below once the line's marks are read.
+    const char* over_at = nullptr;
+    std::string over;
+    const auto data_value = [&](const char* at, int value, const char* what) {
+        if (value > 127 && over_at == nullptr) {
+            over_at = at;
+            over = std::string(what) + " " + std::string(at, c.position());
+        }
+    };
     if (names_a_note(slot)) {
         first = c.note();
         note_end = c.position();
-        data_byte(c, first_at, first, "the note");
+        data_value(first_at, first, "the note");
     } else if (slot == slot_pitch_bend) {
         const bend_bytes bend = split_bend(c.number(0, largest_bend, "the pitch bend"));
         first = bend.low;
         second = bend.high;
+        if (first > 127 || second > 127) data_value(first_at, 128, "the pitch bend");
     } else {
         first = static_cast<int>(c.number(0, 255, "the value"));
-        data_byte(c, first_at, first, "the value");
+        data_value(first_at, first, "the value");
     }
     if (!syntax.third[0].empty()) {
         label(syntax.third);
         const char* at = c.position();
         second = static_cast<int>(c.number(0, 255, "the value"));
-        data_byte(c, at, second, "the value");
+        data_value(at, second, "the value");
     }
     // Marks, and a Note's length and end.
     std::int64_t length = -1;
@@ -190,12 +202,15 @@ void assembler::score_channel_event(field_cursor& c, std::size_t slot, bool note
     std::int32_t end_position = score::pending_end{}.position;
     int status_mark = 0;
     int end_status_mark = 0;
+    bool raw = false;
     while (!c.at_end()) {
         const char* start = c.position();
         const std::string_view key = field_key(c);
         const char* value_at = c.position();
         if (key == score::habit_word::status) {
             status_mark = status_value(c);
+        } else if (key == score::habit_word::raw) {
+            raw = c.number(0, 1, "raw (0 or 1)") == 1;
         } else if (note && key == score::habit_word::length) {
             length_at = value_at;
             const char* p = value_at;
@@ -224,6 +239,7 @@ void assembler::score_channel_event(field_cursor& c, std::size_t slot, bool note
                 end_kind = score::end_by_note_on;
             } else {
                 end_kind = static_cast<int>(c.number(0, 255, "the velocity of the note-off"));
+                if (end_kind > 127) data_value(value_at, end_kind, "the velocity of the note-off");
             }
         } else if (note && key == score::habit_word::end_position) {
             end_position = static_cast<std::int32_t>(c.number(0, INT32_MAX - 1, "the end's place at its tick"));
@@ -231,8 +247,14 @@ void assembler::score_channel_event(field_cursor& c, std::size_t slot, bool note
             end_status_mark = status_value(c);
         } else {
             field_cursor::fail(start, "unknown field \"" + std::string(key) + "\" (" +
-                                          (note ? "len, end, endpos, status, endstatus" : "status") + ")");
+                                          (note ? "len, end, endpos, status, endstatus, raw" : "status, raw") + ")");
         }
+    }
+    if (over_at != nullptr && !raw) {
+        std::string text = over + " is not a MIDI data byte (0 to 127)";
+        if (over_at == first_at && names_a_note(slot))
+            text += ": a transposition that went too far? Notes run from c0 to g10";
+        field_cursor::fail(over_at, text + "; only a line that says raw=1 writes such a value as it stands");
     }
     if (note && length < 0) field_cursor::fail(c.position(), "a Note needs its length: len=1/4, len=1/8. or len=96");
     if (note && second == 0) {

@@ -64,6 +64,9 @@ inline constexpr std::string_view length = "len";
 inline constexpr std::string_view end_position = "endpos";
 inline constexpr std::string_view status = "status";
 inline constexpr std::string_view end_status = "endstatus";
+// A data value of 128 or more, as a malformed file holds it: written as it
+// stands, where any other line's such value is refused.
+inline constexpr std::string_view raw = "raw";
 }  // namespace habit_word
 
 }  // namespace smfasm::score

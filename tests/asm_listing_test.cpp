@@ -137,6 +137,14 @@ TEST(AssemblerListing, FaultsOfHandWrittenListings) {
         std::string track;  // with status 0: the bytes after the header
     };
     const std::vector<row> rows = {
+        // In the score form a value above 127 is refused, unless the line
+        // says the file really holds it.
+        {"MFile 0 1 96 score\nMTrk\n1:1:0 Note ch=1 n=b10 v=64 len=1/4\n1:2:0 Meta TrkEnd\nTrkEnd\n", 1,
+         "l.mtx:3:19: the note b10 is not a MIDI data byte (0 to 127): a transposition that went too far? Notes run "
+         "from c0 to g10; only a line that says raw=1 writes such a value as it stands\n",
+         ""},
+        {"MFile 0 1 96 score\nMTrk\n1:1:0 Par ch=1 c=7 v=200 raw=1\n1:2:0 Meta TrkEnd\nTrkEnd\n", 0, "",
+         "4d 54 72 6b 00 00 00 08 00 b0 07 c8 60 ff 2f 00"},
         // A file in SMPTE time has no note values, only ticks.
         {"MFile 0 1 -25 40 score\nMTrk\n0 Note ch=1 n=c5 v=64 len=1/4\n100 Meta TrkEnd\nTrkEnd\n", 1,
          "l.mtx:3:27: a file in SMPTE time has no note values: write the length in ticks\n", ""},

@@ -153,6 +153,13 @@ void put_track_start(const score::track_habits& habits) {
     put_char('\n');
 }
 
+// A data byte with its top bit set, which only a malformed file holds.
+bool has_top_bit(const track_event& e, const track_event* end) {
+    const bool two =
+        score::slot_of_status(e.status) != slot_program && score::slot_of_status(e.status) != slot_channel_pressure;
+    return e.first >= 0x80 || (two && e.second >= 0x80) || (end != nullptr && end->second >= 0x80);
+}
+
 // The rare fields after a channel line's values: marks and a Note's end.
 char* put_marks(char* p, const track_event& e, const track_event* end, const score::track_habits& habits) {
     const auto field = [&p](std::string_view word, std::int64_t value) {
@@ -176,6 +183,7 @@ char* put_marks(char* p, const track_event& e, const track_event* end, const sco
     if (end != nullptr && end->mark != score::status_as_rule) {
         field(score::habit_word::end_status, end->mark == score::status_written ? 1 : 0);
     }
+    if (has_top_bit(e, end)) field(score::habit_word::raw, 1);
     return p;
 }
 
@@ -224,7 +232,7 @@ void write_channel(const track_event& e, const score::track_habits& habits) {
     }
     const track_event* end = start ? &events[static_cast<std::size_t>(e.partner)] : nullptr;
     if (end != nullptr) p = put_length(p, end->time - e.time);
-    if (e.mark != score::status_as_rule ||
+    if (e.mark != score::status_as_rule || has_top_bit(e, end) ||
         (end != nullptr &&
          (e.end_position >= 0 || end->mark != score::status_as_rule || score::end_kind(*end) != habits.end_velocity))) {
         p = put_marks(p, e, end, habits);
