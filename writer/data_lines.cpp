@@ -1,6 +1,7 @@
 // Quoted text, hex dumps and the lines built on them.
 #include <array>
 #include <cstdint>
+#include <cstring>
 
 #include "state/keywords.h"
 #include "state/state.h"
@@ -66,6 +67,22 @@ void put_meta_type(int type) {
 
 void write_quoted(const unsigned char* data, std::int32_t length) {
     const std::int32_t width = state.fold_width;
+    // Short text that cannot reach the fold (most lyrics and names): one
+    // reservation, and each byte's printed form stored whole through a
+    // local pointer, instead of a reservation and a fold test per byte.
+    if (length <= 256 && (width == 0 || payload_start_column + std::int64_t{4} * length < width)) {
+        char* p = output_line(static_cast<std::size_t>(4 * length) + 4);
+        *p++ = '"';
+        for (std::int32_t i = 0; i < length; ++i) {
+            const escaped_byte& e = escapes[data[i]];
+            std::memcpy(p, e.text, sizeof e.text);
+            p += e.length;
+        }
+        *p++ = '"';
+        *p++ = '\n';
+        output_commit(p);
+        return;
+    }
     std::int64_t column = payload_start_column;
     output_reserve(line_reserve);
     put_char('"');
