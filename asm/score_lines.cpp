@@ -231,7 +231,8 @@ void assembler::score_channel_event(field_cursor& c, std::size_t slot, bool note
                 c.expect(std::string_view(p, static_cast<std::size_t>(read)), "the length");
                 length = ticks;
             } else {
-                length = c.number(0, largest_step, "the length (a note value such as 1/8, 1/4. or 1/8t, or ticks)");
+                length =
+                    c.number(0, std::int64_t{1} << 50, "the length (a note value such as 1/8, 1/4. or 1/8t, or ticks)");
             }
         } else if (note && key == score::habit_word::end) {
             if (c.looking_at(score::habit_word::end_on)) {

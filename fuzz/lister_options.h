@@ -1,6 +1,6 @@
 // The lister's options from one fuzz input byte (bit 0 measures, 1 note
-// names, 2 long formats, 3 no joining, 4-6 fold width), shared by both
-// fuzz targets.
+// names, 2 long formats, 3 no joining, 4-6 fold width, 7 the score form),
+// shared by both fuzz targets.
 #pragma once
 
 #include <cstdint>
@@ -17,6 +17,7 @@ inline lister_options options_from_byte(std::uint8_t byte) {
     options.long_formats = (byte & 4) != 0;
     options.merge_sysex = (byte & 8) != 0 ? 0 : 1;
     options.fold_width = fold_widths[(byte >> 4) & 7];
+    options.score = (byte & 0x80) != 0;
     return options;
 }
 

@@ -155,8 +155,11 @@ void put_track_start(const score::track_habits& habits) {
 
 // A data byte with its top bit set, which only a malformed file holds.
 bool has_top_bit(const track_event& e, const track_event* end) {
-    const bool two =
-        score::slot_of_status(e.status) != slot_program && score::slot_of_status(e.status) != slot_channel_pressure;
+    const channel_slot slot = score::slot_of_status(e.status);
+    // A pitch bend is read back as one number, split anew: only a value
+    // that two data bytes cannot hold needs the mark.
+    if (slot == slot_pitch_bend) return e.first + e.second * 128 > 16383;
+    const bool two = slot != slot_program && slot != slot_channel_pressure;
     return e.first >= 0x80 || (two && e.second >= 0x80) || (end != nullptr && end->second >= 0x80);
 }
 
@@ -340,8 +343,13 @@ void score_track_start() {
     if (s.format == 2) s.metre.reset(s.division);
     s.track.clear();
     // Room for the events the chunk can hold (at least two bytes each, most
-    // three or four), so that holding them copies none again.
-    if (state.chunk_remaining > 0) s.track.events.reserve(static_cast<std::size_t>(state.chunk_remaining) / 3);
+    // three or four), so that holding them copies none again; only up to
+    // what a real track needs, since the chunk's length is the file's word,
+    // not what it holds.
+    constexpr std::size_t most_reserved = std::size_t{1} << 18;
+    if (state.chunk_remaining > 0) {
+        s.track.events.reserve(std::min(static_cast<std::size_t>(state.chunk_remaining) / 3, most_reserved));
+    }
     s.holding = true;
     s.time = 0;
     s.last_current_time = 0;
