@@ -132,7 +132,14 @@ void table_from_song(const score::song& song, event_table& out) {
     out.blob.reserve(payload);
     for (std::size_t t = 0; t < song.tracks.size(); ++t) {
         const score::track_record& record = song.tracks[t].record;
-        const score::metre_map& metre = song.metre_of(t);
+        // A track that moves the bars is placed as the score form writes
+        // it: each event by the bars its TimeSig events so far have made.
+        score::metre_map moving;
+        moving.reset((song.division & 0x8000) != 0 ? 0 : song.division);
+        const bool moves = song.moves_metre(t);
+        const score::metre_map& metre = moves ? moving : song.metre_of(t);
+        int numerator = 0;
+        int exponent = 0;
         const auto base = static_cast<std::int64_t>(out.track.size());
         const auto blob_base = static_cast<std::int64_t>(out.blob.size());
         out.blob.insert(out.blob.end(), record.payload.begin(), record.payload.end());
@@ -166,6 +173,9 @@ void table_from_song(const score::song& song, event_table& out) {
             out.end_position.push_back(e.end_position);
             out.offset.push_back(channel ? 0 : blob_base + e.payload);
             out.length.push_back(channel ? 0 : e.length);
+            if (moves && score::is_time_signature(record, e, numerator, exponent)) {
+                moving.add_time_signature(e.time, numerator, exponent);
+            }
         }
     }
 }

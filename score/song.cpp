@@ -117,12 +117,11 @@ void read_track(cursor& in, song_track& track) {
     track.habits = analyse_track(record);
 }
 
-// Bars come from the TimeSig events the score lister reads as such.
 void add_time_signatures(const track_record& record, metre_map& metre) {
+    int numerator = 0;
+    int exponent = 0;
     for (const track_event& e : record.events) {
-        if (e.type != event_type::meta || e.status != time_signature_type || e.length != 4) continue;
-        const unsigned char* data = record.payload.data() + e.payload;
-        if (data[1] <= 32) metre.add_time_signature(e.time, data[0], data[1]);
+        if (is_time_signature(record, e, numerator, exponent)) metre.add_time_signature(e.time, numerator, exponent);
     }
 }
 
@@ -168,6 +167,14 @@ void decode(cursor& in, song& out) {
 }
 
 }  // namespace
+
+bool is_time_signature(const track_record& record, const track_event& e, int& numerator, int& exponent) {
+    if (e.type != event_type::meta || e.status != time_signature_type || e.length != 4) return false;
+    const unsigned char* data = record.payload.data() + e.payload;
+    numerator = data[0];
+    exponent = data[1];
+    return exponent <= 32;
+}
 
 song_error decode_song(const unsigned char* data, std::size_t size, song& out) {
     out = song{};

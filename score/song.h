@@ -45,7 +45,14 @@ struct song {
 
     // The metre that places `track`'s bars.
     const metre_map& metre_of(std::size_t track) const { return format == 2 ? track_metres[track] : metre; }
+    // Whether `track`'s own TimeSig events move the bars it is placed by:
+    // the score form writes each such event's time before the bars it starts.
+    bool moves_metre(std::size_t track) const { return format == 2 || track == 0; }
 };
+
+// Whether `e` is a TimeSig event that places bars (the score lister's
+// test), and its numerator and power of two of the denominator.
+bool is_time_signature(const track_record& record, const track_event& e, int& numerator, int& exponent);
 
 struct song_error {
     std::size_t offset = 0;  // the byte of the file where decoding stopped
