@@ -24,14 +24,15 @@ def core_sources():
         if not found:
             raise SystemExit(f"CMakeLists.txt names no SMFASM_{group}_SOURCES")
         sources += found.group(1).split()
-    return [os.path.join(ROOT, s) for s in sources]
+    # setuptools takes only paths relative to this folder (pip builds here).
+    return [os.path.relpath(os.path.join(ROOT, s), HERE) for s in sources]
 
 
 # Two compilers at a time at most: the machines are shared.
 ParallelCompile(default=2).install()
 
 setup(
-    ext_modules=[Pybind11Extension("smfasm._smfasm", [os.path.join(HERE, "src", "module.cpp"), *core_sources()],
-                                   include_dirs=[ROOT], cxx_std=20)],
+    ext_modules=[Pybind11Extension("smfasm._smfasm", ["src/module.cpp", *core_sources()],
+                                   include_dirs=[os.path.relpath(ROOT, HERE)], cxx_std=20)],
     cmdclass={"build_ext": build_ext},
 )
