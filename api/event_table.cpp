@@ -140,14 +140,21 @@ void table_from_song(const score::song& song, event_table& out) {
         const score::metre_map& metre = moves ? moving : song.metre_of(t);
         int numerator = 0;
         int exponent = 0;
+        score::bar_time bars;
+        bool placed = false;
+        std::int64_t bars_time = -1;
         const auto base = static_cast<std::int64_t>(out.track.size());
         const auto blob_base = static_cast<std::int64_t>(out.blob.size());
         out.blob.insert(out.blob.end(), record.payload.begin(), record.payload.end());
         for (const score::track_event& e : record.events) {
             out.track.push_back(static_cast<std::int32_t>(t));
             out.tick.push_back(e.time);
-            score::bar_time bars;
-            if (metre.to_bars(e.time, bars)) {
+            // Events share ticks often, and the divisions are dear.
+            if (e.time != bars_time || moves) {
+                bars_time = e.time;
+                placed = metre.to_bars(e.time, bars);
+            }
+            if (placed) {
                 out.bar.push_back(bars.bar);
                 out.beat.push_back(bars.beat);
                 out.beat_tick.push_back(bars.tick);
@@ -228,7 +235,7 @@ std::string write_table(const event_columns& c, std::vector<unsigned char>& out)
     for (std::size_t t = 0; t < c.tracks; ++t) {
         const std::size_t first = row;
         while (row < c.rows && c.track[row] == static_cast<std::int64_t>(t)) ++row;
-        const std::string error = write_track(c, t, first, row, out);
+        std::string error = write_track(c, t, first, row, out);
         if (!error.empty()) {
             out.clear();
             return error;

@@ -80,6 +80,8 @@ void read_track(cursor& in, song_track& track) {
     // Signed, as the lister counts it: a length of 2^31 or more reads no events.
     const auto declared = static_cast<std::int64_t>(static_cast<std::int32_t>(track.declared_length));
     track_record& record = track.record;
+    // Most events take three bytes or more: one allocation for nearly all.
+    record.events.reserve(std::min<std::size_t>(in.left(), track.declared_length) / 3);
     std::int64_t time = 0;
     int running_status = 0;
     while (static_cast<std::int64_t>(in.offset() - start) < declared) {

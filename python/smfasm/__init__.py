@@ -156,6 +156,8 @@ def list(data, score=False, *, fold_width=0, note_names=0, measure_mode=0, merge
     when the file does not list completely."""
     text, messages, status = _smfasm.list_file(data, bool(score), _count(fold_width), _count(note_names),
                                                _count(measure_mode), bool(merge_sysex), bool(long_formats))
+    if status == 0 and not messages:
+        return text
     lines = [line for line in messages.splitlines() if line.strip()]
     if status != 0:
         error = SmfError([(0, 0, "error", line) for line in lines] or [(0, 0, "error", "the file did not list")])
@@ -167,6 +169,8 @@ def list(data, score=False, *, fold_width=0, note_names=0, measure_mode=0, merge
 
 
 def _count(value):
+    if type(value) is int and 0 <= value <= 1000:
+        return value
     if isinstance(value, bool) or not isinstance(value, int):
         raise TypeError(f"expected an int, not {type(value).__name__}")
     if not 0 <= value <= 1000:
@@ -229,7 +233,7 @@ def _column(table, name):
     return values
 
 
-def read_many(paths, workers=None, batch=256):
+def read_many(paths, workers=None, batch=64):
     """Reads many MIDI files into EventTables, in native threads.
 
     Yields one FileResult per path, in order, as batches of ``batch`` files
