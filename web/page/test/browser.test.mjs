@@ -271,13 +271,17 @@ test("a file that lists only in part says so, and downloads what was listed unde
   assert.match(await page.textContent("#status"), /^Assembles to /);
 });
 
-// Drops files on the page as a file manager does.
-function drop(files) {
-  return page.evaluate((list) => {
-    const data = new DataTransfer();
-    for (const { name, bytes } of list) data.items.add(new File([new Uint8Array(bytes)], name));
-    document.body.dispatchEvent(new DragEvent("drop", { dataTransfer: data, bubbles: true, cancelable: true }));
-  }, files.map((file) => ({ name: path.basename(file), bytes: [...readFileSync(file)] })));
+// Drops files on the page as a file manager does: each inner list is one
+// drop, and all of them happen in one turn of the page's event loop, so
+// that a listing under way cannot end between them.
+function drop(...drops) {
+  return page.evaluate((lists) => {
+    for (const list of lists) {
+      const data = new DataTransfer();
+      for (const { name, bytes } of list) data.items.add(new File([new Uint8Array(bytes)], name));
+      document.body.dispatchEvent(new DragEvent("drop", { dataTransfer: data, bubbles: true, cancelable: true }));
+    }
+  }, drops.map((files) => files.map((file) => ({ name: path.basename(file), bytes: [...readFileSync(file)] }))));
 }
 
 test("files dropped while a file lists wait, and the newest opens; several at once are refused aloud", async () => {
@@ -286,8 +290,7 @@ test("files dropped while a file lists wait, and the newest opens; several at on
   const { listings } = await pageState();
   await page.setInputFiles("#file-input", denseFile(work, 4));
   await page.waitForFunction(() => window.smfasmPage.state().busy, null, { polling: 10 });
-  await drop([first]);
-  await drop([second]);
+  await drop([first], [second]);
   assert.equal(await page.textContent("#status"),
     `${path.basename(second)} opens as soon as the page is free, instead of ${path.basename(first)}…`);
   await page.waitForFunction(([n, name]) => {
