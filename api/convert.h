@@ -51,6 +51,10 @@ struct stream_listing {
     std::int32_t tracks_found = 0;
     // Bytes of a chunk tag the input ended inside, or 0.
     std::int32_t partial_tag_length = 0;
+    // For input that is no MIDI file (it does not start with a header
+    // chunk, or it is empty): what it is instead, as "not a MIDI file: ...";
+    // empty for a MIDI file.
+    std::string not_midi;
     // Meta events listed, as far as the listing got, with lines that do not
     // give their bytes back.
     inexact_meta_t inexact;
@@ -64,9 +68,14 @@ struct stream_listing {
 stream_listing list_stream(std::FILE* input, const char* input_name, std::FILE* output, std::FILE* messages,
                            const lister_options& options);
 
+// "not a MIDI file: ..." for input that starts with these bytes (none: an
+// empty file), saying what it looks like instead.
+std::string describe_not_midi(const unsigned char* bytes, std::size_t length);
+
 struct listing_result {
     std::string text;
-    std::string messages;
+    std::string messages;  // the lister's own, as smfdis says them
+    std::string not_midi;  // as stream_listing::not_midi
     int status = 0;  // as stream_listing::status
 };
 

@@ -79,6 +79,9 @@ stream_listing list_stream(std::FILE* input, const char* input_name, std::FILE* 
     result.tracks_found = state.tracks_started;
     result.tracks_announced = wrap_add(state.tracks_started, state.tracks_remaining);
     result.partial_tag_length = state.partial_tag_length;
+    if (state.first_bytes_length > 0 || state.input_empty) {
+        result.not_midi = describe_not_midi(state.first_bytes, static_cast<std::size_t>(state.first_bytes_length));
+    }
     result.inexact = state.inexact_meta;
     return result;
 }
@@ -86,7 +89,10 @@ stream_listing list_stream(std::FILE* input, const char* input_name, std::FILE* 
 listing_result list_bytes(const unsigned char* data, std::size_t size, const lister_options& options) {
     listing_result result;
     // An empty file lists as nothing; fmemopen refuses an empty buffer.
-    if (size == 0) return result;
+    if (size == 0) {
+        result.not_midi = describe_not_midi(data, 0);
+        return result;
+    }
     memory_stream text;
     memory_stream messages;
     // Only read through, never written: the cast is for fmemopen's signature.
@@ -106,6 +112,7 @@ listing_result list_bytes(const unsigned char* data, std::size_t size, const lis
     }
     result.text = text.take();
     result.messages = messages.take();
+    result.not_midi = listed.not_midi;
     return result;
 }
 

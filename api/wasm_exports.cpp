@@ -60,8 +60,12 @@ enum : int { assemble_packets = 1, assemble_no_running_status = 2, assemble_stri
 // returns 0 when the file listed completely.
 int smfasm_list(const unsigned char* data, std::size_t size, int flags, int fold_width) {
     release();
-    // An empty file lists as nothing; fmemopen refuses an empty buffer.
-    if (size == 0) return 0;
+    // An empty file lists as nothing, and says so; fmemopen refuses an
+    // empty buffer.
+    if (size == 0) {
+        result.messages = describe_not_midi(data, 0) + "\n";
+        return 0;
+    }
     lister_options options;
     options.measure_mode = (flags & list_measures) != 0 ? 1 : 0;
     options.note_names = (flags & list_note_names) != 0 ? 1 : 0;
@@ -74,15 +78,19 @@ int smfasm_list(const unsigned char* data, std::size_t size, int flags, int fold
     std::FILE* input = fmemopen(const_cast<unsigned char*>(data), size, "rb");
     std::FILE* output = fopencookie(nullptr, "w", {nullptr, write_to_javascript, nullptr, nullptr});
     int status = 1;
+    std::string not_midi;
     if (input != nullptr && output != nullptr && messages.stream() != nullptr) {
         const stream_listing listed = list_stream(input, "input", output, messages.stream(), options);
         status = listed.status != 0 || listed.write_error != 0 ? 1 : 0;
+        not_midi = listed.not_midi;
     } else if (messages.stream() != nullptr) {
         std::fputs("***Error: out of memory\n", messages.stream());
     }
     if (input != nullptr) std::fclose(input);
     if (output != nullptr) std::fclose(output);
     result.messages = messages.take();
+    // What the lister calls garbage is, before any header, no MIDI file.
+    if (!not_midi.empty()) result.messages = not_midi + "\n";
     return status;
 }
 

@@ -176,7 +176,13 @@ int cat_file(const char* name, const lister_options& options) {
         std::fprintf(stderr, "smfcat: error writing standard output: %s\n", std::strerror(listing.write_error));
         return -1;
     }
-    print_messages(shown, messages.take());
+    if (!listing.not_midi.empty()) {
+        // An empty file lists as nothing, as smfdis lists it: a warning.
+        std::fprintf(stderr, "smfcat: %s: %s%s\n", shown, listing.status == 0 ? "warning: " : "",
+                     listing.not_midi.c_str());
+    } else {
+        print_messages(shown, messages.take());
+    }
     if (listing.inexact.count > 0) warn_about_inexact(shown, listing.inexact);
     if (listing.status == 0) warn_about(shown, listing);
     return listing.status == 0 ? 0 : 1;

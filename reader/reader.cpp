@@ -258,6 +258,22 @@ std::int32_t read_u32() {
 
 std::int32_t read_vlq() { return decode_vlq(read_byte); }
 
+namespace {
+
+// The bytes a file starts with when they are no header chunk: those matched,
+// the one that was not and a few more, read only to say what the file is.
+void keep_first_bytes(const char* tag, int matched, int mismatch) {
+    std::int32_t& n = state.first_bytes_length;
+    n = 0;
+    for (int i = 0; i < matched; ++i) state.first_bytes[n++] = static_cast<unsigned char>(tag[i]);
+    state.first_bytes[n++] = static_cast<unsigned char>(mismatch);
+    for (int c = 0; n < static_cast<std::int32_t>(sizeof state.first_bytes) && (c = input_byte()) != EOF;) {
+        state.first_bytes[n++] = static_cast<unsigned char>(c);
+    }
+}
+
+}  // namespace
+
 int match_chunk_tag(const char* tag) {
     int c = 0;
     for (int i = 0; i < 4; ++i) {
@@ -267,6 +283,7 @@ int match_chunk_tag(const char* tag) {
             return -1;
         }
         if (c != static_cast<unsigned char>(tag[i])) {
+            if (tag[1] == 'T' && tag[2] == 'h') keep_first_bytes(tag, i, c);
             char message[16];
             std::snprintf(message, sizeof message, "expecting %s", tag);
             report_fatal(message);
@@ -276,7 +293,13 @@ int match_chunk_tag(const char* tag) {
 }
 
 void read_header_chunk() {
-    if (match_chunk_tag("MThd") == -1) return;
+    if (match_chunk_tag("MThd") == -1) {
+        // Nothing, or a file cut inside the header's tag: no MIDI file.
+        state.input_empty = state.partial_tag_length == 0;
+        for (int i = 0; i < state.partial_tag_length; ++i) state.first_bytes[i] = static_cast<unsigned char>("MThd"[i]);
+        state.first_bytes_length = state.partial_tag_length;
+        return;
+    }
     state.chunk_remaining = read_u32();
     const int format = read_u16();
     const int track_count = read_u16();

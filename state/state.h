@@ -46,6 +46,11 @@ struct conversion_state {
     // Bytes of a chunk tag that the input ended inside (a cut file): the
     // listing then looks complete but is not; smfdis stays silent on it.
     std::int32_t partial_tag_length = 0;
+    // A file that does not start with a header chunk: its first bytes, for
+    // a message that says what it is instead (smfdis keeps its own).
+    unsigned char first_bytes[16] = {};
+    std::int32_t first_bytes_length = 0;
+    bool input_empty = false;  // not one byte to read
     // Meta events the listing will not give back exactly; smfdis stays
     // silent on them.
     inexact_meta_t inexact_meta;

@@ -40,6 +40,8 @@ TEST(Cat, CommandLines) {
     dir.write("cut.mid", header(0, 1, 96) + note_track + text_bytes("MT"));
     dir.write("short.mid", header(0, 1, 96) + bytes(note_track.begin(), note_track.end() - 3));
     dir.write("bad.mid", header(3, 1, 96));
+    dir.write("song.wav", std::string("RIFF\x24\x08\0\0WAVEfmt ", 16));
+    dir.write("demo.txt", source_file("examples/demo.txt"));
     // A two-byte Tempo, then a KeySig with mode 2 in a second track.
     dir.write("odd.mid", header(1, 2, 96) + track(meta(0, 0x51, {0x07, 0xA1}) + end_of_track()) +
                              track(meta(7, 0x59, {0x00, 0x02}) + end_of_track()));
@@ -115,7 +117,18 @@ TEST(Cat, CommandLines) {
          "smfcat: mode.mid: warning: track 1 at tick 7: a KeySig with mode 2 (0 major, 1 minor), which the listing "
          "gives back as 1\n",
          0},
-        {{"/dev/null"}, "/dev/null", "", "", 0},
+        // No MIDI file: said plainly, with what it looks like instead.
+        {{"/dev/null"}, "/dev/null", "", "smfcat: /dev/null: warning: not a MIDI file: it is empty\n", 0},
+        {{"song.wav"},
+         "/dev/null",
+         "",
+         "smfcat: song.wav: not a MIDI file: it starts with \"RIFF\", as WAV audio and other RIFF files do\n",
+         1},
+        {{"demo.txt"},
+         "/dev/null",
+         "",
+         "smfcat: demo.txt: not a MIDI file: it is a listing (smfasm assembles it)\n",
+         1},
         // Usage.
         {{"-x", "demo.mid"}, "/dev/null", "", "smfcat: no such flag: x\n" + usage, 2},
         {{"demo.mid", "-bxz"}, "/dev/null", "", "smfcat: no such flag: xz\n" + usage, 2},

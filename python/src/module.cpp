@@ -238,7 +238,10 @@ py::tuple list_file(const py::buffer& buffer, bool score, int fold_width, int no
     options.merge_sysex = merge_sysex ? 1 : 0;
     options.long_formats = long_formats;
     smfasm::listing_result listed = smfasm::list_bytes(data.data, data.size, options);
-    return py::make_tuple(py::str(listed.text), py::str(listed.messages), listed.status);
+    // Input that is no MIDI file says what it is instead of the lister's
+    // "Garbage at end".
+    const std::string& said = listed.not_midi.empty() ? listed.messages : listed.not_midi + "\n";
+    return py::make_tuple(py::str(listed.text), py::str(said), listed.status);
 }
 
 py::tuple assemble_listing(const py::buffer& buffer, bool strict, bool packets, bool running_status) {

@@ -139,7 +139,10 @@ test('malformed and empty files list as far as they go', async () => {
   assert.equal(cut.ok, false);
   assert.equal(cut.messages, 'Error: premature EOF\n');
   assert.ok(cut.text.startsWith('MFile 0 1 96\nMTrk\n'));
-  assert.deepEqual(await list(new Uint8Array(0)), { text: '', messages: '', ok: true });
+  assert.deepEqual(await list(new Uint8Array(0)), { text: '', messages: 'not a MIDI file: it is empty\n', ok: true });
+  const wave = await list(new TextEncoder().encode('RIFF\x24\x08\0\0WAVEfmt '));
+  assert.equal(wave.ok, false);
+  assert.equal(wave.messages, 'not a MIDI file: it starts with "RIFF", as WAV audio and other RIFF files do\n');
   await assert.rejects(list('MThd'), TypeError);
   await assert.rejects(assemble(demo), TypeError);
 });
