@@ -76,7 +76,7 @@ struct listing_result {
     std::string text;
     std::string messages;  // the lister's own, as smfdis says them
     std::string not_midi;  // as stream_listing::not_midi
-    int status = 0;  // as stream_listing::status
+    int status = 0;        // as stream_listing::status
 };
 
 // Lists a whole file held in memory.
