@@ -162,3 +162,55 @@ TEST(Face, WrappedMeasureTimesOfTheListerAssembleSilently) {
 
 }  // namespace
 }  // namespace smfasm
+
+namespace smfasm {
+namespace {
+
+// What a file that is no MIDI file looks like, said by its first bytes.
+TEST(Face, SaysWhatAFileThatIsNoMidiFileIs) {
+    struct row {
+        std::string bytes;
+        std::string said;
+    };
+    const std::vector<row> rows = {
+        {"", "not a MIDI file: it is empty"},
+        {"MTh", "not a MIDI file: it ends after 3 of the 4 bytes of a header's tag"},
+        {std::string("RIFF\x24\x08\0\0WAVE", 12),
+         "not a MIDI file: it starts with \"RIFF\", as WAV audio and other RIFF "
+         "files do"},
+        {"MFile 0 1 96\nMTrk\n", "not a MIDI file: it is a listing (smfasm assembles it)"},
+        {"\x1f\x8b\x08\x00", "not a MIDI file: it is gzip-compressed (gunzip it first)"},
+        {"hello\nthere", "not a MIDI file: it is text, starting \"hello\""},
+        {std::string("\x00\x01\xff\x10", 4),
+         "not a MIDI file: it starts with the bytes 00 01 ff 10, where a MIDI file "
+         "starts with \"MThd\""},
+    };
+    for (const row& r : rows) {
+        const auto* data = reinterpret_cast<const unsigned char*>(r.bytes.data());
+        EXPECT_EQ(describe_not_midi(data, r.bytes.size()), r.said);
+        // The face says it for a file listed from memory, and keeps the
+        // lister's own words apart; a MIDI file says nothing of the kind.
+        const listing_result listed = list_bytes(data, r.bytes.size(), {});
+        EXPECT_EQ(listed.not_midi, r.said) << r.bytes;
+        // Listed as nothing (empty, or cut inside the tag), as smfdis lists
+        // them; anything else stops at its first byte.
+        const bool nothing = r.bytes.empty() || r.bytes == "MTh";
+        EXPECT_EQ(listed.status, nothing ? 0 : 1) << r.said;
+    }
+    const bytes demo = header(0, 1, 96) + track(end_of_track());
+    EXPECT_EQ(list_bytes(demo.data(), demo.size(), {}).not_midi, "");
+}
+
+// With no handler installed, a stopped conversion ends the process with
+// its status: nothing in the cores may wait for a prompt it did not ask for.
+TEST(FaceDeathTest, AStopWithNoHandlerEndsTheProcessWithItsStatus) {
+    EXPECT_EXIT(
+        {
+            set_stop_handler(nullptr);
+            stop_conversion(5);
+        },
+        ::testing::ExitedWithCode(5), "");
+}
+
+}  // namespace
+}  // namespace smfasm

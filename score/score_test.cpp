@@ -2,6 +2,9 @@
 // the note values and tempos it spells, and the end placement rule.
 #include <gtest/gtest.h>
 
+#include <array>
+#include <vector>
+
 #include "score/metre_map.h"
 #include "score/note_ends.h"
 #include "score/note_values.h"
@@ -34,6 +37,50 @@ TEST(MetreMap, BarsCountFromOneAndASignatureInsideABarStartsANewOne) {
     map.reset(1);
     map.add_time_signature(0, 4, 4);
     EXPECT_FALSE(map.to_bars(10, t));
+}
+
+// Both directions read the same map: every time written as bar:beat:tick
+// reads back through the run of its bar, whatever the signatures (inside a
+// bar, several at one tick, a beat shorter than a tick) and in whatever
+// order the times are asked for.
+TEST(MetreMap, EveryTimeReadsBackThroughItsBarsRunUnderRandomSignatures) {
+    std::uint32_t s = 7;
+    std::size_t read_back = 0;
+    const auto below = [&s](std::uint32_t n) { return ((s = s * 1664525u + 1013904223u) >> 8) % n; };
+    for (int round = 0; round < 50; ++round) {
+        metre_map map;
+        map.reset(static_cast<int>(24 + below(1000)));
+        std::int64_t time = 0;
+        for (int n = 0; n < 8; ++n) {
+            time += below(3) == 0 ? 0 : below(5000);
+            // Exponents up to 12: some beats come out shorter than a tick.
+            map.add_time_signature(time, static_cast<int>(below(9)), static_cast<int>(below(13)));
+        }
+        std::vector<std::pair<std::int64_t, bar_time>> asked;
+        for (int n = 0; n < 400; ++n) {
+            const std::int64_t t = below(time + 10000);
+            bar_time bars;
+            if (!map.to_bars(t, bars)) continue;
+            asked.emplace_back(t, bars);
+            ++read_back;
+            const bar_run& run = map.run_of_bar(bars.bar);
+            ASSERT_EQ(run.start + (bars.bar - run.first_bar) * run.ticks_per_bar +
+                          (bars.beat - 1) * run.ticks_per_beat + bars.tick,
+                      t)
+                << "round " << round;
+            ASSERT_LT(t, run.next_start);
+            const metre_segment* segment = map.segment_of_bar(bars.bar);
+            ASSERT_EQ(segment->ticks_per_beat, run.ticks_per_beat);
+        }
+        // The same answers again, asked in the other order.
+        for (auto it = asked.rbegin(); it != asked.rend(); ++it) {
+            bar_time bars;
+            ASSERT_TRUE(map.to_bars(it->first, bars));
+            ASSERT_EQ((std::array{bars.bar, bars.beat, bars.tick}),
+                      (std::array{it->second.bar, it->second.beat, it->second.tick}));
+        }
+    }
+    EXPECT_GT(read_back, 5000U);
 }
 
 TEST(NoteValues, ExactValuesOnlyAndTheirReading) {
