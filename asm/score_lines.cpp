@@ -65,8 +65,12 @@ void assembler::score_track_start(field_cursor& c) {
             if (c.looking_at(score::habit_word::end_on)) {
                 c.word();
                 habits_.end_velocity = score::end_by_note_on;
-            } else {
+            } else if (static_cast<unsigned>(*c.position() - '0') < 10) {
                 habits_.end_velocity = static_cast<int>(c.number(0, 255, "the velocity of note-offs"));
+            } else {
+                field_cursor::fail(value_at,
+                                   "expected end=on (notes end by note-on at velocity 0) or end=N (by "
+                                   "note-off at velocity N)");
             }
         } else if (key == score::habit_word::running) {
             habits_.running = 0;

@@ -14,6 +14,8 @@ namespace {
 
 const std::string head = "MFile 0 1 96\nMTrk\n";
 const std::string tail = "0 Meta TrkEnd\nTrkEnd\n";
+const std::string score = "MFile 0 1 96 score\n";
+const std::string score_tail = "1:2:0 Meta TrkEnd\nTrkEnd\n";
 
 // The file's bytes after the header, as "xx xx ...".
 std::string hex_after_header(const std::string& file) {
@@ -145,6 +147,35 @@ TEST(AssemblerListing, FaultsOfHandWrittenListings) {
          ""},
         {"MFile 0 1 96 score\nMTrk\n1:1:0 Par ch=1 c=7 v=200 raw=1\n1:2:0 Meta TrkEnd\nTrkEnd\n", 0, "",
          "4d 54 72 6b 00 00 00 08 00 b0 07 c8 60 ff 2f 00"},
+        // The score form's own faults: habits, Note lines, marks and bars.
+        {score + "MTrk end=soft\n" + score_tail, 1,
+         "l.mtx:2:10: expected end=on (notes end by note-on at velocity 0) or end=N (by note-off at velocity N)\n", ""},
+        {score + "MTrk running=On,Bogus\n" + score_tail, 1,
+         "l.mtx:2:17: expected all, none or channel keywords such as On,Off,Par\n", ""},
+        {score + "MTrk order=middle\n" + score_tail, 1, "l.mtx:2:12: expected order=first or order=last\n", ""},
+        {score + "MTrk colour=red\n" + score_tail, 1,
+         "l.mtx:2:6: unknown track habit \"colour\" (end, running, carry, order)\n", ""},
+        {score + "MTrk\n1:1:0 Note ch=1 n=c5 v=64\n" + score_tail, 1,
+         "l.mtx:3:26: a Note needs its length: len=1/4, len=1/8. or len=96\n", ""},
+        {score + "MTrk\n1:1:0 Note ch=1 n=c5 v=0 len=1/4\n" + score_tail, 1,
+         "l.mtx:3:19: a Note needs a velocity above 0 (a note-on at velocity 0 ends a note)\n", ""},
+        {score + "MTrk\n1:1:0 Note ch=1 n=c5 v=64 len=1/4 vel=3\n" + score_tail, 1,
+         "l.mtx:3:35: unknown field \"vel\" (len, end, endpos, status, endstatus, raw)\n", ""},
+        {score + "MTrk\n1:1:0 Par ch=1 c=7 v=1\n1:1:0 On ch=1 n=c5 v=1 status=0\n" + score_tail, 1,
+         "l.mtx:4:17: status=0 leaves out the status byte, which only the status of the channel event before may "
+         "do\n",
+         ""},
+        {score + "MTrk\n0:1:0 Meta TrkEnd\nTrkEnd\n", 1, "l.mtx:3:1: bars count from 1\n", ""},
+        {"MFile 0 1 100 score\nMTrk\n1:1:0 Note ch=1 n=c5 v=64 len=1/64\n" + score_tail, 1,
+         "l.mtx:3:31: this note value is not a whole number of ticks at division 100: write the length in ticks\n", ""},
+        {"MFile 0 1 96 scores\nMTrk\n" + tail, 1, "l.mtx:1:14: expected the end of the line, or \"score\"\n", ""},
+        {head + "0 Note ch=1 n=c5 v=64 len=1/4\n" + tail, 1,
+         "l.mtx:3:3: Note lines belong to the score form: its MFile line ends in \"score\"\n", ""},
+        // Marks that keep a file's own bytes: the end's place at its tick,
+        // its velocity and status byte, a status byte left out.
+        {score + "MTrk end=on\n1:1:0 Note ch=1 n=c5 v=64 len=0 endpos=2 end=9 endstatus=1\n"
+                 "1:1:0 On ch=1 n=d5 v=64 status=0\n1:2:0 Meta TrkEnd\nTrkEnd\n",
+         0, "", "4d 54 72 6b 00 00 00 0f 00 90 3c 40 00 3e 40 00 80 3c 09 60 ff 2f 00"},
         // A file in SMPTE time has no note values, only ticks.
         {"MFile 0 1 -25 40 score\nMTrk\n0 Note ch=1 n=c5 v=64 len=1/4\n100 Meta TrkEnd\nTrkEnd\n", 1,
          "l.mtx:3:27: a file in SMPTE time has no note values: write the length in ticks\n", ""},
