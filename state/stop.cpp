@@ -14,6 +14,8 @@ stop_handler set_stop_handler(stop_handler handler) {
     return previous;
 }
 
+stop_handler installed_stop_handler() { return installed; }
+
 void stop_conversion(int status) {
     if (installed != nullptr) installed(status);
     std::exit(status);

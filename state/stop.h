@@ -13,6 +13,8 @@ using stop_handler = void (*)(int status);
 // Installs `handler` and returns the one it replaces, so that a caller can
 // put it back.
 stop_handler set_stop_handler(stop_handler handler);
+// The handler in force, or null.
+stop_handler installed_stop_handler();
 
 // Runs the installed handler; with none installed the process ends with
 // `status`.

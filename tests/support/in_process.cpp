@@ -4,7 +4,6 @@
 
 #include <cstdlib>
 
-#include "app/exit.h"
 #include "state/state.h"
 #include "state/stop.h"
 #include "writer/output.h"
@@ -18,7 +17,6 @@ namespace {
 in_process_run::in_process_run() {
     reset_state();
     output_reset();
-    set_exit_handler(unwind);
     set_stop_handler(unwind);
     memstream_ = open_memstream(&data_, &size_);
     state.output = memstream_;
@@ -32,7 +30,6 @@ in_process_run::~in_process_run() {
     state.output = nullptr;
     if (state.input != nullptr) std::fclose(state.input);
     state.input = nullptr;
-    set_exit_handler(nullptr);
     set_stop_handler(nullptr);
 }
 

@@ -18,12 +18,12 @@ struct conversion_result {
     bool stopped = false;  // true when it ended through pause_and_exit
 };
 
-// Thrown by the installed exit handler.
+// Thrown by the installed stop handler.
 struct run_stopped {
     int status;
 };
 
-// Resets the state, installs the unwinding exit handler and routes the
+// Resets the state, installs the unwinding stop handler and routes the
 // listing to an in-memory stream. A test may put a stream of its own into
 // state.output instead; whatever stream is left there is closed at the end.
 class in_process_run {
