@@ -169,6 +169,16 @@ private:
     time_field listed_time(std::int32_t time) const;
     void check_measure_time(const time_field& t, std::int32_t time);
 
+    // What quick_channel_fields reads.
+    struct quick_channel {
+        std::size_t slot = 0;
+        std::int64_t channel = 0;
+        std::int64_t first = 0;
+        std::int64_t second = -1;
+        bool note = false;
+    };
+    template <bool Score>
+    [[gnu::always_inline]] inline bool quick_channel_fields(const char*& p, quick_channel& fields);
     [[gnu::always_inline]] inline bool quick_channel_line(const char* p, const char* end, std::int64_t number);
     [[gnu::always_inline]] inline bool quick_score_line(const char* p, const char* end, std::int64_t number);
     void channel_event(field_cursor& c, std::size_t slot, std::int32_t time);

@@ -217,50 +217,12 @@ bool is_digit(char c) { return static_cast<unsigned>(c - '0') < 10; }
         if (!quick_time_part(p, t.tick)) return false;
     }
     if (*p++ != ' ') return false;
-    const char* word = p;
-    while (static_cast<unsigned>((*p | 0x20) - 'a') < 26) ++p;
-    const keyword_entry* entry = keywords().find_at(word, static_cast<std::size_t>(p - word));
-    if (entry == nullptr || entry->kind != event_kind::channel || *p++ != ' ') return false;
-    const std::size_t slot = entry->slot;
-    const channel_syntax& syntax = keywords().syntax(slot);
-    if (!quick_label(p, syntax.packed_channel)) return false;
-    const std::int64_t channel = quick_number(p, 2);
-    if (channel < 1 || channel > 16 || *p++ != ' ') return false;
-    // A listing keeps to one format set: the one that matched last is tried
-    // first.
-    if (!quick_label(p, syntax.packed_second[label_set_])) {
-        label_set_ = 1 - label_set_;
-        if (!quick_label(p, syntax.packed_second[label_set_])) return false;
-    }
-    std::int64_t first = 0;
-    std::int64_t second = -1;
-    if (names_a_note(slot)) {
-        if (is_digit(*p)) {
-            first = quick_number(p, 3);
-        } else {
-            // A copy, so that the scan pointer's address never escapes and
-            // it stays in a register.
-            const char* name = p;
-            first = read_note_name(name);
-            p = name;
-        }
-        if (first < 0 || first > 127) return false;
-    } else if (slot == slot_pitch_bend) {
-        const std::int64_t value = quick_number(p, 5);
-        if (value < 0 || value > largest_data_bend) return false;
-        const bend_bytes bend = split_bend(value);
-        first = bend.low;
-        second = bend.high;
-    } else {
-        first = quick_number(p, 3);
-        if (first < 0 || first > 127) return false;
-    }
-    if (!syntax.third[0].empty()) {
-        if (*p++ != ' ') return false;
-        if (!quick_label(p, syntax.packed_third[label_set_])) return false;
-        second = quick_number(p, 3);
-        if (second < 0 || second > 127) return false;
-    }
+    quick_channel fields;
+    if (!quick_channel_fields<false>(p, fields)) return false;
+    const std::size_t slot = fields.slot;
+    const std::int64_t channel = fields.channel;
+    const std::int64_t first = fields.first;
+    const std::int64_t second = fields.second;
     // Values above 127, measure times that need a look at the metre (or that
     // wrap, or run past their bar or beat) and the first event of a track in
     // measure time are left to the general reader,
@@ -347,6 +309,67 @@ static_assert([] {
     return true;
 }());
 
+// The fields after a channel line's time column exactly as the lister
+// writes them: the keyword (in the score form also Note), the channel and
+// the values, each a data byte. False for anything else, which the general
+// reader reads again and words.
+template <bool Score>
+[[gnu::always_inline]] inline bool assembler::quick_channel_fields(const char*& p, quick_channel& fields) {
+    const char* word = p;
+    while (static_cast<unsigned>((*p | 0x20) - 'a') < 26) ++p;
+    const keyword_entry* entry = keywords().find_at(word, static_cast<std::size_t>(p - word));
+    const bool kind_read =
+        entry != nullptr && (entry->kind == event_kind::channel || (Score && entry->kind == event_kind::note));
+    if (!kind_read || *p++ != ' ') return false;
+    fields.note = entry->kind == event_kind::note;
+    const std::size_t slot = fields.slot = entry->slot;
+    const channel_syntax& syntax = keywords().syntax(slot);
+    if (!quick_label(p, syntax.packed_channel)) return false;
+    fields.channel = quick_number(p, 2);
+    if (fields.channel < 1 || fields.channel > 16 || *p++ != ' ') return false;
+    // A listing keeps to one format set: the one that matched last is tried
+    // first.
+    if (!quick_label(p, syntax.packed_second[label_set_])) {
+        label_set_ = 1 - label_set_;
+        if (!quick_label(p, syntax.packed_second[label_set_])) return false;
+    }
+    std::int64_t first = 0;
+    std::int64_t second = -1;
+    if (names_a_note(slot)) {
+        if (is_digit(*p)) {
+            first = quick_number(p, 3);
+        } else if constexpr (Score) {
+            // The lister names the notes of the score form, as it spells them.
+            first = quick_note_name(p);
+        } else {
+            // A copy, so that the scan pointer's address never escapes and
+            // it stays in a register.
+            const char* name = p;
+            first = read_note_name(name);
+            p = name;
+        }
+        if (first < 0 || first > 127) return false;
+    } else if (slot == slot_pitch_bend) {
+        const std::int64_t value = quick_number(p, 5);
+        if (value < 0 || value > largest_data_bend) return false;
+        const bend_bytes bend = split_bend(value);
+        first = bend.low;
+        second = bend.high;
+    } else {
+        first = quick_number(p, 3);
+        if (first < 0 || first > 127) return false;
+    }
+    if (!syntax.third[0].empty()) {
+        if (*p++ != ' ') return false;
+        if (!quick_label(p, syntax.packed_third[label_set_])) return false;
+        second = quick_number(p, 3);
+        if (second < 0 || second > 127) return false;
+    }
+    fields.first = first;
+    fields.second = second;
+    return true;
+}
+
 // The score form's channel and Note lines exactly as the lister writes them
 // ("3:2:117 Note ch=1 n=c#4 v=90 len=1/8 end=0"), in one pass like the
 // tick form's. A bar:beat:tick time is placed in the metre map's run of
@@ -373,44 +396,13 @@ static_assert([] {
         if (time >= run.next_start) return false;
     }
     if (*p++ != ' ') return false;
-    const char* word = p;
-    while (static_cast<unsigned>((*p | 0x20) - 'a') < 26) ++p;
-    const keyword_entry* entry = keywords().find_at(word, static_cast<std::size_t>(p - word));
-    if (entry == nullptr || (entry->kind != event_kind::channel && entry->kind != event_kind::note) || *p++ != ' ') {
-        return false;
-    }
-    const bool note = entry->kind == event_kind::note;
-    const std::size_t slot = entry->slot;
-    const channel_syntax& syntax = keywords().syntax(slot);
-    if (!quick_label(p, syntax.packed_channel)) return false;
-    const std::int64_t channel = quick_number(p, 2);
-    if (channel < 1 || channel > 16 || *p++ != ' ') return false;
-    if (!quick_label(p, syntax.packed_second[label_set_])) {
-        label_set_ = 1 - label_set_;
-        if (!quick_label(p, syntax.packed_second[label_set_])) return false;
-    }
-    std::int64_t first = 0;
-    std::int64_t second = -1;
-    if (names_a_note(slot)) {
-        // The lister names the notes of the score form.
-        first = is_digit(*p) ? quick_number(p, 3) : quick_note_name(p);
-        if (first < 0 || first > 127) return false;
-    } else if (slot == slot_pitch_bend) {
-        const std::int64_t value = quick_number(p, 5);
-        if (value < 0 || value > largest_data_bend) return false;
-        const bend_bytes bend = split_bend(value);
-        first = bend.low;
-        second = bend.high;
-    } else {
-        first = quick_number(p, 3);
-        if (first < 0 || first > 127) return false;
-    }
-    if (!syntax.third[0].empty()) {
-        if (*p++ != ' ') return false;
-        if (!quick_label(p, syntax.packed_third[label_set_])) return false;
-        second = quick_number(p, 3);
-        if (second < 0 || second > 127) return false;
-    }
+    quick_channel fields;
+    if (!quick_channel_fields<true>(p, fields)) return false;
+    const bool note = fields.note;
+    const std::size_t slot = fields.slot;
+    const std::int64_t channel = fields.channel;
+    const std::int64_t first = fields.first;
+    const std::int64_t second = fields.second;
     // A Note's end, put in the queue once the line is known good.
     std::int64_t length_column = 0;
     std::int64_t length = 0;
