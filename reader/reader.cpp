@@ -174,9 +174,10 @@ constexpr std::array<channel_message, 16> score_channel_messages = [] {
     for (std::size_t i = 0; i < holders.size(); ++i) table[8 + i] = {channel_messages[8 + i].data_bytes, holders[i]};
     return table;
 }();
-const std::array<channel_message, 16>* channel_table = &channel_messages;
 
-template <class Bytes>
+// Score: the score form, which holds each channel event with whether its
+// status byte was left out; the tick form's loop keeps to its own table.
+template <bool Score, class Bytes>
 void read_event_from(track_decoder& track, Bytes next_byte) {
     state.current_time = wrap_add(state.current_time, decode_vlq([&next_byte] { return next_byte(); }));
     const int b = next_byte();
@@ -191,12 +192,13 @@ void read_event_from(track_decoder& track, Bytes next_byte) {
         track.running_status = b;
     }
 
-    const channel_message& message = (*channel_table)[static_cast<unsigned>(status) >> 4];
+    const channel_message& message =
+        (Score ? score_channel_messages : channel_messages)[static_cast<unsigned>(status) >> 4];
     if (message.data_bytes != 0) {
         const int first = running ? b : next_byte();
         const int second = message.data_bytes == 2 ? next_byte() : 0;
         next_byte.settle();
-        state.status_left_out = running ? 1 : 0;
+        if constexpr (Score) state.status_left_out = running ? 1 : 0;
         message.handler(track.running_status & 0x0F, first, second);
         return;
     }
@@ -218,6 +220,7 @@ void read_event_from(track_decoder& track, Bytes next_byte) {
 // up to four bytes, a status and two data bytes.
 constexpr std::ptrdiff_t longest_short_event = 7;
 
+template <bool Score>
 void read_event(track_decoder& track) {
     // Nearly every event is a channel message of at most seven bytes, so it
     // is read without per-byte tests when that much is buffered and its time
@@ -226,9 +229,9 @@ void read_event(track_decoder& track) {
     if (input.end - input.next >= longest_short_event) {
         std::uint32_t head = 0;
         std::memcpy(&head, input.next, sizeof head);
-        if ((head & 0x80808080u) != 0x80808080u) return read_event_from(track, buffered_bytes{});
+        if ((head & 0x80808080u) != 0x80808080u) return read_event_from<Score>(track, buffered_bytes{});
     }
-    read_event_from(track, counted_bytes{});
+    read_event_from<Score>(track, counted_bytes{});
 }
 
 }  // namespace
@@ -316,13 +319,16 @@ bool read_track_chunk() {
     track_decoder track;
     // Tested only between events: an event running past the declared end is
     // read whole and the next tag is expected right after it.
-    while (state.chunk_remaining > 0) read_event(track);
+    if (state.score_form != 0) {
+        while (state.chunk_remaining > 0) read_event<true>(track);
+    } else {
+        while (state.chunk_remaining > 0) read_event<false>(track);
+    }
     on_track_end();
     return true;
 }
 
 void convert_file() {
-    channel_table = state.score_form != 0 ? &score_channel_messages : &channel_messages;
     restart_input();
     read_header_chunk();
     while (read_track_chunk()) {
