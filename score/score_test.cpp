@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <limits>
 #include <vector>
 
 #include "score/metre_map.h"
@@ -158,6 +159,43 @@ TEST(NoteEnds, EndsFirstAtTheirTickInTheHabitsOrderAndMarkedOnesInTheirPlace) {
     take_before(30);
     EXPECT_EQ(order, (std::vector<int>{71, 70}));
     EXPECT_TRUE(ends.empty());
+}
+
+}  // namespace
+}  // namespace smfasm::score
+
+namespace smfasm::score {
+namespace {
+
+// A hand-edited listing may leave a mark that no longer fits (its tick has
+// fewer events now): such ends still come, in the order of their marks,
+// before anything later, and nothing is lost at the track's end.
+TEST(NoteEnds, MarksThatNoLongerFitStillPlaceEveryEnd) {
+    note_ends ends;
+    ends.clear();
+    const auto end = [](std::int64_t time, int key, std::int32_t position) {
+        pending_end e;
+        e.time = time;
+        e.key = key;
+        e.position = position;
+        return e;
+    };
+    ends.add(end(10, 3, 7));
+    ends.add(end(10, 1, 5));
+    ends.add(end(40, 4, std::numeric_limits<std::int32_t>::max()));
+    ends.add(end(10, 2, 6));
+    std::vector<int> order;
+    while (const pending_end* e = ends.next_before(20)) {
+        order.push_back(e->key);
+        ends.written(e->time);
+    }
+    EXPECT_EQ(order, (std::vector<int>{1, 2, 3}));
+    EXPECT_EQ(ends.next_before(39), nullptr);
+    const pending_end* last = ends.next_any();
+    ASSERT_NE(last, nullptr);
+    EXPECT_EQ(last->key, 4);
+    EXPECT_TRUE(ends.empty());
+    EXPECT_EQ(ends.next_any(), nullptr);
 }
 
 }  // namespace
