@@ -23,9 +23,31 @@ export interface ListOptions {
 export interface ListResult {
   /** The listing, byte for byte as smfdis writes it; as far as it got when not ok. */
   text: string;
-  /** What smfdis would say about the file, such as "Error: premature EOF\n". */
+  /**
+   * What smfdis would say about the file, such as "Error: premature EOF\n",
+   * as one string: kept as it was for the callers that read it. New code
+   * reads `diagnostics`.
+   */
   messages: string;
+  /**
+   * The same messages as data, each about the whole file (line and column
+   * 0): { line: 0, column: 0, severity: "error", text: "premature EOF" }.
+   * An error stopped the listing; the one warning is that the file is empty.
+   */
+  diagnostics: Message[];
   /** True when the whole file listed. */
+  ok: boolean;
+}
+
+export interface ListBytesResult {
+  /**
+   * The listing as bytes (ASCII, so also UTF-8), byte for byte as smfdis
+   * writes it: `new TextDecoder().decode(bytes)` is list()'s text. A view:
+   * its buffer may run on past the listing.
+   */
+  bytes: Uint8Array;
+  messages: string;
+  diagnostics: Message[];
   ok: boolean;
 }
 
@@ -41,17 +63,15 @@ export interface AssembleOptions {
   name?: string;
 }
 
-export interface AssembleMessage {
-  severity: "error" | "warning";
-  /** 1-based listing line; 0 when the message is about the whole listing. */
-  line: number;
+export interface AssembleMessage extends Message {
   /**
    * 1-based column as JavaScript counts it (UTF-16 code units, so that
-   * text.split("\n")[line - 1][column - 1] is the character at fault); 0
-   * when none. The formatted `text` counts bytes, as smfasm does.
+   * text.split("\n")[line - 1][column - 1] is the character at fault; for a
+   * listing given as bytes, counted in its line decoded as UTF-8); 0 when
+   * none. The formatted `text` of the result counts bytes, as smfasm does.
    */
   column: number;
-  /** The message alone, without name, line or column. */
+  /** The same as `text`, kept for the callers that read it. */
   message: string;
 }
 
@@ -160,10 +180,20 @@ export function init(options?: { wasmBinary?: ArrayBuffer | Uint8Array; wasmUrl?
 export function list(bytes: Uint8Array, options?: ListOptions): Promise<ListResult>;
 
 /**
+ * Lists a Standard MIDI File as list() does, the listing given as bytes: no
+ * string is made, which for a large file is most of the time list() takes.
+ */
+export function listBytes(bytes: Uint8Array, options?: ListOptions): Promise<ListBytesResult>;
+
+/**
  * The notes, tempo map and metre map of a Standard MIDI File, read by the
  * same core as the score listing.
  */
 export function song(bytes: Uint8Array): Promise<SongData>;
 
-/** Assembles listing text into a Standard MIDI File as smfasm does. */
-export function assemble(text: string, options?: AssembleOptions): Promise<AssembleResult>;
+/**
+ * Assembles a listing into a Standard MIDI File as smfasm does: text, or
+ * the listing's bytes as a file or listBytes() holds them (read as they
+ * stand, as smfasm reads a file, with no string made).
+ */
+export function assemble(listing: string | Uint8Array, options?: AssembleOptions): Promise<AssembleResult>;

@@ -189,24 +189,68 @@ function listingCollector(fileSize) {
       size += count;
     },
     text: () => listingText(bytes, size),
+    // A view, not a copy: a copy of the listing would cost as much as
+    // gathering it did. Its buffer may run on past the listing.
+    bytes: () => bytes.subarray(0, size),
   };
 }
 
-function listNow(bytes, options) {
-  if (!(bytes instanceof Uint8Array)) throw new TypeError('smfasm.list: bytes must be a Uint8Array');
+// Runs the lister over `bytes`, its listing gathered by `listing`, and
+// gives the status and the lister's messages before the module's memory is
+// released.
+function runList(bytes, options, name) {
+  if (!(bytes instanceof Uint8Array)) throw new TypeError(`smfasm.${name}: bytes must be a Uint8Array`);
   const flags = (options.measures ? LIST_MEASURES : 0) | (options.noteNames ? LIST_NOTE_NAMES : 0)
     | (options.long ? LIST_LONG_FORMATS : 0) | (options.packets ? LIST_PACKETS : 0) | (options.score ? LIST_SCORE : 0);
   const input = copyIn(bytes);
   const listing = listingCollector(bytes.length);
   core.onListingText = listing.take;
   try {
-    const status = core._smfasm_list(input, bytes.length, flags, options.foldWidth | 0);
-    return { text: listing.text(), messages: messagesText(), ok: status === 0 };
+    const ok = core._smfasm_list(input, bytes.length, flags, options.foldWidth | 0) === 0;
+    const messages = messagesText();
+    return { listing, messages, diagnostics: listDiagnostics(messages, ok), ok };
   } finally {
     core.onListingText = null;
     core._free(input);
     core._smfasm_release();
   }
+}
+
+function listNow(bytes, options) {
+  const { listing, messages, diagnostics, ok } = runList(bytes, options, 'list');
+  return { text: listing.text(), messages, diagnostics, ok };
+}
+
+// The lister's messages as data: each line one message about the whole
+// file (which has no lines), without the "Error: " the programs print. A
+// line the lister prints under its "***Error ..." line (the system's
+// reason) joins it. Every message stops the listing, but for the one about
+// an empty file, which lists completely as nothing.
+function listDiagnostics(messages, ok) {
+  const diagnostics = [];
+  let reasonFollows = false;
+  for (const line of messages.split('\n')) {
+    if (line === '') continue;
+    if (reasonFollows) {
+      diagnostics[diagnostics.length - 1].text += `: ${line}`;
+      reasonFollows = false;
+      continue;
+    }
+    reasonFollows = line.startsWith('***Error while');
+    diagnostics.push({ line: 0, column: 0, severity: ok ? 'warning' : 'error', text: line.replace(/^(\*\*\*)?Error: /, '') });
+  }
+  return diagnostics;
+}
+
+/**
+ * Lists a Standard MIDI File as list() does, the listing given as its bytes
+ * (ASCII, so UTF-8 too) rather than a string: the fast way to a file, a
+ * worker's message or a stream. Decode it only when text is needed.
+ */
+export async function listBytes(bytes, options = {}) {
+  await init();
+  const { listing, messages, diagnostics, ok } = runList(bytes, options, 'listBytes');
+  return { bytes: listing.bytes(), messages, diagnostics, ok };
 }
 
 // The UTF-8 length of the UTF-16 code unit at `i` of `text` (a pair's first
@@ -253,7 +297,9 @@ function lineColumns(text) {
 }
 
 /**
- * Assembles listing text into a Standard MIDI File as smfasm would. On any
+ * Assembles a listing into a Standard MIDI File as smfasm would: text, or
+ * its bytes as a file holds them (read as they stand, with no string made;
+ * the fast way for a listing from a file or from listBytes()). On any
  * error `ok` is false and `bytes` null; `messages` holds each error and
  * warning as data, `text` as smfasm prints them.
  */
@@ -317,23 +363,63 @@ function closingLine(name, errors) {
   return errors === 0 ? '' : `${name}: ${errors} error${errors === 1 ? '' : 's'}; no MIDI file written\n`;
 }
 
+// Hands a listing given as bytes to the assembler's reader as it stands:
+// one copy per block, and bytes that are not UTF-8 reach it as they would
+// from a file.
+function bytesSource(bytes) {
+  let position = 0;
+  return (pointer, room) => {
+    const count = Math.min(room, bytes.length - position);
+    core.HEAPU8.set(bytes.subarray(position, position + count), pointer);
+    position += count;
+    return count;
+  };
+}
+
+// lineColumns for a listing given as bytes: only the lines messages point
+// at are decoded.
+function byteLineColumns(bytes) {
+  let lineNumber = 1;
+  let lineStart = 0;
+  return (line, byteColumn) => {
+    if (line <= 0 || byteColumn <= 0) return byteColumn;
+    if (line < lineNumber) {
+      lineNumber = 1;
+      lineStart = 0;
+    }
+    while (lineNumber < line) {
+      const end = bytes.indexOf(10, lineStart);
+      if (end < 0) return byteColumn;
+      lineStart = end + 1;
+      ++lineNumber;
+    }
+    let lineEnd = bytes.indexOf(10, lineStart);
+    if (lineEnd < 0) lineEnd = bytes.length;
+    const before = Math.min(byteColumn - 1, lineEnd - lineStart);
+    return decoder.decode(bytes.subarray(lineStart, lineStart + before)).length + 1 + (byteColumn - 1 - before);
+  };
+}
+
 function assembleNow(text, options) {
-  if (typeof text !== 'string') throw new TypeError('smfasm.assemble: text must be a string');
+  const isBytes = text instanceof Uint8Array;
+  if (typeof text !== 'string' && !isBytes) throw new TypeError('smfasm.assemble: text must be a string or a Uint8Array');
   const flags = (options.packets ? ASSEMBLE_PACKETS : 0)
     | (options.runningStatus === false ? ASSEMBLE_NO_RUNNING_STATUS : 0) | (options.strict ? ASSEMBLE_STRICT : 0);
   const name = copyInName(options.name ?? 'listing');
-  core.readListing = listingSource(text);
+  core.readListing = isBytes ? bytesSource(text) : listingSource(text);
   try {
     const errors = core._smfasm_assemble(flags, name);
     const messages = [];
-    const column = lineColumns(text);
+    const column = isBytes ? byteLineColumns(text) : lineColumns(text);
     const count = core._smfasm_message_count();
     for (let i = 0; i < count; ++i) {
+      const said = decoder.decode(heapBytes(core._smfasm_message_text(i), core._smfasm_message_text_size(i)));
       messages.push({
-        severity: core._smfasm_message_warning(i) ? 'warning' : 'error',
         line: core._smfasm_message_line(i),
         column: column(core._smfasm_message_line(i), core._smfasm_message_column(i)),
-        message: decoder.decode(heapBytes(core._smfasm_message_text(i), core._smfasm_message_text_size(i))),
+        severity: core._smfasm_message_warning(i) ? 'warning' : 'error',
+        text: said,
+        message: said,
       });
     }
     return {
