@@ -106,6 +106,9 @@ std::string arrays_from_song(const score::song& song, song_arrays& out, std::siz
     out.format = song.format;
     out.division = (song.division & 0x8000) != 0 ? 0 : song.division;
     out.tracks = static_cast<std::int32_t>(song.tracks.size());
+    // As the listings: a format they do not know has no bars or tracks they
+    // could place.
+    if (song.format > 2) return "a format " + std::to_string(song.format) + " file: only formats 0, 1 and 2 are read";
     // Track numbers are 16 bits wide in the arrays.
     if (song.tracks.size() > std::numeric_limits<std::uint16_t>::max() + std::size_t{1}) {
         return "more than 65536 tracks";

@@ -106,11 +106,16 @@ TEST(SongArrays, BarNumbersAreTheMetreMapsOwn) {
     // Signatures at random ticks: every bar start reads back as beat 1 of
     // its own bar, and the bar before ends where it starts.
     std::uint32_t seed = 5;
-    const auto below = [&seed](unsigned n) { return ((seed = seed * 1664525u + 1013904223u) >> 8) % n; };
+    const auto below = [&seed](unsigned n) {
+        return static_cast<int>(((seed = seed * 1664525u + 1013904223u) >> 8) % n);
+    };
     for (int round = 0; round < 50; ++round) {
         bytes events;
-        for (int i = 0; i < 8; ++i) events += time_signature(below(3) == 0 ? 0 : below(700), 1 + below(7), below(5));
-        const bytes file = header(0, 1, 24 + below(200)) + track(events + end_of_track(below(900)));
+        for (int i = 0; i < 8; ++i)
+            events +=
+                time_signature(below(3) == 0 ? 0 : static_cast<std::uint32_t>(below(700)), 1 + below(7), below(5));
+        const bytes file =
+            header(0, 1, 24 + below(200)) + track(events + end_of_track(static_cast<std::uint32_t>(below(900))));
         score::song song;
         ASSERT_FALSE(score::decode_song(file.data(), file.size(), song));
         song_arrays a;
@@ -136,6 +141,9 @@ TEST(SongArrays, AFileThatDoesNotDecodeGivesNothingAndSaysWhere) {
     EXPECT_EQ(song_arrays_of(file.data(), file.size() - 2, a), "the file ends inside an event (at byte 28)");
     EXPECT_TRUE(a.note_key.empty());
     EXPECT_EQ(a.division, 96);
+    const bytes format_3 = header(3, 1, 96) + track(bytes{0x00, 0x90, 60, 1} + end_of_track());
+    EXPECT_EQ(song_arrays_of(format_3.data(), format_3.size(), a), "a format 3 file: only formats 0, 1 and 2 are read");
+    EXPECT_TRUE(a.note_key.empty());
 }
 
 }  // namespace
