@@ -46,8 +46,11 @@ export interface ListBytesResult {
    * its buffer may run on past the listing.
    */
   bytes: Uint8Array;
+  /** As in ListResult. */
   messages: string;
+  /** As in ListResult. */
   diagnostics: Message[];
+  /** True when the whole file listed. */
   ok: boolean;
 }
 
