@@ -24,7 +24,7 @@ echo '{ "name": "example", "private": true, "type": "module" }' > package.json
 npm install --offline --silent --no-audit --no-fund "$work"/smfasm-*.tgz
 cat > example.ts <<'TS'
 import { readFileSync } from "node:fs";
-import { assemble, list, type AssembleMessage, type ListResult } from "smfasm";
+import { assemble, list, listBytes, song, type AssembleMessage, type ListResult, type Message, type SongData } from "smfasm";
 
 const original = new Uint8Array(readFileSync(process.argv[2]));
 const listed: ListResult = await list(original, { measures: true, noteNames: true, foldWidth: 40 });
@@ -35,7 +35,16 @@ const same = again.ok && again.bytes.length === original.length && again.bytes.e
 const score = await list(original, { score: true });
 const fromScore = await assemble(score.text);
 const scoreSame = fromScore.ok && fromScore.bytes.every((b, i) => b === original[i]) && score.text.includes(" score\n");
-console.log(same && scoreSame && listed.ok && bad.length > 0 && bad[0].line === 3 ? "round trip ok" : "round trip FAILED");
+// One message shape for both directions; listings as bytes both ways.
+const said: Message[] = [...bad, ...listed.diagnostics];
+const asBytes = await listBytes(original);
+const fromBytes = await assemble(asBytes.bytes);
+const bytesSame = fromBytes.ok && fromBytes.bytes.length === original.length && said[0].text === bad[0].message;
+const tune: SongData = await song(original);
+const notes: Float64Array = tune.notes.length;
+const songOk = tune.ok && notes.length > 0 && tune.bars.number[0] === 1;
+console.log(same && scoreSame && bytesSame && songOk && listed.ok && bad.length > 0 && bad[0].line === 3
+  ? "round trip ok" : "round trip FAILED");
 TS
 # Node's own declarations come from the package's development tools.
 "$tsc" --strict --target es2022 --module nodenext --moduleResolution nodenext \

@@ -54,30 +54,41 @@ async function load(options) {
   warmUp();
 }
 
-// A small file of every common kind of line, to list and assemble once at
-// load. The engine compiles the module's code quickly first and its hot
-// functions to the optimizing tier only after they have run for a while;
-// a function already running keeps its first code until it returns, and
-// each conversion's main loop runs once for the whole file. Some thousands
-// of lines (a few milliseconds) move the loops to the fast code before the
-// first real file arrives: a large listing then assembles a fifth faster.
-function warmUpFile() {
+// A small file of every common kind of line, to list and assemble a few
+// times at load. The engine compiles the module's code quickly first and
+// its hot functions to the optimizing tier only after they have run for a
+// while; a function already running keeps its first code until it
+// returns, and each conversion's main loop runs once for the whole file.
+// Some thousands of lines of each kind, in two tracks, twice over (a few
+// milliseconds), through both the text and the bytes paths, move the loops
+// to the fast code before the first real file arrives: a large listing
+// then converts a fifth faster.
+function warmUpTrack(seed) {
   const events = [0x00, 0xFF, 0x51, 0x03, 0x07, 0xA1, 0x20, 0x00, 0xFF, 0x58, 0x04, 0x04, 0x02, 0x18, 0x08,
     0x00, 0xFF, 0x03, 0x04, 0x57, 0x61, 0x72, 0x6D, 0x00, 0xF0, 0x03, 0x7E, 0x09, 0xF7];
-  for (let i = 0; i < 2000; ++i) {
+  for (let i = seed; i < seed + 500; ++i) {
     const note = 36 + (i % 48);
-    events.push(0x00, 0x90 | (i & 15), note, 100, 0x30, note, 0, 0x00, 0xB0 | (i & 15), 7, i & 127);
-    if (i % 64 === 0) events.push(0x10, 0xE0, 0x00, 0x40);
+    const channel = i & 15;
+    events.push(0x00, 0x90 | channel, note, 100, 0x30, note, 0, 0x00, 0xB0 | channel, 7, i & 127,
+      0x05, 0x90 | channel, note, 90, 0x81, 0x10, 0x80 | channel, note, 64);
+    if (i % 8 === 0) events.push(0x10, 0xE0 | channel, 0x00, 0x40, 0x00, 0xA0 | channel, note, 30);
+    if (i % 32 === 0) events.push(0x00, 0xC0 | channel, i & 127, 0x00, 0xD0 | channel, 50);
   }
   events.push(0x00, 0xFF, 0x2F, 0x00);
   const size = events.length;
-  return new Uint8Array([0x4D, 0x54, 0x68, 0x64, 0, 0, 0, 6, 0, 0, 0, 1, 0, 96,
-    0x4D, 0x54, 0x72, 0x6B, size >>> 24, (size >>> 16) & 255, (size >>> 8) & 255, size & 255, ...events]);
+  return [0x4D, 0x54, 0x72, 0x6B, size >>> 24, (size >>> 16) & 255, (size >>> 8) & 255, size & 255, ...events];
+}
+
+function warmUpFile() {
+  return new Uint8Array([0x4D, 0x54, 0x68, 0x64, 0, 0, 0, 6, 0, 1, 0, 2, 0, 96, ...warmUpTrack(0), ...warmUpTrack(7)]);
 }
 
 function warmUp() {
-  const listed = listNow(warmUpFile(), {});
-  assembleNow(listed.text, {});
+  const file = warmUpFile();
+  for (let round = 0; round < 2; ++round) {
+    const { listing } = runList(file, {}, 'list');
+    assembleNow(round % 2 === 0 ? listing.bytes() : listing.text(), {});
+  }
 }
 
 /**
@@ -189,24 +200,68 @@ function listingCollector(fileSize) {
       size += count;
     },
     text: () => listingText(bytes, size),
+    // A view, not a copy: a copy of the listing would cost as much as
+    // gathering it did. Its buffer may run on past the listing.
+    bytes: () => bytes.subarray(0, size),
   };
 }
 
-function listNow(bytes, options) {
-  if (!(bytes instanceof Uint8Array)) throw new TypeError('smfasm.list: bytes must be a Uint8Array');
+// Runs the lister over `bytes`, its listing gathered by `listing`, and
+// gives the status and the lister's messages before the module's memory is
+// released.
+function runList(bytes, options, name) {
+  if (!(bytes instanceof Uint8Array)) throw new TypeError(`smfasm.${name}: bytes must be a Uint8Array`);
   const flags = (options.measures ? LIST_MEASURES : 0) | (options.noteNames ? LIST_NOTE_NAMES : 0)
     | (options.long ? LIST_LONG_FORMATS : 0) | (options.packets ? LIST_PACKETS : 0) | (options.score ? LIST_SCORE : 0);
   const input = copyIn(bytes);
   const listing = listingCollector(bytes.length);
   core.onListingText = listing.take;
   try {
-    const status = core._smfasm_list(input, bytes.length, flags, options.foldWidth | 0);
-    return { text: listing.text(), messages: messagesText(), ok: status === 0 };
+    const ok = core._smfasm_list(input, bytes.length, flags, options.foldWidth | 0) === 0;
+    const messages = messagesText();
+    return { listing, messages, diagnostics: listDiagnostics(messages, ok), ok };
   } finally {
     core.onListingText = null;
     core._free(input);
     core._smfasm_release();
   }
+}
+
+function listNow(bytes, options) {
+  const { listing, messages, diagnostics, ok } = runList(bytes, options, 'list');
+  return { text: listing.text(), messages, diagnostics, ok };
+}
+
+// The lister's messages as data: each line one message about the whole
+// file (which has no lines), without the "Error: " the programs print. A
+// line the lister prints under its "***Error ..." line (the system's
+// reason) joins it. Every message stops the listing, but for the one about
+// an empty file, which lists completely as nothing.
+function listDiagnostics(messages, ok) {
+  const diagnostics = [];
+  let reasonFollows = false;
+  for (const line of messages.split('\n')) {
+    if (line === '') continue;
+    if (reasonFollows) {
+      diagnostics[diagnostics.length - 1].text += `: ${line}`;
+      reasonFollows = false;
+      continue;
+    }
+    reasonFollows = line.startsWith('***Error while');
+    diagnostics.push({ line: 0, column: 0, severity: ok ? 'warning' : 'error', text: line.replace(/^(\*\*\*)?Error: /, '') });
+  }
+  return diagnostics;
+}
+
+/**
+ * Lists a Standard MIDI File as list() does, the listing given as its bytes
+ * (ASCII, so UTF-8 too) rather than a string: the fast way to a file, a
+ * worker's message or a stream. Decode it only when text is needed.
+ */
+export async function listBytes(bytes, options = {}) {
+  await init();
+  const { listing, messages, diagnostics, ok } = runList(bytes, options, 'listBytes');
+  return { bytes: listing.bytes(), messages, diagnostics, ok };
 }
 
 // The UTF-8 length of the UTF-16 code unit at `i` of `text` (a pair's first
@@ -253,7 +308,9 @@ function lineColumns(text) {
 }
 
 /**
- * Assembles listing text into a Standard MIDI File as smfasm would. On any
+ * Assembles a listing into a Standard MIDI File as smfasm would: text, or
+ * its bytes as a file holds them (read as they stand, with no string made;
+ * the fast way for a listing from a file or from listBytes()). On any
  * error `ok` is false and `bytes` null; `messages` holds each error and
  * warning as data, `text` as smfasm prints them.
  */
@@ -262,29 +319,118 @@ export async function assemble(text, options = {}) {
   return assembleNow(text, options);
 }
 
+/**
+ * What a player or a piano roll needs of a MIDI file, as typed arrays: the
+ * notes with their lengths in ticks (paired as the score form pairs them),
+ * stray note ends, program changes, the tempo map and every bar start, its
+ * number as the score listing's bar:beat:tick has it.
+ */
+export async function song(bytes) {
+  await init();
+  return songNow(bytes);
+}
+
+// The arrays of smfasm_song_table, in its order: [group, name, type].
+const SONG_ARRAYS = [
+  ['notes', 'track', Uint16Array], ['notes', 'channel', Uint8Array], ['notes', 'key', Uint8Array],
+  ['notes', 'velocity', Uint8Array], ['notes', 'start', Float64Array], ['notes', 'length', Float64Array],
+  ['unpairedOffs', 'track', Uint16Array], ['unpairedOffs', 'channel', Uint8Array], ['unpairedOffs', 'key', Uint8Array],
+  ['unpairedOffs', 'tick', Float64Array],
+  ['programs', 'track', Uint16Array], ['programs', 'channel', Uint8Array], ['programs', 'tick', Float64Array],
+  ['programs', 'program', Uint8Array],
+  ['tempos', 'tick', Float64Array], ['tempos', 'microsPerQuarter', Uint32Array],
+  ['bars', 'track', Uint16Array], ['bars', 'number', Uint32Array], ['bars', 'tick', Float64Array],
+  ['bars', 'numerator', Uint8Array], ['bars', 'denominator', Uint16Array], ['bars', 'ticksPerBeat', Uint32Array],
+];
+// Header fields before the arrays' addresses and lengths.
+const SONG_HEADER = 3;
+
+function songNow(bytes) {
+  if (!(bytes instanceof Uint8Array)) throw new TypeError('smfasm.song: bytes must be a Uint8Array');
+  const input = copyIn(bytes);
+  try {
+    const failed = core._smfasm_song(input, bytes.length) !== 0;
+    const said = messagesText();
+    const result = { ok: !failed, messages: [], format: 0, division: 0, tracks: 0, endTick: 0 };
+    if (said !== '') result.messages.push({ line: 0, column: 0, severity: failed ? 'error' : 'warning', text: said });
+    const table = new Uint32Array(core.HEAPU8.buffer, core._smfasm_song_table(), SONG_HEADER + 2 * SONG_ARRAYS.length);
+    [result.format, result.division, result.tracks] = table;
+    result.endTick = core._smfasm_song_end_tick();
+    SONG_ARRAYS.forEach(([group, name, Type], i) => {
+      result[group] ??= {};
+      const [pointer, length] = table.subarray(SONG_HEADER + 2 * i);
+      result[group][name] = new Type(core.HEAPU8.buffer, pointer, length).slice();
+    });
+    return result;
+  } finally {
+    core._free(input);
+    core._smfasm_release();
+  }
+}
+
 // What smfasm says last when a listing does not assemble, so that the text
 // reads as the program's own messages do.
 function closingLine(name, errors) {
   return errors === 0 ? '' : `${name}: ${errors} error${errors === 1 ? '' : 's'}; no MIDI file written\n`;
 }
 
+// Hands a listing given as bytes to the assembler's reader as it stands:
+// one copy per block, and bytes that are not UTF-8 reach it as they would
+// from a file.
+function bytesSource(bytes) {
+  let position = 0;
+  return (pointer, room) => {
+    const count = Math.min(room, bytes.length - position);
+    core.HEAPU8.set(bytes.subarray(position, position + count), pointer);
+    position += count;
+    return count;
+  };
+}
+
+// lineColumns for a listing given as bytes: only the lines messages point
+// at are decoded.
+function byteLineColumns(bytes) {
+  let lineNumber = 1;
+  let lineStart = 0;
+  return (line, byteColumn) => {
+    if (line <= 0 || byteColumn <= 0) return byteColumn;
+    if (line < lineNumber) {
+      lineNumber = 1;
+      lineStart = 0;
+    }
+    while (lineNumber < line) {
+      const end = bytes.indexOf(10, lineStart);
+      if (end < 0) return byteColumn;
+      lineStart = end + 1;
+      ++lineNumber;
+    }
+    let lineEnd = bytes.indexOf(10, lineStart);
+    if (lineEnd < 0) lineEnd = bytes.length;
+    const before = Math.min(byteColumn - 1, lineEnd - lineStart);
+    return decoder.decode(bytes.subarray(lineStart, lineStart + before)).length + 1 + (byteColumn - 1 - before);
+  };
+}
+
 function assembleNow(text, options) {
-  if (typeof text !== 'string') throw new TypeError('smfasm.assemble: text must be a string');
+  const isBytes = text instanceof Uint8Array;
+  if (typeof text !== 'string' && !isBytes) throw new TypeError('smfasm.assemble: text must be a string or a Uint8Array');
   const flags = (options.packets ? ASSEMBLE_PACKETS : 0)
     | (options.runningStatus === false ? ASSEMBLE_NO_RUNNING_STATUS : 0) | (options.strict ? ASSEMBLE_STRICT : 0);
   const name = copyInName(options.name ?? 'listing');
-  core.readListing = listingSource(text);
+  core.readListing = isBytes ? bytesSource(text) : listingSource(text);
   try {
     const errors = core._smfasm_assemble(flags, name);
     const messages = [];
-    const column = lineColumns(text);
+    const column = isBytes ? byteLineColumns(text) : lineColumns(text);
     const count = core._smfasm_message_count();
     for (let i = 0; i < count; ++i) {
+      const said = decoder.decode(heapBytes(core._smfasm_message_text(i), core._smfasm_message_text_size(i)));
       messages.push({
-        severity: core._smfasm_message_warning(i) ? 'warning' : 'error',
         line: core._smfasm_message_line(i),
         column: column(core._smfasm_message_line(i), core._smfasm_message_column(i)),
-        message: decoder.decode(heapBytes(core._smfasm_message_text(i), core._smfasm_message_text_size(i))),
+        severity: core._smfasm_message_warning(i) ? 'warning' : 'error',
+        text: said,
+        message: said,
       });
     }
     return {

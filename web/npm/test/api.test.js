@@ -7,7 +7,7 @@ import { tmpdir } from 'node:os';
 import { join } from 'node:path';
 import { test } from 'node:test';
 
-import { assemble, init, list } from '../index.js';
+import { assemble, init, list, listBytes } from '../index.js';
 
 const demo = new Uint8Array(readFileSync(new URL('../../../examples/demo.mid', import.meta.url)));
 const head = 'MFile 0 1 96\nMTrk\n';
@@ -37,6 +37,8 @@ test('bad listings: messages as data, and as smfasm prints them', async () => {
   try {
     for (const [name, listing, options, expected] of BAD_LISTINGS) {
       const result = await assemble(listing, { ...options, name: 'song.mtx' });
+      // The listing's bytes give the same messages, at the same columns.
+      assert.deepEqual(await assemble(new TextEncoder().encode(listing), { ...options, name: 'song.mtx' }), result, name);
       const errors = expected.filter(([severity]) => severity === 'error').length;
       assert.equal(result.ok, errors === 0, name);
       assert.equal(result.bytes === null, errors !== 0, name);
@@ -44,7 +46,8 @@ test('bad listings: messages as data, and as smfasm prints them', async () => {
       expected.forEach(([severity, line, column, start], i) => {
         const got = result.messages[i];
         assert.deepEqual([got.severity, got.line, got.column], [severity, line, column], name);
-        assert.ok(got.message.startsWith(start), `${name}: ${got.message}`);
+        assert.ok(got.text.startsWith(start), `${name}: ${got.text}`);
+        assert.equal(got.message, got.text, 'message is kept as the same text');
         assert.ok(result.text.includes(got.message), `${name}: the text holds each message`);
       });
       if (process.env.SMFASM) {
@@ -120,9 +123,12 @@ const LISTED_EXACTLY = [
   { measures: true, noteNames: true, long: true }],
 ];
 
-test('listings are ASCII and whole, however long', async () => {
+test('listings are ASCII and whole, however long, as text and as bytes', async () => {
   for (const [name, file, options] of LISTED_EXACTLY) {
     const listed = await list(file, options);
+    const asBytes = await listBytes(file, options);
+    assert.equal(Buffer.from(asBytes.bytes).toString('latin1'), listed.text, `${name}: the same listing as bytes`);
+    assert.deepEqual((await assemble(asBytes.bytes)).bytes, file, `${name}: assembled from bytes`);
     assert.ok(listed.ok, `${name}: ${listed.messages}`);
     assert.match(listed.text, /^[\x00-\x7F]*$/, `${name}: only ASCII`);
     assert.ok(listed.text.endsWith('TrkEnd\n'), name);
@@ -139,12 +145,19 @@ test('malformed and empty files list as far as they go', async () => {
   assert.equal(cut.ok, false);
   assert.equal(cut.messages, 'Error: premature EOF\n');
   assert.ok(cut.text.startsWith('MFile 0 1 96\nMTrk\n'));
-  assert.deepEqual(await list(new Uint8Array(0)), { text: '', messages: 'not a MIDI file: it is empty\n', ok: true });
+  const empty = await list(new Uint8Array(0));
+  assert.deepEqual([empty.text, empty.messages, empty.ok], ['', 'not a MIDI file: it is empty\n', true]);
   const wave = await list(new TextEncoder().encode('RIFF\x24\x08\0\0WAVEfmt '));
   assert.equal(wave.ok, false);
   assert.equal(wave.messages, 'not a MIDI file: it starts with "RIFF", as WAV audio and other RIFF files do\n');
+  assert.deepEqual(cut.diagnostics, [{ line: 0, column: 0, severity: 'error', text: 'premature EOF' }]);
+  assert.deepEqual((await listBytes(demo.subarray(0, demo.length - 3))).diagnostics, cut.diagnostics);
+  assert.deepEqual((await list(new Uint8Array(0))).diagnostics,
+    [{ line: 0, column: 0, severity: 'warning', text: 'not a MIDI file: it is empty' }]);
+  assert.equal(wave.diagnostics[0].text, wave.messages.trimEnd());
   await assert.rejects(list('MThd'), TypeError);
-  await assert.rejects(assemble(demo), TypeError);
+  await assert.rejects(listBytes('MThd'), TypeError);
+  await assert.rejects(assemble(demo.buffer), TypeError);
 });
 
 test('init takes the module bytes, and calls may overlap', async () => {
@@ -152,4 +165,16 @@ test('init takes the module bytes, and calls may overlap', async () => {
   const results = await Promise.all([list(demo), assemble((await list(demo)).text), list(demo, { long: true })]);
   assert.deepEqual(results[1].bytes, demo);
   assert.notEqual(results[0].text, results[2].text);
+});
+
+test('a listing given as bytes is read as they stand, as from a file', async () => {
+  // Bytes that are no UTF-8 reach the file as smfasm puts them there, and
+  // a column after them counts what the line decodes to.
+  const withText = (after) => new Uint8Array([...new TextEncoder().encode(`${head}0 Meta Text "`), 0xFF, 0xC3,
+    ...new TextEncoder().encode(`"${after}\n0 Meta TrkEnd\nTrkEnd\n`)]);
+  const bad = await assemble(withText(' bogus'));
+  assert.deepEqual(bad.messages.map((m) => [m.line, m.column]), [[3, 18]]);
+  const good = await assemble(withText(''));
+  assert.ok(good.ok, good.text);
+  assert.ok(Buffer.from(good.bytes).includes(Buffer.from([0xFF, 0x01, 0x02, 0xFF, 0xC3])), 'the text bytes as they stood');
 });

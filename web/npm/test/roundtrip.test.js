@@ -9,7 +9,7 @@ import { tmpdir } from 'node:os';
 import { join } from 'node:path';
 import { test } from 'node:test';
 
-import { assemble, list } from '../index.js';
+import { assemble, list, listBytes } from '../index.js';
 
 const { SMFDIS, SMFASM, SMFASM_FILES } = process.env;
 const skip = !SMFDIS || !SMFASM || !SMFASM_FILES ? 'SMFDIS, SMFASM and SMFASM_FILES are not set' : false;
@@ -51,6 +51,9 @@ test('the module lists and assembles every file as the programs do', { skip }, a
         const result = await list(bytes, options);
         const expected = existsSync(mtx) ? readFileSync(mtx) : Buffer.alloc(0);
         assert.ok(Buffer.from(result.text, 'utf8').equals(expected), `${label}: the listing differs`);
+        const asBytes = await listBytes(bytes, options);
+        assert.ok(Buffer.from(asBytes.bytes).equals(expected), `${label}: the listing's bytes differ`);
+        assert.equal(asBytes.ok, result.ok, `${label}: status of listBytes`);
         assert.equal(result.ok, native.status === 0, `${label}: status`);
         // The program's own lines frame the conversion's messages.
         assert.equal(native.stderr, `Writing output to ${mtx} ...  ${result.messages}` +
@@ -62,6 +65,7 @@ test('the module lists and assembles every file as the programs do', { skip }, a
         const packets = options.packets === true;
         const nativeAssembly = run(SMFASM, [...(packets ? ['-m'] : []), mtx, mid]);
         const reassembled = await assemble(result.text, { packets, name: mtx });
+        assert.deepEqual(await assemble(asBytes.bytes, { packets, name: mtx }), reassembled, `${label}: from bytes`);
         assert.equal(reassembled.ok, nativeAssembly.status === 0, `${label}: assembly status`);
         if (reassembled.ok) {
           assert.ok(Buffer.from(reassembled.bytes).equals(readFileSync(mid)), `${label}: the assembled file differs`);

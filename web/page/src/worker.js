@@ -2,7 +2,7 @@
 // copy of the editor's text, so that listing, assembling and reading the
 // notes of a file of any size never hold the page. Requests are handled one
 // at a time, in the order they came; see worker_client.js for the other side.
-import { init, list, assemble } from "smfasm";
+import { init, listBytes, assemble } from "smfasm";
 import { readSong, songTransfer } from "./midi_song.js";
 import { indexListing } from "./listing_time.js";
 import { applyChanges } from "./text_mirror.js";
@@ -11,6 +11,7 @@ import { applyChanges } from "./text_mirror.js";
 // one in a few milliseconds.
 const PIECE = 1 << 20;
 const encoder = new TextEncoder();
+const decoder = new TextDecoder();
 
 const file = {
   source: null, // the MIDI bytes the text was listed from; null once edited
@@ -21,20 +22,20 @@ function reply(id, message, transfer = []) {
   self.postMessage({ id, ...message }, transfer);
 }
 
-// Sends a text in pieces that end at line ends, then a closing message.
-// Each piece travels as UTF-8 bytes handed over, not as a string: a string
-// is copied in on the page's thread as the message arrives, which for a
-// single line of 30 MB (one long system-exclusive message) held the page
-// longer than decoding the bytes there does.
-function sendText(id, text, closing) {
-  for (let at = 0; at < text.length;) {
-    let end = Math.min(at + PIECE, text.length);
-    if (end < text.length) {
-      const lineEnd = text.indexOf("\n", end);
-      end = lineEnd < 0 ? text.length : lineEnd + 1;
+// Sends a listing's UTF-8 bytes in pieces that end at line ends, then a
+// closing message. Each piece travels as bytes handed over, not as a
+// string: a string is copied in on the page's thread as the message
+// arrives, which for a single line of 30 MB (one long system-exclusive
+// message) held the page longer than decoding the bytes there does.
+function sendBytes(id, bytes, closing) {
+  for (let at = 0; at < bytes.length;) {
+    let end = Math.min(at + PIECE, bytes.length);
+    if (end < bytes.length) {
+      const lineEnd = bytes.indexOf(0x0a, end);
+      end = lineEnd < 0 ? bytes.length : lineEnd + 1;
     }
-    const bytes = encoder.encode(text.slice(at, end));
-    reply(id, { kind: "piece", bytes }, [bytes.buffer]);
+    const piece = bytes.slice(at, end);
+    reply(id, { kind: "piece", bytes: piece }, [piece.buffer]);
     at = end;
   }
   const song = closing.song;
@@ -46,11 +47,12 @@ function looksLikeMidi(bytes) {
 }
 
 async function listSource(id, options) {
-  const result = await list(file.source, options);
-  file.text = result.text;
-  sendText(id, result.text, {
+  const result = await listBytes(file.source, options);
+  // The listing is ASCII: decoding it is one quick pass.
+  file.text = decoder.decode(result.bytes);
+  sendBytes(id, result.bytes, {
     messages: result.messages, complete: result.ok, size: file.source.length, song: readSong(file.source),
-    index: indexListing(result.text),
+    index: indexListing(file.text),
   });
 }
 
@@ -95,7 +97,7 @@ const handlers = {
     }
     file.source = null;
     file.text = text.replace(/\r\n?/g, "\n");
-    sendText(id, file.text, { messages: "", song: null, index: indexListing(file.text) });
+    sendBytes(id, encoder.encode(file.text), { messages: "", song: null, index: indexListing(file.text) });
   },
 
   edit(_id, { changes }) {

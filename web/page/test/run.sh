@@ -6,7 +6,26 @@
 # emscripten, chromium, node or the page's npm packages are missing.
 #
 #   run.sh SMFDIS SMFASM MAKE_MIDI SOURCE_DIR SCREENSHOT_DIR
+#   run.sh        (npm test: the programs from the build directory, build/
+#                  in the repository or $SMFASM_BUILD)
 set -euo pipefail
+if [ $# -eq 0 ]; then
+  source=$(cd "$(dirname "$0")/../../.." && pwd)
+  build=${SMFASM_BUILD:-$source/build}
+  set -- "$build/smfdis" "$build/smfasm" "$build/bench/make_midi" "$source" "$build/web-screenshots"
+  for program in "$1" "$2" "$3"; do
+    if [ ! -x "$program" ]; then
+      echo "$program is not built. From the repository's root, run first:"
+      echo "  cmake -S . -B build && cmake --build build -j2 && bash web/build.sh"
+      echo "(or set SMFASM_BUILD to a build directory that has smfdis, smfasm and bench/make_midi)"
+      exit 1
+    fi
+  done
+  if [ ! -f "$source/web/npm/smfasm-core.wasm" ]; then
+    echo "The WebAssembly module is not built. From the repository's root, run first: bash web/build.sh"
+    exit 1
+  fi
+fi
 smfdis=$1 smfasm=$2 make_midi=$3 source=$4 screenshots=$5
 page=$source/web/page
 
