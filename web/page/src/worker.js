@@ -3,8 +3,8 @@
 // notes of a file of any size never hold the page. Requests are handled one
 // at a time, in the order they came; see worker_client.js for the other side.
 import { init, list, assemble } from "smfasm";
-import { readSong, songTransfer } from "./midi_song.js";
-import { indexListing } from "./listing_time.js";
+import { readSongData, songTransfer } from "./song_data.js";
+import { listingLines } from "./listing_lines.js";
 import { applyChanges } from "./text_mirror.js";
 
 // Pieces of a listing sent to the page: small enough that the editor takes
@@ -38,7 +38,9 @@ function sendText(id, text, closing) {
     at = end;
   }
   const song = closing.song;
-  reply(id, { kind: "done", ...closing }, song ? songTransfer(song) : []);
+  const transfer = song ? songTransfer(song) : [];
+  if (closing.lines) transfer.push(closing.lines.noteLines.buffer);
+  reply(id, { kind: "done", ...closing }, transfer);
 }
 
 function looksLikeMidi(bytes) {
@@ -49,8 +51,8 @@ async function listSource(id, options) {
   const result = await list(file.source, options);
   file.text = result.text;
   sendText(id, result.text, {
-    messages: result.messages, complete: result.ok, size: file.source.length, song: readSong(file.source),
-    index: indexListing(result.text),
+    messages: result.messages, complete: result.ok, size: file.source.length, song: await readSongData(file.source),
+    lines: listingLines(result.text),
   });
 }
 
@@ -95,7 +97,7 @@ const handlers = {
     }
     file.source = null;
     file.text = text.replace(/\r\n?/g, "\n");
-    sendText(id, file.text, { messages: "", song: null, index: indexListing(file.text) });
+    sendText(id, file.text, { messages: "", song: null, lines: listingLines(file.text) });
   },
 
   edit(_id, { changes }) {
@@ -118,11 +120,12 @@ const handlers = {
   async assemble(id, { assemble: options }) {
     const result = await assemble(file.text, options);
     if (!result.ok) return reply(id, { kind: "assembled", ok: false, messages: result.messages });
-    const song = readSong(result.bytes);
+    const song = await readSongData(result.bytes);
     const bytes = result.bytes.slice();
+    const lines = listingLines(file.text);
     return reply(id, {
-      kind: "assembled", ok: true, messages: result.messages, bytes, song, index: indexListing(file.text),
-    }, [bytes.buffer, ...songTransfer(song)]);
+      kind: "assembled", ok: true, messages: result.messages, bytes, song, lines,
+    }, [bytes.buffer, lines.noteLines.buffer, ...songTransfer(song)]);
   },
 };
 

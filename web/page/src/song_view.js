@@ -1,0 +1,152 @@
+// The page's view of the song behind the editor's text: which line a note
+// comes from and which note a line begins, which track a line is in, and
+// bar:beat:tick times turned into ticks and back through the bars the core
+// counted (the score form's one metre map). Everything here is looked up,
+// nothing recounted: the core's song and the worker's line scan are the
+// truth, as of the text that last assembled.
+import { countWhile } from "./sorted.js";
+
+export const NOTE_NAMES = ["c", "c#", "d", "d#", "e", "f", "f#", "g", "g#", "a", "a#", "b"];
+
+export function noteName(key) {
+  return `${NOTE_NAMES[key % 12]}${Math.floor(key / 12)}`;
+}
+
+// A note name (as the listings write them, in either case, with # or b)
+// or a number; NaN when it is neither.
+export function keyNumber(text) {
+  if (/^\d+$/.test(text)) return Number(text);
+  const found = /^([a-gA-G])([#b]?)(-?\d+)$/.exec(text);
+  if (!found) return NaN;
+  const base = NOTE_NAMES.indexOf(found[1].toLowerCase());
+  return base + (found[2] === "#" ? 1 : found[2] === "b" ? -1 : 0) + 12 * Number(found[3]);
+}
+
+export class SongView {
+  // song: the package's SongData with order; lines: listingLines's result.
+  constructor(song, lines) {
+    this.song = song;
+    this.lines = lines;
+    this.score = lines?.score ?? false;
+    const n = song.notes;
+    this.count = n.start.length;
+    // Every note's end; a note that never ends sounds to the song's end.
+    this.end = new Float64Array(this.count);
+    let longest = 0;
+    this.hanging = [];
+    for (let i = 0; i < this.count; i++) {
+      if (n.length[i] < 0) {
+        this.end[i] = Math.max(song.endTick, n.start[i] + 1);
+        this.hanging.push(i);
+      } else {
+        this.end[i] = n.start[i] + n.length[i];
+        longest = Math.max(longest, n.length[i]);
+      }
+    }
+    this.longest = longest;
+    // The notes map to lines only when the scan found as many as the core.
+    this.mapped = lines !== null && lines.noteLines.length === this.count;
+  }
+
+  // The index of the first note, by start, that starts at or after tick.
+  firstStartingFrom(tick) {
+    const { order } = this.song;
+    const start = this.song.notes.start;
+    return countWhile(order.length, (i) => start[order[i]] < tick);
+  }
+
+  trackOfLine(line) {
+    const tracks = this.lines?.trackLines ?? [];
+    return countWhile(tracks.length, (i) => tracks[i] <= line) - 1;
+  }
+
+  noteLine(index) {
+    return this.mapped ? this.lines.noteLines[index] : 0;
+  }
+
+  // The note a line begins, or -1.
+  noteOfLine(line) {
+    if (!this.mapped) return -1;
+    const lines = this.lines.noteLines;
+    const i = countWhile(lines.length, (k) => lines[k] < line);
+    return i < lines.length && lines[i] === line ? i : -1;
+  }
+
+  // The bars of a track: in formats 0 and 1 every track has the first's.
+  #bars(track) {
+    const { bars, format } = this.song;
+    const own = format === 2 ? track : 0;
+    const first = countWhile(bars.track.length, (i) => bars.track[i] < own);
+    const count = countWhile(bars.track.length - first, (i) => bars.track[first + i] <= own);
+    return { first, count };
+  }
+
+  barList(track) {
+    const { first, count } = this.#bars(track);
+    const b = this.song.bars;
+    const list = [];
+    for (let i = first; i < first + count; i++) {
+      list.push({ number: b.number[i], tick: b.tick[i], numerator: b.numerator[i], ticksPerBeat: b.ticksPerBeat[i] });
+    }
+    return list;
+  }
+
+  // The bar (as barList gives one) that holds tick, continuing the last
+  // bar's metre past the end of the map; null without bars.
+  barAt(tick, track) {
+    const { first, count } = this.#bars(track);
+    if (count === 0) return null;
+    const b = this.song.bars;
+    const i = first + Math.max(0, countWhile(count, (k) => b.tick[first + k] <= tick) - 1);
+    const bar = { number: b.number[i], tick: b.tick[i], numerator: b.numerator[i], ticksPerBeat: b.ticksPerBeat[i] };
+    const length = bar.numerator * bar.ticksPerBeat;
+    if (i === first + count - 1 && length > 0 && tick >= bar.tick + length) {
+      const more = Math.floor((tick - bar.tick) / length);
+      return { ...bar, number: bar.number + more, tick: bar.tick + more * length };
+    }
+    return bar;
+  }
+
+  // The bar numbered `number` of a track, continued past the map likewise.
+  barNumbered(number, track) {
+    const { first, count } = this.#bars(track);
+    if (count === 0 || number < 1) return null;
+    const b = this.song.bars;
+    const i = first + Math.min(count - 1, countWhile(count, (k) => b.number[first + k] <= number) - 1);
+    if (i < first) return null;
+    const length = b.numerator[i] * b.ticksPerBeat[i];
+    return {
+      number, tick: b.tick[i] + (number - b.number[i]) * length, numerator: b.numerator[i], ticksPerBeat: b.ticksPerBeat[i],
+    };
+  }
+
+  // The tick a time column stands for in a track, or null: plain ticks in
+  // either form, bar:beat:tick in the score form.
+  columnTick(column, track) {
+    if (/^-?\d+$/.test(column)) return Number(column);
+    const parts = /^(\d+):(\d+):(\d+)$/.exec(column);
+    if (!parts || !this.score) return null;
+    const bar = this.barNumbered(Number(parts[1]), track);
+    if (!bar || bar.ticksPerBeat === 0) return null;
+    return bar.tick + (Number(parts[2]) - 1) * bar.ticksPerBeat + Number(parts[3]);
+  }
+
+  // How the score form writes a tick in a track.
+  position(tick, track) {
+    const bar = this.score ? this.barAt(tick, track) : null;
+    if (!bar || bar.ticksPerBeat === 0 || tick < bar.tick) return String(tick);
+    const within = tick - bar.tick;
+    return `${bar.number}:${Math.floor(within / bar.ticksPerBeat) + 1}:${within % bar.ticksPerBeat}`;
+  }
+
+  // { track, tick } of a line, or null for a line without a time. A note
+  // line of a measure-form tick listing is placed through its note.
+  lineTime(line, text) {
+    const track = this.trackOfLine(line);
+    if (track < 0) return null;
+    const tick = this.columnTick(text.split(" ", 1)[0], track);
+    if (tick !== null) return { track, tick };
+    const note = this.noteOfLine(line);
+    return note >= 0 ? { track, tick: this.song.notes.start[note] } : null;
+  }
+}
