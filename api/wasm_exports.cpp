@@ -18,6 +18,7 @@
 
 #include "api/convert.h"
 #include "api/memory_stream.h"
+#include "api/song_arrays.h"
 
 namespace {
 
@@ -28,6 +29,10 @@ struct last_result {
     std::vector<unsigned char> bytes;  // the MIDI file
     std::string messages;              // as the programs print them
     std::vector<assembly_message> collected;
+    song_arrays song;
+    // The song's header fields, then each array's address and length in
+    // the order index.js reads them.
+    std::vector<std::uint32_t> song_table;
 };
 last_result result;
 
@@ -42,6 +47,13 @@ EM_JS(void, take_listing_text, (const char* data, std::size_t size), { Module["o
 ssize_t write_to_javascript(void*, const char* data, std::size_t size) {
     take_listing_text(data, size);
     return static_cast<ssize_t>(size);
+}
+
+// An array's address and length, as the module's 32-bit pointers.
+template <class Column>
+void add_column(std::vector<std::uint32_t>& table, const Column& column) {
+    table.push_back(static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(column.data())));
+    table.push_back(static_cast<std::uint32_t>(column.size()));
 }
 
 // Any number does: reads of every descriptor come from the listing.
@@ -117,6 +129,59 @@ int smfasm_assemble(int flags, const char* name) {
         return 1;
     }
 }
+
+// The song's notes, tempos and bars as arrays (api/song_arrays.h); returns
+// 0, or 1 when the file gave none and smfasm_messages says why. The arrays
+// are read through smfasm_song_table.
+int smfasm_song(const unsigned char* data, std::size_t size) {
+    release();
+    int status = 0;
+    try {
+        const std::string error = song_arrays_of(data, size, result.song);
+        if (!error.empty()) {
+            // Said as the lister says it when the file is no MIDI file at all.
+            const bool midi = size >= 4 && data[0] == 'M' && data[1] == 'T' && data[2] == 'h' && data[3] == 'd';
+            result.messages = midi ? error : describe_not_midi(data, size);
+            status = 1;
+        } else {
+            result.messages = result.song.warning;
+        }
+    } catch (const std::bad_alloc&) {
+        release();
+        result.messages = "out of memory";
+        status = 1;
+    }
+    const song_arrays& a = result.song;
+    std::vector<std::uint32_t>& t = result.song_table;
+    t = {static_cast<std::uint32_t>(a.format), static_cast<std::uint32_t>(a.division),
+         static_cast<std::uint32_t>(a.tracks)};
+    add_column(t, a.note_track);
+    add_column(t, a.note_channel);
+    add_column(t, a.note_key);
+    add_column(t, a.note_velocity);
+    add_column(t, a.note_start);
+    add_column(t, a.note_length);
+    add_column(t, a.off_track);
+    add_column(t, a.off_channel);
+    add_column(t, a.off_key);
+    add_column(t, a.off_tick);
+    add_column(t, a.program_track);
+    add_column(t, a.program_channel);
+    add_column(t, a.program_tick);
+    add_column(t, a.program);
+    add_column(t, a.tempo_tick);
+    add_column(t, a.tempo_micros);
+    add_column(t, a.bar_track);
+    add_column(t, a.bar_number);
+    add_column(t, a.bar_tick);
+    add_column(t, a.bar_numerator);
+    add_column(t, a.bar_denominator);
+    add_column(t, a.bar_ticks_per_beat);
+    return status;
+}
+
+const std::uint32_t* smfasm_song_table() { return result.song_table.data(); }
+double smfasm_song_end_tick() { return result.song.end_tick; }
 
 // The MIDI file's bytes of the last assembly.
 const unsigned char* smfasm_output() { return result.bytes.data(); }

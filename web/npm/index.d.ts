@@ -75,6 +75,81 @@ export type AssembleResult =
   | (AssembleReport & { ok: false; bytes: null });
 
 /**
+ * One message about a conversion, the same shape for every call. `line` and
+ * `column` are 1-based, 0 when the message is about the whole input (always
+ * so for a MIDI file, which has no lines).
+ */
+export interface Message {
+  line: number;
+  column: number;
+  severity: "error" | "warning";
+  /** The message alone, without name, line or column. */
+  text: string;
+}
+
+/** Notes with their ends, one entry per index across the arrays. */
+export interface SongNotes {
+  /** The track chunk, from 0. */
+  track: Uint16Array;
+  /** 0 to 15. */
+  channel: Uint8Array;
+  key: Uint8Array;
+  velocity: Uint8Array;
+  /** Tick from the track's start. */
+  start: Float64Array;
+  /** Ticks to the note's end; -1 for a note that never ends. */
+  length: Float64Array;
+}
+
+/** What a player or a piano roll needs of a MIDI file, as typed arrays of its own. */
+export interface SongData {
+  /**
+   * False when the file could not be read whole (damaged, cut short, or no
+   * MIDI file): `messages` says why and every array is empty. A file whose
+   * bytes the score form could not give back exactly (a padded delta time,
+   * bytes after the last track) is refused too, though list() lists it.
+   */
+  ok: boolean;
+  /** Why not ok; or a warning, such as bars given only up to a limit. */
+  messages: Message[];
+  format: number;
+  /** Ticks per quarter note; 0 when the file is timed in SMPTE frames. */
+  division: number;
+  /** Track chunks found. */
+  tracks: number;
+  /** The tick of the last track end. */
+  endTick: number;
+  /** In file order of their starts, track by track. Pairs as the score form does: first in, first out per channel and key. */
+  notes: SongNotes;
+  /** Note ends with nothing sounding to end. */
+  unpairedOffs: { track: Uint16Array; channel: Uint8Array; key: Uint8Array; tick: Float64Array };
+  /** Program changes, in file order. */
+  programs: { track: Uint16Array; channel: Uint8Array; tick: Float64Array; program: Uint8Array };
+  /** Tempo events: the first track's in formats 0 and 1, every track's (in file order) in format 2. */
+  tempos: { tick: Float64Array; microsPerQuarter: Uint32Array };
+  /**
+   * Every bar start up to and including endTick, from the metre map the
+   * score listing uses, so that `number` is the bar of its bar:beat:tick.
+   * One map for formats 0 and 1 (track 0), one per track in format 2; empty
+   * when division is 0. Where a metre's beat is shorter than a tick (the
+   * listing writes plain ticks there) a bar has ticksPerBeat 0 and lasts to
+   * the next time signature. A denominator past 65535 is 0. At most 2^20
+   * bars, with a warning past that.
+   */
+  bars: {
+    /** 0 in formats 0 and 1; the track in format 2. */
+    track: Uint16Array;
+    /** From 1. */
+    number: Uint32Array;
+    /** The bar's start. */
+    tick: Float64Array;
+    numerator: Uint8Array;
+    denominator: Uint16Array;
+    ticksPerBeat: Uint32Array;
+  };
+}
+
+/**
  * Loads the WebAssembly module; list() and assemble() do so on their first
  * call. By default the module is smfasm-core.wasm beside this file, read
  * with fs in Node and fetched in browsers and workers.
@@ -83,6 +158,12 @@ export function init(options?: { wasmBinary?: ArrayBuffer | Uint8Array; wasmUrl?
 
 /** Lists a Standard MIDI File as smfdis does. */
 export function list(bytes: Uint8Array, options?: ListOptions): Promise<ListResult>;
+
+/**
+ * The notes, tempo map and metre map of a Standard MIDI File, read by the
+ * same core as the score listing.
+ */
+export function song(bytes: Uint8Array): Promise<SongData>;
 
 /** Assembles listing text into a Standard MIDI File as smfasm does. */
 export function assemble(text: string, options?: AssembleOptions): Promise<AssembleResult>;

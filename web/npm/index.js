@@ -262,6 +262,55 @@ export async function assemble(text, options = {}) {
   return assembleNow(text, options);
 }
 
+/**
+ * What a player or a piano roll needs of a MIDI file, as typed arrays: the
+ * notes with their lengths in ticks (paired as the score form pairs them),
+ * stray note ends, program changes, the tempo map and every bar start, its
+ * number as the score listing's bar:beat:tick has it.
+ */
+export async function song(bytes) {
+  await init();
+  return songNow(bytes);
+}
+
+// The arrays of smfasm_song_table, in its order: [group, name, type].
+const SONG_ARRAYS = [
+  ['notes', 'track', Uint16Array], ['notes', 'channel', Uint8Array], ['notes', 'key', Uint8Array],
+  ['notes', 'velocity', Uint8Array], ['notes', 'start', Float64Array], ['notes', 'length', Float64Array],
+  ['unpairedOffs', 'track', Uint16Array], ['unpairedOffs', 'channel', Uint8Array], ['unpairedOffs', 'key', Uint8Array],
+  ['unpairedOffs', 'tick', Float64Array],
+  ['programs', 'track', Uint16Array], ['programs', 'channel', Uint8Array], ['programs', 'tick', Float64Array],
+  ['programs', 'program', Uint8Array],
+  ['tempos', 'tick', Float64Array], ['tempos', 'microsPerQuarter', Uint32Array],
+  ['bars', 'track', Uint16Array], ['bars', 'number', Uint32Array], ['bars', 'tick', Float64Array],
+  ['bars', 'numerator', Uint8Array], ['bars', 'denominator', Uint16Array], ['bars', 'ticksPerBeat', Uint32Array],
+];
+// Header fields before the arrays' addresses and lengths.
+const SONG_HEADER = 3;
+
+function songNow(bytes) {
+  if (!(bytes instanceof Uint8Array)) throw new TypeError('smfasm.song: bytes must be a Uint8Array');
+  const input = copyIn(bytes);
+  try {
+    const failed = core._smfasm_song(input, bytes.length) !== 0;
+    const said = messagesText();
+    const result = { ok: !failed, messages: [], format: 0, division: 0, tracks: 0, endTick: 0 };
+    if (said !== '') result.messages.push({ line: 0, column: 0, severity: failed ? 'error' : 'warning', text: said });
+    const table = new Uint32Array(core.HEAPU8.buffer, core._smfasm_song_table(), SONG_HEADER + 2 * SONG_ARRAYS.length);
+    [result.format, result.division, result.tracks] = table;
+    result.endTick = core._smfasm_song_end_tick();
+    SONG_ARRAYS.forEach(([group, name, Type], i) => {
+      result[group] ??= {};
+      const [pointer, length] = table.subarray(SONG_HEADER + 2 * i);
+      result[group][name] = new Type(core.HEAPU8.buffer, pointer, length).slice();
+    });
+    return result;
+  } finally {
+    core._free(input);
+    core._smfasm_release();
+  }
+}
+
 // What smfasm says last when a listing does not assemble, so that the text
 // reads as the program's own messages do.
 function closingLine(name, errors) {
