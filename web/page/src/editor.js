@@ -91,6 +91,13 @@ export class ListingEditor {
     return this.view.state.doc.toString();
   }
 
+  // The cursor's line and column, 1-based.
+  cursor() {
+    const state = this.view.state;
+    const line = state.doc.lineAt(state.selection.main.head);
+    return { line: line.number, column: state.selection.main.head - line.from + 1 };
+  }
+
   cursorLine() {
     const state = this.view.state;
     return state.doc.lineAt(state.selection.main.head).number;

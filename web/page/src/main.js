@@ -372,6 +372,7 @@ window.smfasmPage = {
   },
   playing: () => player.playing !== null,
   select: (first, last) => editor.selectLine(first, last),
+  cursor: () => editor.cursor(),
   state: () => ({
     name: page.name, listings: page.listings, listOptions: page.listOptions, busy: page.busy,
     assembled: page.good?.version === page.version && page.viewVersion === page.version,

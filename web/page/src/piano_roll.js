@@ -19,7 +19,7 @@ const SLICE_MS = 25;
 const BACKGROUND = [251, 250, 247];
 const BLACK_KEY_ROW = [240, 238, 232];
 const BLACK_KEYS = new Set([1, 3, 6, 8, 10]);
-const HANGING = [220, 38, 38];
+const HANGING = [17, 17, 17];
 
 function rgb(hex) {
   const v = parseInt(hex.slice(1), 16);

@@ -4,8 +4,7 @@
 // never disagree with the listing. Runs in the worker. What it adds here is
 // arrangement only: the notes in order of their start for drawing and
 // playing, and the header's SMPTE rate, which the core reports as division 0.
-import * as smfasm from "smfasm";
-import { fallbackSong } from "./song_fallback.js";
+import { song as readSong } from "smfasm";
 import { startOrder } from "./song_order.js";
 
 // Ticks per second of a file timed in SMPTE frames (0 for one in beats):
@@ -20,7 +19,7 @@ function smpteRate(bytes) {
 // `ticksPerSecond`, and for each track the tick its notes run to (a note
 // that never ends sounds until its track ends).
 export async function readSongData(bytes) {
-  const song = smfasm.song ? await smfasm.song(bytes) : fallbackSong(bytes);
+  const song = await readSong(bytes);
   const n = song.notes;
   let low = 127;
   let high = 0;

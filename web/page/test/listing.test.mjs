@@ -12,7 +12,6 @@ import { listingLines } from "../src/listing_lines.js";
 import { SongView, noteName } from "../src/song_view.js";
 import { startOrder } from "../src/song_order.js";
 import * as smfasm from "../../npm/index.js";
-import { fallbackSong } from "../src/song_fallback.js";
 
 const flagSets = [{}, { measures: true, noteNames: true, long: true }, { foldWidth: 20 }, { packets: true, foldWidth: 33 },
   { score: true }, { score: true, long: true, foldWidth: 20 }];
@@ -31,7 +30,7 @@ test("every line the lister writes is highlighted without an invalid token", () 
 
 async function songView(file, options) {
   const bytes = new Uint8Array(readFileSync(file));
-  const song = smfasm.song ? await smfasm.song(bytes) : fallbackSong(bytes);
+  const song = await smfasm.song(bytes);
   song.order = startOrder(song.notes.start);
   return new SongView(song, listingLines(nativeListing(file, options)));
 }

@@ -76,8 +76,9 @@ async function afterEdit(change) {
   return editorText();
 }
 
-// Puts the cursor on a line (1-based) and selects down to another.
+// Selects whole lines (1-based) in the editor, which takes the keys.
 async function selectLines(first, last = first) {
+  await page.focus(".cm-content");
   await page.evaluate(([a, b]) => window.smfasmPage.select(a, b), [first, last]);
 }
 
@@ -99,4 +100,77 @@ test("a file opens in the score form, the tick listing is one toggle away, and b
   await page.setChecked('input[name="score"]', true);
   await page.waitForFunction((n) => window.smfasmPage.state().listings > n + 1 && window.smfasmPage.state().assembled, listings);
   assert.equal(await editorText(), nativeListing(file, { score: true }));
+});
+
+// Types text at the end of a line, as a user does.
+async function typeAtEnd(line, text) {
+  await selectLines(line);
+  await page.keyboard.press("End");
+  await page.keyboard.type(text);
+}
+
+const problems = () => page.$$eval("#problems li", (items) => items.map((li) => ({
+  severity: li.className, where: li.querySelector(".where")?.textContent, text: li.textContent,
+})));
+
+test("a never-ending note is a warning drawn striped, a velocity of 200 an error that blocks the download, and a click on it goes there", async () => {
+  const file = coleraine();
+  await openFile(file);
+  const text = await editorText();
+  const noteLine = lineOf(text, / Note ch=\d+ n=\S+ v=\d+ len=/);
+  const time = text.split("\n")[noteLine - 1].split(" ")[0];
+  // A note that nothing ends: the listing still assembles, with a warning.
+  const edited = await afterEdit(() => typeAtEnd(noteLine, `\n${time} On ch=16 n=c6 v=50`));
+  let listed = await problems();
+  assert.equal(listed.length, 1, JSON.stringify(listed));
+  assert.equal(listed[0].severity, "warning");
+  assert.match(listed[0].text, /still sounds at the end of the track/);
+  assert.equal((await page.evaluate(() => window.smfasmPage.roll())).hanging, 1);
+  assert.match(await page.textContent("#download"), /^Download MIDI \(1 warning\)$/);
+  await downloadIsNative();
+  await shoot("hanging-note");
+  // A velocity past 127: an error, at the column smfasm names; no download.
+  const velocity = edited.split("\n")[noteLine - 1].indexOf(" v=") + 4;
+  await selectLines(noteLine);
+  await page.keyboard.press("Home");
+  for (let i = 1; i < velocity; i++) await page.keyboard.press("ArrowRight");
+  await page.keyboard.press("Shift+End");
+  await page.keyboard.type("200 len=1/8");
+  await page.waitForSelector("#problems li.error");
+  listed = await problems();
+  const error = listed.find((p) => p.severity === "error");
+  const native = nativeAssembly(await editorText());
+  const where = /:(\d+):(\d+): (?!warning)(.*)/.exec(native.stderr);
+  assert.equal(error.where, `${where[1]}:${where[2]}`);
+  assert.ok(error.text.endsWith(where[3]), `${error.text} / ${where[3]}`);
+  assert.ok(await page.isDisabled("#download"));
+  const marks = (await page.evaluate(() => window.smfasmPage.roll())).problems;
+  assert.ok(marks.some((m) => m.severity === "error"), JSON.stringify(marks));
+  await page.click(".cm-content");
+  await page.keyboard.press("Control+Home");
+  await page.click("#problems li.error .where");
+  assert.deepEqual(await page.evaluate(() => window.smfasmPage.cursor()), { line: Number(where[1]), column: Number(where[2]) });
+  await shoot("problem-panel");
+});
+
+test("in the tick listing too a data value above 127 is an error, where smfasm only warns", async () => {
+  const file = coleraine();
+  await openFile(file);
+  const { listings } = await state();
+  await page.setChecked('input[name="score"]', false);
+  await page.waitForFunction((n) => window.smfasmPage.state().listings > n && window.smfasmPage.state().assembled, listings);
+  const line = lineOf(await editorText(), / On ch=\d+ n=\d+ v=\d+$/);
+  const velocity = /v=(\d+)$/.exec((await editorText()).split("\n")[line - 1])[1];
+  await typeAtEnd(line, "");
+  for (const _ of velocity) await page.keyboard.press("Shift+ArrowLeft");
+  await page.keyboard.type("200");
+  await page.waitForSelector("#problems li.error");
+  const native = nativeAssembly(await editorText());
+  assert.ok(native.ok && /warning: the velocity \d+ is not a MIDI data byte/.test(native.stderr), native.stderr);
+  assert.match((await problems()).find((p) => p.severity === "error").text, /is not a MIDI data byte \(0 to 127\); the page does not write it/);
+  assert.ok(await page.isDisabled("#download"));
+  await page.keyboard.press("Control+z");
+  await assembled();
+  assert.ok(await page.isEnabled("#download"));
+  await page.setChecked('input[name="score"]', true);
 });
