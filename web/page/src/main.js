@@ -359,7 +359,7 @@ window.smfasmPage = {
   roll: () => ({
     tick0: roll.tick0, ticksPerPixel: roll.ticksPerPixel, keyTop: roll.keyTop, rowPixels: roll.rowPixels,
     selected: roll.selected, cursor: roll.cursor, playhead: roll.playhead, problems: roll.problems,
-    hanging: page.view?.hanging.length ?? 0, notes: page.view?.count ?? 0,
+    hanging: page.view?.hanging.length ?? 0, notes: page.view?.count ?? 0, keyLabels: roll.keyLabels, barLabels: roll.barLabels,
   }),
   // The screen position (CSS pixels in the roll) of a note's middle, found by its line.
   notePoint: (line) => {

@@ -322,6 +322,7 @@ export class PianoRoll {
     g.textBaseline = "middle";
     const track = this.song.format === 2 ? (this.cursor?.track ?? 0) : 0;
     const bars = this.view.barList(track);
+    this.barLabels = [];
     const tickEnd = this.tick0 + (width - AXIS) * this.ticksPerPixel;
     const barPixels = bars.length > 1 ? (bars[1].tick - bars[0].tick) / this.ticksPerPixel : 100;
     let step = 1;
@@ -341,6 +342,7 @@ export class PianoRoll {
       if (major) {
         g.fillStyle = "#444";
         g.fillText(String(bar.number), x + 3, RULER / 2);
+        this.barLabels.push({ number: bar.number, tick: bar.tick });
       }
     }
     if (bars.length === 0 && this.song.ticksPerSecond > 0) {
@@ -371,12 +373,15 @@ export class PianoRoll {
     g.font = "10px system-ui, sans-serif";
     g.textBaseline = "middle";
     const every = this.rowPixels >= 11 ? 1 : this.rowPixels >= 2 ? 12 : 24;
+    this.keyLabels = [];
     for (let key = 0; key < 128; key++) {
       if (key % every !== 0) continue;
       const y = RULER + (this.keyTop - key - 0.5) * this.rowPixels;
       if (y < RULER || y > height) continue;
       g.fillStyle = BLACK_KEYS.has(key % 12) ? "#9ca3af" : "#374151";
-      g.fillText(this.names ? noteName(key) : String(key), 4, y);
+      const label = this.names ? noteName(key) : String(key);
+      g.fillText(label, 4, y);
+      this.keyLabels.push(label);
     }
     g.strokeStyle = "#e3e0d8";
     g.beginPath();

@@ -174,3 +174,58 @@ test("in the tick listing too a data value above 127 is an error, where smfasm o
   assert.ok(await page.isEnabled("#download"));
   await page.setChecked('input[name="score"]', true);
 });
+
+const roll = () => page.evaluate(() => window.smfasmPage.roll());
+const rollBox = () => page.locator("#roll").boundingBox();
+
+test("the roll names keys as the listing does, numbers bars as its times do, zooms and scrolls, and points to lines", async () => {
+  const file = coleraine();
+  await openFile(file);
+  const text = await editorText();
+  let view = await roll();
+  assert.ok(view.keyLabels.includes("c5") && view.keyLabels.every((l) => /^[a-g]#?\d+$/.test(l)), view.keyLabels.join());
+  // Each bar number drawn stands at the tick of that bar's first beat in the listing.
+  const lines = text.split("\n");
+  for (const { number, tick } of view.barLabels.slice(0, 6)) {
+    const line = lines.findIndex((l) => l.startsWith(`${number}:1:0 Note `)) + 1;
+    if (line === 0) continue;
+    const note = await page.evaluate((n) => { window.smfasmPage.select(n, n); return window.smfasmPage.roll().cursor; }, line);
+    assert.equal(note.tick, tick, `bar ${number}`);
+  }
+  // Zoom and scroll: wheel, Ctrl+wheel, Shift+wheel, keys and buttons.
+  const box = await rollBox();
+  await page.mouse.move(box.x + box.width / 2, box.y + box.height / 2);
+  await page.keyboard.down("Control");
+  await page.mouse.wheel(0, -400);
+  await page.keyboard.up("Control");
+  await page.waitForFunction((p) => window.smfasmPage.roll().ticksPerPixel < p, view.ticksPerPixel);
+  view = await roll();
+  await page.keyboard.down("Shift");
+  await page.mouse.wheel(0, 300);
+  await page.keyboard.up("Shift");
+  await page.waitForFunction((t) => window.smfasmPage.roll().tick0 > t, view.tick0);
+  view = await roll();
+  await page.mouse.wheel(0, 200);
+  await page.waitForFunction((k) => window.smfasmPage.roll().keyTop < k, view.keyTop);
+  view = await roll();
+  await page.focus("#roll");
+  await page.keyboard.press("Shift+Equal");
+  await page.keyboard.press("+");
+  await page.waitForFunction((v) => window.smfasmPage.roll().rowPixels > v.rowPixels, view);
+  view = await roll();
+  await page.click('button[data-roll="zoom-out"]');
+  await page.waitForFunction((p) => window.smfasmPage.roll().ticksPerPixel > p, view.ticksPerPixel);
+  await page.click('button[data-roll="fit"]');
+  await page.waitForFunction(() => window.smfasmPage.roll().tick0 === 0);
+  // A click on a note selects its line; the cursor on a line outlines its note.
+  const noteLine = lines.findIndex((l, i) => i > 40 && / Note /.test(l)) + 1;
+  await page.click('button[data-roll="keys-in"]');
+  await page.click('button[data-roll="zoom-in"]');
+  await selectLines(noteLine);
+  await page.waitForFunction(() => window.smfasmPage.roll().selected >= 0);
+  const point = await page.evaluate((n) => window.smfasmPage.notePoint(n), noteLine);
+  await selectLines(1);
+  await page.mouse.click(box.x + point.x, box.y + point.y);
+  assert.equal((await page.evaluate(() => window.smfasmPage.cursor())).line, noteLine);
+  await shoot("roll-zoomed");
+});
