@@ -330,13 +330,19 @@ $("demo").addEventListener("click", async () => {
 $("download").addEventListener("click", download);
 $("play").addEventListener("click", play);
 $("stop").addEventListener("click", stop);
+// A command from a button hands the keys back to the editor, where the
+// selection it worked on still is.
 for (const button of document.querySelectorAll("button[data-command]")) {
-  button.addEventListener("click", () => command(byId.get(button.dataset.command)));
+  button.addEventListener("click", async () => {
+    await command(byId.get(button.dataset.command));
+    if (button.dataset.command !== "help") editor.focus();
+  });
 }
-$("bpm").addEventListener("keydown", (event) => {
+$("bpm").addEventListener("keydown", async (event) => {
   if (event.key !== "Enter") return;
   event.preventDefault();
-  command(byId.get("tempo"));
+  await command(byId.get("tempo"));
+  editor.focus();
 });
 fillHelp($("help-keys"));
 attachRollInput(roll, {

@@ -133,6 +133,39 @@ function refuse(reason) {
   return { error: reason };
 }
 
+// A changed note that would sound over another of its key and channel, or
+// null. Such notes cannot be told apart in a MIDI file: each end would end
+// the one begun first, and the lengths would come back swapped.
+function clash(blocks, changed, division) {
+  const sounding = new Map();
+  const of = (block) => {
+    const key = / (?:n|note)=([^ ]+)/.exec(block.body);
+    const channel = / ch=(\d+)/.exec(block.body);
+    return key && channel ? `${channel[1]}/${keyNumber(key[1])}` : null;
+  };
+  for (const block of blocks) {
+    if (block.keyword !== "Note") continue;
+    const key = of(block);
+    if (key === null) continue;
+    const list = sounding.get(key) ?? [];
+    list.push(block);
+    sounding.set(key, list);
+  }
+  for (const block of blocks) {
+    if (!changed.has(block)) continue;
+    const end = noteEnd(block, division);
+    for (const other of sounding.get(of(block)) ?? []) {
+      if (other !== block && other.tick < end && block.tick < noteEnd(other, division)) return block;
+    }
+  }
+  return null;
+}
+
+function clashReason(block, view, track) {
+  return `line ${block.lines[block.first].number}'s note would sound over another of its key and channel `
+    + `at ${view.position(block.tick, track)}`;
+}
+
 // Transposes the selected Note lines by semitones.
 export function transpose(tracks, view, from, to, semitones) {
   const changes = [];
@@ -141,6 +174,7 @@ export function transpose(tracks, view, from, to, semitones) {
     const { blocks, trailing } = blocksOf(track.lines, view, index);
     let changed = false;
     const moved = [];
+    const changedBlocks = new Set();
     for (const block of blocks) {
       if (block.keyword !== "Note" || !selected(block, from, to)) {
         moved.push(block);
@@ -155,9 +189,15 @@ export function transpose(tracks, view, from, to, semitones) {
       }
       const written = /^\d+$/.test(found[2]) ? String(next) : noteName(next);
       const body = block.body.replace(found[0], ` ${found[1]}=${written}`);
-      moved.push({ ...withTime({ ...block, body }, block.time), body });
+      const lines = block.lines.slice();
+      lines[block.first] = { number: lines[block.first].number, text: `${block.time} ${body}` };
+      const done = { ...block, lines, body };
+      moved.push(done);
+      changedBlocks.add(done);
       changed = true;
     }
+    const overlap = clash(moved, changedBlocks, view.song.division);
+    if (overlap) return refuse(clashReason(overlap, view, index));
     if (changed) changes.push(replacement(track, flatten(moved, trailing)));
   }
   return changes.length ? { changes, select: { from, to } } : refuse("no Note line is selected");
@@ -185,12 +225,14 @@ export function shift(tracks, view, from, to, ticks) {
       changed = true;
     }
     if (!changed) continue;
-    // In time order; at one tick the events that stayed come first when
-    // moving later, last when moving earlier, so a shift and its reverse
-    // give the text back.
+    // In time order; at one tick the events that stayed come first, so
+    // that notes moved away and back come back behind the settings of
+    // their tick.
     const order = next.map((b, i) => ({ b, i }));
-    order.sort((p, q) => p.b.tick - q.b.tick || (ticks > 0 ? !!p.b.moved - !!q.b.moved : !!q.b.moved - !!p.b.moved) || p.i - q.i);
+    order.sort((p, q) => p.b.tick - q.b.tick || !!p.b.moved - !!q.b.moved || p.i - q.i);
     const sorted = closeTrack(order.map((p) => p.b), division, (t) => view.position(t, index));
+    const overlap = clash(sorted, new Set(sorted.filter((b) => b.moved)), division);
+    if (overlap) return refuse(clashReason(overlap, view, index));
     // The moved lines stay selected where they went (the line count is kept).
     let at = track.start + 1;
     for (const block of sorted) {
@@ -218,7 +260,9 @@ function rewriteTimes(tracks, view, indices, move) {
       if (to === null) continue;
       next.push(to === block ? block : { ...withTime(block, to.time), tick: to.tick });
     }
-    const closed = closeTrack(next, view.song.division, (t) => move({ tick: t, time: String(t), reposition: true }, index).time);
+    // What stays at a bar's start stays before what moves onto it.
+    const ordered = next.map((b, i) => ({ b, i })).sort((p, q) => p.b.tick - q.b.tick || p.i - q.i).map((p) => p.b);
+    const closed = closeTrack(ordered, view.song.division, (t) => move({ tick: t, time: String(t), reposition: true }, index).time);
     const lines = flatten(closed, trailing);
     if (lines.length !== track.lines.length || lines.some((l, i) => l !== track.lines[i].text)) {
       changes.push(replacement(track, lines));

@@ -5,7 +5,7 @@
 // listing, every download to what smfasm makes of the same text.
 import { test, before, after } from "node:test";
 import assert from "node:assert/strict";
-import { mkdirSync, mkdtempSync, readFileSync, rmSync } from "node:fs";
+import { mkdirSync, mkdtempSync, readFileSync, rmSync, writeFileSync } from "node:fs";
 import { tmpdir } from "node:os";
 import path from "node:path";
 import { fileURLToPath } from "node:url";
@@ -71,7 +71,8 @@ async function downloadIsNative() {
 async function afterEdit(change) {
   const before = await editorText();
   await change();
-  await page.waitForFunction((b) => window.smfasmPage.editorText() !== b, before, { polling: 50 });
+  await page.waitForFunction((b) => window.smfasmPage.editorText() !== b, before, { polling: 50, timeout: 10000 })
+    .catch(async (error) => assert.fail(`${error.message}: ${await status()}`));
   await assembled();
   return editorText();
 }
@@ -228,4 +229,115 @@ test("the roll names keys as the listing does, numbers bars as its times do, zoo
   await page.mouse.click(box.x + point.x, box.y + point.y);
   assert.equal((await page.evaluate(() => window.smfasmPage.cursor())).line, noteLine);
   await shoot("roll-zoomed");
+});
+
+// What smfcat --score makes of smfasm's file of the text: a command leaves
+// the text as the lister would write its music.
+function relisted(text) {
+  const native = nativeAssembly(text);
+  assert.ok(native.ok, native.stderr);
+  assert.doesNotMatch(native.stderr, /warning/, native.stderr);
+  const file = path.join(work, "relisted.mid");
+  writeFileSync(file, native.bytes);
+  return nativeListing(file, { score: true });
+}
+
+const noteLines = (text) => text.split("\n").filter((l) => / Note /.test(l));
+const status = () => page.textContent("#status");
+
+test("transposing by keys and buttons is one undo step each, refuses to leave the keyboard, and downloads as smfasm makes it", async () => {
+  await openFile(coleraine());
+  const original = await editorText();
+  const lines = original.split("\n");
+  const first = lines.findIndex((l) => / Note /.test(l)) + 1;
+  await selectLines(first, first + 5);
+  const up = await afterEdit(() => page.keyboard.press("Alt+ArrowUp"));
+  const upLines = up.split("\n");
+  for (let n = first; n <= first + 5; n++) {
+    const was = / n=(\S+)/.exec(lines[n - 1])[1];
+    const now = / n=(\S+)/.exec(upLines[n - 1])[1];
+    assert.equal(keyOf(now), keyOf(was) + 1, `line ${n}: ${lines[n - 1]} → ${upLines[n - 1]}`);
+    assert.equal(upLines[n - 1].replace(/ n=\S+/, ""), lines[n - 1].replace(/ n=\S+/, ""));
+  }
+  assert.equal(relisted(up), up);
+  const octave = await afterEdit(() => page.click('button[data-command="octave-down"]'));
+  assert.equal(relisted(octave), octave);
+  await downloadIsNative();
+  await page.focus(".cm-content");
+  await page.keyboard.press("Control+z");
+  await page.waitForFunction((t) => window.smfasmPage.editorText() === t, up);
+  await page.keyboard.press("Control+z");
+  await page.waitForFunction((t) => window.smfasmPage.editorText() === t, original);
+  // Ten octaves up leaves the keyboard: refused, nothing changes.
+  await assembled();
+  await selectLines(first, first + 5);
+  for (let i = 0; i < 10; i++) await page.keyboard.press("Alt+Shift+ArrowUp");
+  await page.waitForFunction(() => /past the keyboard|would sound over/.test(document.querySelector("#status").textContent));
+  assert.ok(noteLines(await editorText()).every((l) => keyOf(/ n=(\S+)/.exec(l)[1]) <= 127));
+});
+
+const NAMES = ["c", "c#", "d", "d#", "e", "f", "f#", "g", "g#", "a", "a#", "b"];
+function keyOf(name) {
+  const [, letter, octave] = /^([a-g]#?)(\d+)$/.exec(name);
+  return NAMES.indexOf(letter) + 12 * Number(octave);
+}
+
+test("moving by a beat and a bar keeps each track in time order and each note its length, and comes back", async () => {
+  await openFile(coleraine());
+  const original = await editorText();
+  const lines = original.split("\n");
+  // The whole of the second track's notes: their own notes never collide.
+  const first = lines.findIndex((l) => / Note /.test(l));
+  const last = lines.findIndex((l, i) => i > first && l === "TrkEnd") - 2;
+  await selectLines(first + 1, last + 1);
+  const later = await afterEdit(() => page.keyboard.press("Alt+ArrowRight"));
+  assert.equal(relisted(later), later);
+  const moved = later.split("\n").filter((l) => / Note ch=1 /.test(l));
+  assert.equal(moved.length, original.split("\n").filter((l) => / Note ch=1 /.test(l)).length);
+  const bar = await afterEdit(() => page.keyboard.press("Alt+Shift+ArrowRight"));
+  assert.equal(relisted(bar), bar);
+  await afterEdit(() => page.click('button[data-command="bar-earlier"]'));
+  // All comes back but the track's end, which moves out for notes, never in.
+  const back = await afterEdit(() => page.keyboard.press("Alt+ArrowLeft"));
+  const withoutEnds = (t) => t.split("\n").filter((l) => !/ Meta TrkEnd$/.test(l)).join("\n");
+  assert.equal(withoutEnds(back), withoutEnds(original));
+  assert.equal(relisted(back), back);
+  await downloadIsNative();
+  // A note moved onto one of its own key would come back with the lengths
+  // swapped: refused.
+  const clashing = back.split("\n").findIndex((l) => l.startsWith("2:5:1 Note ch=1 n=e6")) + 1;
+  await selectLines(clashing);
+  await page.keyboard.press("Alt+ArrowLeft");
+  await page.waitForFunction(() => /would sound over another of its key/.test(document.querySelector("#status").textContent));
+  assert.equal(await editorText(), back);
+});
+
+test("deleting bars takes their notes and moves the rest up; inserting a bar moves the rest down; a tempo is set in bpm", async () => {
+  await openFile(coleraine());
+  const original = await editorText();
+  const lines = original.split("\n");
+  const inBars = (text, a, b) => noteLines(text).filter((l) => {
+    const bar = Number(l.split(":")[0]);
+    return bar >= a && bar <= b;
+  }).length;
+  const first = lines.findIndex((l) => l.startsWith("3:")) + 1;
+  const last = lines.findIndex((l) => l.startsWith("5:")) ;
+  await selectLines(first, last);
+  const deleted = await afterEdit(() => page.keyboard.press("Alt+Shift+Backspace"));
+  assert.equal(relisted(deleted), deleted);
+  assert.equal(noteLines(deleted).length, noteLines(original).length - inBars(original, 3, 4));
+  assert.equal(inBars(deleted, 3, 3), inBars(original, 5, 5));
+  await selectLines(deleted.split("\n").findIndex((l) => l.startsWith("3:")) + 1);
+  const inserted = await afterEdit(() => page.click('button[data-command="insert-bar"]'));
+  assert.equal(relisted(inserted), inserted);
+  assert.equal(inBars(inserted, 3, 3), 0);
+  assert.equal(inBars(inserted, 4, 4), inBars(original, 5, 5));
+  // 96 bpm from the cursor's bar on, in the first track.
+  await selectLines(inserted.split("\n").findIndex((l) => l.startsWith("6:1:1 Note")) + 1);
+  await page.fill("#bpm", "96");
+  const tempo = await afterEdit(() => page.press("#bpm", "Enter"));
+  assert.equal(relisted(tempo), tempo);
+  assert.ok(tempo.split("\n").slice(0, 20).includes("6:1:1 Tempo 96bpm"), tempo.slice(0, 800));
+  await downloadIsNative();
+  await shoot("commands");
 });
