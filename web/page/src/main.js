@@ -301,6 +301,10 @@ async function command(c) {
     return true;
   }
   if (c.stop) {
+    if (!$("help").hidden) {
+      $("help").hidden = true;
+      return true;
+    }
     if (!player.playing && $("stop").disabled) return false;
     stop();
     return true;

@@ -341,3 +341,42 @@ test("deleting bars takes their notes and moves the rest up; inserting a bar mov
   await downloadIsNative();
   await shoot("commands");
 });
+
+test("the selection plays and stops at its end, the cursor plays from its line, Escape stops at once; the keys are listed", async () => {
+  await openFile(coleraine());
+  const lines = (await editorText()).split("\n");
+  const first = lines.findIndex((l) => l.startsWith("3:1:1 Note ch=1 ")) + 1;
+  await selectLines(first);
+  const start = (await roll()).cursor.tick;
+  await selectLines(first, first + 2);
+  await page.keyboard.press("Alt+p");
+  await page.waitForFunction(() => window.smfasmPage.playing() && window.smfasmPage.roll().playhead !== null);
+  const { playhead } = await roll();
+  assert.ok(playhead >= start, `${playhead} from ${start}`);
+  // Three notes last about a second; playing stops by itself.
+  await page.waitForFunction(() => !window.smfasmPage.playing(), null, { timeout: 5000 });
+  assert.ok(await page.isEnabled("#play"));
+  // From the cursor, until Escape.
+  const later = lines.findIndex((l) => l.startsWith("20:1:1 ")) + 1;
+  await selectLines(later);
+  await page.keyboard.press("End");
+  await page.keyboard.press("Alt+p");
+  await page.waitForFunction(() => window.smfasmPage.playing() && window.smfasmPage.roll().playhead !== null);
+  const from = (await roll()).cursor.tick;
+  await page.waitForTimeout(1200);
+  const at = (await roll()).playhead;
+  assert.ok(at > from, `${at} after ${from}`);
+  await shoot("playing-from-cursor");
+  await page.keyboard.press("Escape");
+  assert.equal(await page.evaluate(() => window.smfasmPage.playing()), false);
+  assert.ok(await page.isDisabled("#stop"));
+  // The help box lists every command's key.
+  await page.keyboard.press("Alt+k");
+  assert.ok(await page.isVisible("#help"));
+  const keys = await page.$$eval("#help-keys kbd", (all) => all.map((k) => k.textContent));
+  assert.ok(["Alt+↑", "Alt+Shift+↑", "Alt+→", "Alt+Shift+→", "Alt+Shift+Backspace", "Alt+Shift+b", "Alt+t", "Alt+p", "Escape"]
+    .every((k) => keys.includes(k)), keys.join(" "));
+  await shoot("keys");
+  await page.keyboard.press("Escape");
+  assert.ok(await page.isHidden("#help"));
+});
