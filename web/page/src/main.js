@@ -243,7 +243,9 @@ async function assembleNow() {
   page.good = ok ? { version, bytes: answer.bytes } : null;
   showDownload(ok, messages);
   status.assembled(ok, answer.bytes?.length ?? 0, messages, page.partial);
-  if (ok) showSong(answer.song, answer.lines);
+  // Without a song the text was the file's own, whose song the page has.
+  if (ok && answer.song) showSong(answer.song, answer.lines);
+  else if (ok && page.view) page.viewVersion = version;
   showProblems(messages);
   return ok;
 }
@@ -369,7 +371,7 @@ window.smfasmPage = {
   roll: () => ({
     tick0: roll.tick0, ticksPerPixel: roll.ticksPerPixel, keyTop: roll.keyTop, rowPixels: roll.rowPixels,
     selected: roll.selected, cursor: roll.cursor, playhead: roll.playhead, problems: roll.problems,
-    hanging: page.view?.hanging.length ?? 0, notes: page.view?.count ?? 0, keyLabels: roll.keyLabels, barLabels: roll.barLabels,
+    hanging: page.view?.hangingCount ?? 0, notes: page.view?.count ?? 0, keyLabels: roll.keyLabels, barLabels: roll.barLabels,
   }),
   // The screen position (CSS pixels in the roll) of a note's middle, found by its line.
   notePoint: (line) => {

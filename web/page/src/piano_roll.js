@@ -409,10 +409,7 @@ export class PianoRoll {
     this.legend.replaceChildren();
     const song = this.song;
     if (!song) return;
-    const counts = new Uint32Array(song.tracks);
-    const tracks = song.notes.track;
-    for (let i = 0; i < tracks.length; i++) counts[tracks[i]]++;
-    counts.forEach((notes, i) => {
+    song.extent.trackNotes.forEach((notes, i) => {
       if (notes === 0) return;
       const chip = document.createElement("span");
       chip.className = "chip";
@@ -421,10 +418,10 @@ export class PianoRoll {
       chip.title = `track ${i + 1}: ${notes.toLocaleString("en")} notes`;
       this.legend.append(chip);
     });
-    if (this.view.hanging.length > 0) {
+    if (this.view.hangingCount > 0) {
       const chip = document.createElement("span");
       chip.className = "chip hanging";
-      chip.textContent = `${this.view.hanging.length.toLocaleString("en")} never end`;
+      chip.textContent = `${this.view.hangingCount.toLocaleString("en")} never end`;
       chip.title = "Striped: notes that no note-off ends, drawn to the end of the song";
       this.legend.append(chip);
     }

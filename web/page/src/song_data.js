@@ -6,6 +6,7 @@
 // playing, and the header's SMPTE rate, which the core reports as division 0.
 import { song as readSong } from "smfasm";
 import { startOrder } from "./song_order.js";
+import { noteExtent } from "./song_view.js";
 
 // Ticks per second of a file timed in SMPTE frames (0 for one in beats):
 // frames per second (29 stands for 29.97) times ticks per frame.
@@ -16,8 +17,8 @@ function smpteRate(bytes) {
 }
 
 // The song of a MIDI file, as the package's song() gives it, with `order`,
-// `ticksPerSecond`, and for each track the tick its notes run to (a note
-// that never ends sounds until its track ends).
+// `ticksPerSecond`, `pitches` (the lowest and highest key) and `extent`
+// (noteExtent: where the notes end, for the roll).
 export async function readSongData(bytes) {
   const song = await readSong(bytes);
   const n = song.notes;
@@ -29,6 +30,7 @@ export async function readSongData(bytes) {
   }
   return {
     ...song, order: startOrder(n.start), ticksPerSecond: smpteRate(bytes), pitches: low <= high ? [low, high] : null,
+    extent: noteExtent(song),
   };
 }
 

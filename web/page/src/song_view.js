@@ -22,28 +22,48 @@ export function keyNumber(text) {
   return base + (found[2] === "#" ? 1 : found[2] === "b" ? -1 : 0) + 12 * Number(found[3]);
 }
 
+// Every note's end (a note that never ends sounds to the song's end), the
+// longest length, and the notes that never end as the roll draws them:
+// one run per track and key from the earliest such note on, since every
+// later one lies under it (a generated file can have millions). The worker
+// works this out once (song_data.js), so that the page need not.
+export function noteExtent(song) {
+  const { start, length, track, key } = song.notes;
+  const count = start.length;
+  const end = new Float64Array(count);
+  let longest = 0;
+  let hangingCount = 0;
+  const earliest = new Int32Array(Math.max(song.tracks, 1) * 128).fill(-1);
+  for (let i = 0; i < count; i++) {
+    const ticks = length[i];
+    if (ticks >= 0) {
+      end[i] = start[i] + ticks;
+      if (ticks > longest) longest = ticks;
+      continue;
+    }
+    end[i] = Math.max(song.endTick, start[i] + 1);
+    hangingCount++;
+    const run = track[i] * 128 + key[i];
+    const first = earliest[run];
+    if (first < 0 || start[i] < start[first]) earliest[run] = i;
+  }
+  const trackNotes = new Uint32Array(Math.max(song.tracks, 1));
+  for (let i = 0; i < count; i++) trackNotes[track[i]]++;
+  return { end, longest, hanging: Int32Array.from(earliest.filter((i) => i >= 0)), hangingCount, trackNotes };
+}
+
 export class SongView {
   // song: the package's SongData with order; lines: listingLines's result.
   constructor(song, lines) {
     this.song = song;
     this.lines = lines;
     this.score = lines?.score ?? false;
-    const n = song.notes;
-    this.count = n.start.length;
-    // Every note's end; a note that never ends sounds to the song's end.
-    this.end = new Float64Array(this.count);
-    let longest = 0;
-    this.hanging = [];
-    for (let i = 0; i < this.count; i++) {
-      if (n.length[i] < 0) {
-        this.end[i] = Math.max(song.endTick, n.start[i] + 1);
-        this.hanging.push(i);
-      } else {
-        this.end[i] = n.start[i] + n.length[i];
-        longest = Math.max(longest, n.length[i]);
-      }
-    }
+    this.count = song.notes.start.length;
+    const { end, longest, hanging, hangingCount } = song.extent ?? noteExtent(song);
+    this.end = end;
     this.longest = longest;
+    this.hanging = hanging;
+    this.hangingCount = hangingCount;
     // The notes map to lines only when the scan found as many as the core.
     this.mapped = lines !== null && lines.noteLines.length === this.count;
   }

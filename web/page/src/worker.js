@@ -43,6 +43,12 @@ function sendText(id, text, closing) {
   reply(id, { kind: "done", ...closing }, transfer);
 }
 
+function sameBytes(a, b) {
+  if (a.length !== b.length) return false;
+  for (let i = 0; i < a.length; i++) if (a[i] !== b[i]) return false;
+  return true;
+}
+
 function looksLikeMidi(bytes) {
   return bytes.length >= 4 && bytes[0] === 0x4d && bytes[1] === 0x54 && bytes[2] === 0x68 && bytes[3] === 0x64;
 }
@@ -120,6 +126,11 @@ const handlers = {
   async assemble(id, { assemble: options }) {
     const result = await assemble(file.text, options);
     if (!result.ok) return reply(id, { kind: "assembled", ok: false, messages: result.messages });
+    // Unedited text that gives the file back: the page has its song already.
+    if (file.source && sameBytes(file.source, result.bytes)) {
+      const bytes = result.bytes.slice();
+      return reply(id, { kind: "assembled", ok: true, messages: result.messages, bytes, song: null }, [bytes.buffer]);
+    }
     const song = await readSongData(result.bytes);
     const bytes = result.bytes.slice();
     const lines = listingLines(file.text);

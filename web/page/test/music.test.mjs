@@ -271,8 +271,16 @@ test("transposing by keys and buttons is one undo step each, refuses to leave th
   // Ten octaves up leaves the keyboard: refused, nothing changes.
   await assembled();
   await selectLines(first, first + 5);
-  for (let i = 0; i < 10; i++) await page.keyboard.press("Alt+Shift+ArrowUp");
-  await page.waitForFunction(() => /past the keyboard|would sound over/.test(document.querySelector("#status").textContent));
+  let refused = false;
+  for (let i = 0; i < 11 && !refused; i++) {
+    const before = await editorText();
+    await page.keyboard.press("Alt+Shift+ArrowUp");
+    refused = await page.waitForFunction((b) => {
+      if (/past the keyboard|would sound over/.test(document.querySelector("#status").textContent)) return "refused";
+      return window.smfasmPage.editorText() !== b && window.smfasmPage.state().assembled && "moved";
+    }, before, { polling: 50 }).then(async (answer) => (await answer.jsonValue()) === "refused");
+  }
+  assert.ok(refused);
   assert.ok(noteLines(await editorText()).every((l) => keyOf(/ n=(\S+)/.exec(l)[1]) <= 127));
 });
 
