@@ -274,6 +274,7 @@ export class PianoRoll {
     if (this.drawing !== drawing) return;
     this.notesCanvas.getContext("2d").putImageData(image, 0, 0);
     this.notesCanvas.dataset.drawn = String(drawn);
+    this.notesCanvas.dataset.pictures = String(Number(this.notesCanvas.dataset.pictures ?? 0) + 1);
   }
 
   #x(tick) {
