@@ -60,7 +60,8 @@ const editor = new ListingEditor($("editor"), {
     scheduleAssemble(ASSEMBLE_DELAY);
   },
   onCursorLine: showCursor,
-  keys: COMMANDS.map((c) => ({ key: c.key, run: () => command(c) })),
+  // Escape stays the editor's (closing search) unless there is something to stop.
+  keys: COMMANDS.map((c) => ({ key: c.key, run: () => (c.stop ? stopKey() : (command(c), true)) })),
 });
 
 function assembleOptions() {
@@ -294,6 +295,17 @@ function stop() {
   showPlaying(false);
 }
 
+// Escape: closes the key list, or stops playing; false when neither is open.
+function stopKey() {
+  if (!$("help").hidden) {
+    $("help").hidden = true;
+    return true;
+  }
+  if (!player.playing && $("stop").disabled) return false;
+  stop();
+  return true;
+}
+
 // A command from its key, its button or the help box. The editing ones
 // need the score form and a text that assembled, so that every time and
 // note they touch is read as the core read it.
@@ -302,24 +314,21 @@ async function command(c) {
     $("help").hidden = !$("help").hidden;
     return true;
   }
-  if (c.stop) {
-    if (!$("help").hidden) {
-      $("help").hidden = true;
-      return true;
-    }
-    if (!player.playing && $("stop").disabled) return false;
-    stop();
-    return true;
-  }
+  if (c.stop) return stopKey();
   if (c.play) {
     play();
     return true;
   }
-  if (!page.view) return status.failed("Open a file first"), true;
-  if (!page.view.score) return status.failed("The editing commands work in the score form: tick its box above"), true;
-  if (page.good?.version !== page.version || page.viewVersion !== page.version) {
-    if (!(await assembleNow())) return status.failed("The listing has errors: fix them before a command edits it"), true;
-  }
+  const refuse = (reason) => {
+    status.failed(reason);
+    return true;
+  };
+  if (!page.view) return refuse("Open a file first");
+  if (!page.view.score) return refuse("The editing commands work in the score form: tick its box above");
+  const current = () => page.good?.version === page.version && page.viewVersion === page.version;
+  if (!current() && !(await assembleNow())) return refuse("The listing has errors: fix them before a command edits it");
+  // Typing while it assembled makes it stale again: the next key press will do.
+  if (!current()) return refuse("The listing changed while it assembled: try again");
   const result = runEdit(c, editor, page.view, Number($("bpm").value));
   if (result.error) status.failed(`${c.help}: ${result.error}`);
   return true;
