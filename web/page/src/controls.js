@@ -8,6 +8,7 @@ export class FlagControls {
       else onListChange();
     });
     form.addEventListener("submit", (event) => event.preventDefault());
+    this.listOptions();
   }
 
   #field(name) {

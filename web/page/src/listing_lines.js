@@ -19,11 +19,26 @@ function startsNote(text, at, end) {
   return velocity !== null && Number(velocity[1]) !== 0;
 }
 
-// { trackLines, noteLines, score }: line numbers (1-based) of the MTrk
-// lines and of the lines that begin notes, and whether the listing is in
-// the score form.
+const NAME = " Meta TrkName \"";
+
+function isName(text, at, end) {
+  const space = text.indexOf(" ", at);
+  return space >= 0 && space < end && text.startsWith(NAME, space);
+}
+
+// A track's name as the legend shows it: the quoted text, escapes and all.
+function trackName(quoted) {
+  const close = quoted.lastIndexOf('"');
+  return (close >= 0 ? quoted.slice(0, close) : quoted).slice(0, 40);
+}
+
+// { trackLines, trackNames, noteLines, score }: line numbers (1-based) of
+// the MTrk lines, each track's name (its first TrkName) or null, the line
+// numbers of the lines that begin notes, and whether the listing is in the
+// score form.
 export function listingLines(text) {
   const trackLines = [];
+  const trackNames = [];
   let noteLines = new Uint32Array(1024);
   let notes = 0;
   let score = false;
@@ -33,8 +48,13 @@ export function listingLines(text) {
     if (end < 0) end = text.length;
     const first = text.charCodeAt(at);
     if (first === 77 /* M */) {
-      if (text.startsWith("MTrk", at) && (end - at === 4 || text.charCodeAt(at + 4) === 32)) trackLines.push(line);
+      if (text.startsWith("MTrk", at) && (end - at === 4 || text.charCodeAt(at + 4) === 32)) {
+        trackLines.push(line);
+        trackNames.push(null);
+      }
       else if (text.startsWith("MFile ", at)) score = /\sscore\s*(#.*)?$/.test(text.slice(at, end));
+    } else if (trackNames.at(-1) === null && isName(text, at, end)) {
+      trackNames[trackNames.length - 1] = trackName(text.slice(text.indexOf(" ", at) + NAME.length, end));
     } else if (first !== 35 && first !== 9 && first !== NEWLINE && startsNote(text, at, end)) {
       if (notes === noteLines.length) {
         const bigger = new Uint32Array(notes * 2);
@@ -45,5 +65,5 @@ export function listingLines(text) {
     }
     at = end + 1;
   }
-  return { trackLines, noteLines: noteLines.slice(0, notes), score };
+  return { trackLines, trackNames, noteLines: noteLines.slice(0, notes), score };
 }

@@ -415,7 +415,8 @@ export class PianoRoll {
       const chip = document.createElement("span");
       chip.className = "chip";
       chip.style.setProperty("--colour", TRACK_COLOURS[i % TRACK_COLOURS.length]);
-      chip.textContent = `track ${i + 1}`;
+      const name = this.view.lines?.trackNames?.[i];
+      chip.textContent = name ? `${i + 1} ${name}` : `track ${i + 1}`;
       chip.title = `track ${i + 1}: ${notes.toLocaleString("en")} notes`;
       this.legend.append(chip);
     });
