@@ -356,6 +356,7 @@ export function insertBar(tracks, view, line) {
 // comes back there.
 export function setTempo(tracks, view, from, to, bpm) {
   if (!(bpm >= 1 && bpm <= 60000000 / 1000)) return refuse("a tempo runs from 1 to 60000 bpm");
+  if (view.song.division === 0) return refuse("this file is timed in SMPTE frames, which no tempo changes");
   const span = selectionSpan(tracks, view, from, to);
   if (!span) return refuse("select a line with a time to set the tempo there");
   const index = view.song.format === 2 ? span.touched[0] : 0;
