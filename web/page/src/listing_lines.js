@@ -42,6 +42,7 @@ export function listingLines(text) {
   let noteLines = new Uint32Array(1024);
   let notes = 0;
   let score = false;
+  let measures = null;
   let line = 1;
   for (let at = 0; at < text.length; line++) {
     let end = text.indexOf("\n", at);
@@ -56,6 +57,7 @@ export function listingLines(text) {
     } else if (trackNames.at(-1) === null && isName(text, at, end)) {
       trackNames[trackNames.length - 1] = trackName(text.slice(text.indexOf(" ", at) + NAME.length, end));
     } else if (first !== 35 && first !== 9 && first !== NEWLINE && startsNote(text, at, end)) {
+      if (measures === null) measures = !score && text.slice(at, text.indexOf(" ", at)).includes(":");
       if (notes === noteLines.length) {
         const bigger = new Uint32Array(notes * 2);
         bigger.set(noteLines);
@@ -65,5 +67,41 @@ export function listingLines(text) {
     }
     at = end + 1;
   }
-  return { trackLines, trackNames, noteLines: noteLines.slice(0, notes), score };
+  return { trackLines, trackNames, noteLines: noteLines.slice(0, notes), score, measures: measures === true };
+}
+
+// The tick of every line of a tick listing written in measures (-b),
+// NaN for lines without one, read off the plain tick listing of the same
+// bytes: line for line the two match, folded continuations aside. The
+// measure column counts across tracks in listing order, which no bar map
+// of the song follows, so the plain listing is the way to its ticks.
+export function measureTicks(text, plain) {
+  const ticks = [NaN];
+  let from = 0;
+  const nextPlain = () => {
+    while (from < plain.length && plain.charCodeAt(from) === 9) from = lineEnd(plain, from) + 1;
+    if (from >= plain.length) return NaN;
+    const line = plain.slice(from, lineEnd(plain, from));
+    from += line.length + 1;
+    return /^-?\d+ /.test(line) ? Number(line.slice(0, line.indexOf(" "))) : NaN;
+  };
+  for (let at = 0; at < text.length;) {
+    const end = lineEnd(text, at);
+    ticks.push(text.charCodeAt(at) === 9 ? NaN : nextPlain());
+    at = end + 1;
+  }
+  return Float64Array.from(ticks);
+}
+
+function lineEnd(text, at) {
+  const end = text.indexOf("\n", at);
+  return end < 0 ? text.length : end;
+}
+
+// listingLines of a text, with measureTicks when it is written in
+// measures; relist(options) lists the same bytes again.
+export async function linesOf(text, relist, packets) {
+  const lines = listingLines(text);
+  if (lines.measures) lines.lineTicks = measureTicks(text, (await relist({ packets })).text);
+  return lines;
 }

@@ -159,12 +159,16 @@ export class SongView {
     return `${bar.number}:${Math.floor(within / bar.ticksPerBeat) + 1}:${within % bar.ticksPerBeat}`;
   }
 
-  // { track, tick } of a line, or null for a line without a time. A note
-  // line of a measure-form tick listing is placed through its note.
+  // { track, tick } of a line, or null for a line without a time. A line
+  // of a tick listing in measures is placed by the worker's reading of it
+  // (measureTicks), or through its note.
   lineTime(line, text) {
     const track = this.trackOfLine(line);
     if (track < 0) return null;
-    const tick = this.columnTick(text.split(" ", 1)[0], track);
+    const column = text.split(" ", 1)[0];
+    const measured = this.lines?.lineTicks?.[line];
+    if (column.includes(":") && measured >= 0) return { track, tick: measured };
+    const tick = this.columnTick(column, track);
     if (tick !== null) return { track, tick };
     const note = this.noteOfLine(line);
     return note >= 0 ? { track, tick: this.song.notes.start[note] } : null;

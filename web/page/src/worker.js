@@ -4,7 +4,7 @@
 // at a time, in the order they came; see worker_client.js for the other side.
 import { init, list, assemble } from "smfasm";
 import { readSongData, songTransfer } from "./song_data.js";
-import { listingLines } from "./listing_lines.js";
+import { listingLines, linesOf } from "./listing_lines.js";
 import { applyChanges } from "./text_mirror.js";
 
 // Pieces of a listing sent to the page: small enough that the editor takes
@@ -39,7 +39,7 @@ function sendText(id, text, closing) {
   }
   const song = closing.song;
   const transfer = song ? songTransfer(song) : [];
-  if (closing.lines) transfer.push(closing.lines.noteLines.buffer);
+  if (closing.lines) transfer.push(closing.lines.noteLines.buffer, ...(closing.lines.lineTicks ? [closing.lines.lineTicks.buffer] : []));
   reply(id, { kind: "done", ...closing }, transfer);
 }
 
@@ -58,7 +58,7 @@ async function listSource(id, options) {
   file.text = result.text;
   sendText(id, result.text, {
     messages: result.messages, complete: result.ok, size: file.source.length, song: await readSongData(file.source),
-    lines: listingLines(result.text),
+    lines: await linesOf(result.text, (again) => list(file.source, again), options.packets),
   });
 }
 
@@ -133,10 +133,10 @@ const handlers = {
     }
     const song = await readSongData(result.bytes);
     const bytes = result.bytes.slice();
-    const lines = listingLines(file.text);
+    const lines = await linesOf(file.text, (again) => list(result.bytes, again), options.packets);
     return reply(id, {
       kind: "assembled", ok: true, messages: result.messages, bytes, song, lines,
-    }, [bytes.buffer, lines.noteLines.buffer, ...songTransfer(song)]);
+    }, [bytes.buffer, lines.noteLines.buffer, ...(lines.lineTicks ? [lines.lineTicks.buffer] : []), ...songTransfer(song)]);
   },
 };
 

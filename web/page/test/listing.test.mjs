@@ -8,7 +8,7 @@ import { readFileSync } from "node:fs";
 import path from "node:path";
 import { realFiles, nativeListing } from "./native.mjs";
 import { tokenizeLines } from "../src/listing_language.js";
-import { listingLines } from "../src/listing_lines.js";
+import { listingLines, linesOf } from "../src/listing_lines.js";
 import { SongView, noteName } from "../src/song_view.js";
 import { startOrder } from "../src/song_order.js";
 import * as smfasm from "../../npm/index.js";
@@ -75,6 +75,28 @@ test("each of the core's notes is found on its line, in both forms, and each suc
         assert.equal(view.lineTime(view.noteLine(i), line).tick, n.start[i], where);
         assert.equal(view.noteOfLine(view.noteLine(i)), i, where);
       }
+    }
+  }
+});
+
+test("a line of a tick listing in measures is placed at the tick and track of the plain tick listing's line", async () => {
+  for (const file of realFiles()) {
+    for (const options of [{ measures: true }, { measures: true, packets: true, foldWidth: 20 }]) {
+      const bytes = new Uint8Array(readFileSync(file));
+      const core = await smfasm.song(bytes);
+      const measures = nativeListing(file, options);
+      const lines = await linesOf(measures, (again) => smfasm.list(bytes, again), options.packets);
+      const view = new SongView({ ...core, order: startOrder(core.notes.start) }, lines);
+      const ticks = nativeListing(file, { packets: options.packets }).split("\n").filter((l) => !l.startsWith("\t"));
+      let track = -1;
+      let event = 0;
+      measures.split("\n").forEach((line, i) => {
+        if (line.startsWith("\t")) return;
+        if (line === "MTrk") track++;
+        const plain = ticks[event++];
+        const want = /^-?\d+ /.test(plain) ? { track, tick: Number(plain.split(" ")[0]) } : null;
+        assert.deepEqual(view.lineTime(i + 1, line), want, `${path.basename(file)} line ${i + 1}: ${line}`);
+      });
     }
   }
 });
