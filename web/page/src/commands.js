@@ -41,14 +41,23 @@ export const COMMANDS = [
   { id: "help", key: "Alt-k", label: "Keys", help: "Show or hide this list of keys", toggleHelp: true },
 ];
 
-// Runs a command's edit over the editor's text and selection.
-export function runEdit(command, editor, view, bpm) {
+// A command's edit of the editor's text and selection: { changes, select }
+// for editor.replaceLines, or { error }.
+export function planEdit(command, editor, view, bpm) {
   const { from, to } = editor.selectedLines();
   const tracks = tracksOf(editor.doc());
-  const result = command.tempo ? setTempo(tracks, view, from, to, bpm) : command.edit(tracks, view, from, to);
-  if (result.error) return result;
-  editor.replaceLines(result.changes, result.select ?? null);
-  return result;
+  return command.tempo ? setTempo(tracks, view, from, to, bpm) : command.edit(tracks, view, from, to);
+}
+
+// The same edit with the byte-habit marks (status=, endstatus=, endpos=)
+// left off the lines it writes, or null when they have none. A mark says
+// how an event's bytes stand to its neighbours'; moved among others it may
+// no longer fit, and without it the track's habits decide.
+export function withoutMarks(plan) {
+  const mark = / (status|endstatus|endpos)=\d+(?= |$)/;
+  if (!plan.changes.some((c) => c.lines.some((l) => mark.test(l)))) return null;
+  const all = new RegExp(mark.source, "g");
+  return { ...plan, changes: plan.changes.map((c) => ({ ...c, lines: c.lines.map((l) => l.replace(all, "")) })) };
 }
 
 // The selection's span in ticks, for playing: { first, last } or null.

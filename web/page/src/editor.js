@@ -172,14 +172,8 @@ export class ListingEditor {
   // select: { from, to } lines to select afterwards, in the new text.
   replaceLines(runs, select = null) {
     const doc = this.view.state.doc;
-    const changes = runs.map(({ from, to, lines }) => {
-      if (to < from) return { from: doc.line(from).from, insert: lines.map((l) => `${l}\n`).join("") };
-      if (lines.length > 0) return { from: doc.line(from).from, to: doc.line(to).to, insert: lines.join("\n") };
-      const end = to < doc.lines ? doc.line(to + 1).from : doc.line(to).to;
-      return { from: doc.line(from).from, to: end };
-    });
     const first = Math.min(...runs.map((r) => r.from));
-    const set = this.view.state.changes(changes);
+    const set = this.#changeSet(runs);
     const after = set.apply(doc);
     const line = (n) => after.line(Math.min(Math.max(n, 1), after.lines));
     const selection = select ? EditorSelection.range(line(select.from).from, line(select.to).to)
@@ -187,6 +181,21 @@ export class ListingEditor {
     this.view.dispatch({
       changes: set, annotations: isolateHistory.of("full"), userEvent: "input.command", selection, scrollIntoView: true,
     });
+  }
+
+  #changeSet(runs) {
+    const doc = this.view.state.doc;
+    return this.view.state.changes(runs.map(({ from, to, lines }) => {
+      if (to < from) return { from: doc.line(from).from, insert: lines.map((l) => `${l}\n`).join("") };
+      if (lines.length > 0) return { from: doc.line(from).from, to: doc.line(to).to, insert: lines.join("\n") };
+      const end = to < doc.lines ? doc.line(to + 1).from : doc.line(to).to;
+      return { from: doc.line(from).from, to: end };
+    }));
+  }
+
+  // The runs replaceLines takes, as changes for the worker's copy of the text.
+  mirrorOf(runs) {
+    return mirrorChanges(this.#changeSet(runs));
   }
 
   // What the editing commands read: the lines by number, as they stand.

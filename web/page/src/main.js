@@ -14,7 +14,7 @@ import { acceptFiles, midiName, saveBytes } from "./files.js";
 import { SongView, keyNumber } from "./song_view.js";
 import { performance as arrange } from "./performance.js";
 import { ProblemPanel, pageMessages } from "./problems.js";
-import { COMMANDS, fillHelp, playSpan, runEdit } from "./commands.js";
+import { COMMANDS, fillHelp, planEdit, playSpan, withoutMarks } from "./commands.js";
 import { Status } from "./status.js";
 import { startWorker } from "./start_worker.js";
 
@@ -36,6 +36,7 @@ const page = {
   viewVersion: -1, // the editor's text it belongs to
   performance: null, // what the synthesizer plays, arranged from view
   good: null, // { version, bytes } of the last text that assembled
+  warnings: 0, // how many warnings the last assembled text had
   // { problem, size } when the opened MIDI file did not list completely:
   // its text, however edited, stands for part of the file only.
   partial: null,
@@ -242,6 +243,7 @@ async function assembleNow() {
   editor.showMessages(messages);
   problems.setMessages(messages);
   page.good = ok ? { version, bytes: answer.bytes } : null;
+  page.warnings = messages.filter((m) => m.severity === "warning").length;
   showDownload(ok, messages);
   status.assembled(ok, answer.bytes?.length ?? 0, messages, page.partial);
   // Without a song the text was the file's own, whose song the page has.
@@ -329,9 +331,33 @@ async function command(c) {
   if (!current() && !(await assembleNow())) return refuse("The listing has errors: fix them before a command edits it");
   // Typing while it assembled makes it stale again: the next key press will do.
   if (!current()) return refuse("The listing changed while it assembled: try again");
-  const result = runEdit(c, editor, page.view, Number($("bpm").value));
-  if (result.error) status.failed(`${c.help}: ${result.error}`);
+  let plan = planEdit(c, editor, page.view, Number($("bpm").value));
+  if (plan.error) return refuse(`${c.help}: ${plan.error}`);
+  // The edit is tried on the worker's copy first: it is taken only if it
+  // assembles with no error and no warning the text did not have already.
+  const version = page.version;
+  status.working(`${c.help}…`);
+  let problem = await trial(plan);
+  const plain = problem && withoutMarks(plan);
+  if (plain && !(await trial(plain))) {
+    plan = plain;
+    problem = null;
+  }
+  if (version !== page.version) return refuse("The listing changed meanwhile: try again");
+  if (problem) return refuse(`${c.help}: refused, as it would give ${problem}`);
+  editor.replaceLines(plan.changes, plan.select ?? null);
   return true;
+}
+
+// What an edit would make worse, in words, or null when nothing.
+async function trial(plan) {
+  const answer = await worker.request("tryEdit", { changes: editor.mirrorOf(plan.changes), assemble: assembleOptions() });
+  if (answer.kind !== "done") return answer.error ?? "an error";
+  const { messages } = pageMessages(answer.messages);
+  const error = messages.find((m) => m.severity === "error");
+  if (error) return `line ${error.line}: ${error.message}`;
+  const warnings = messages.filter((m) => m.severity === "warning");
+  return warnings.length > page.warnings ? `a warning: line ${warnings.at(-1).line}: ${warnings.at(-1).message}` : null;
 }
 
 acceptFiles({

@@ -106,6 +106,11 @@ const handlers = {
     sendText(id, file.text, { messages: "", song: null, lines: listingLines(file.text) });
   },
 
+  // An edit the page thinks of making, assembled on a copy: its messages.
+  async tryEdit(_id, { changes, assemble: options }) {
+    return { messages: (await assemble(applyChanges(file.text, changes), options)).messages };
+  },
+
   edit(_id, { changes }) {
     file.text = applyChanges(file.text, changes);
     file.source = null;

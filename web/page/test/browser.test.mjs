@@ -293,8 +293,10 @@ test("files dropped while a file lists wait, and the newest opens; several at on
   await page.setInputFiles("#file-input", denseFile(work, 4));
   await page.waitForFunction(() => window.smfasmPage.state().busy, null, { polling: 10 });
   await drop([first], [second]);
-  assert.equal(await page.textContent("#status"),
-    `${path.basename(second)} opens as soon as the page is free, instead of ${path.basename(first)}…`);
+  // The dropped files are read before they count: the status says so once they are.
+  const waiting = `${path.basename(second)} opens as soon as the page is free, instead of ${path.basename(first)}…`;
+  await page.waitForFunction((text) => document.querySelector("#status").textContent === text, waiting, { polling: 10, timeout: 10000 })
+    .catch(async () => assert.equal(await page.textContent("#status"), waiting));
   await page.waitForFunction(([n, name]) => {
     const s = window.smfasmPage.state();
     return s.listings > n + 1 && !s.busy && s.assembled && s.name === name;
