@@ -7,6 +7,7 @@
 // note that never ends is drawn striped to the end of the song, and lines
 // the assembler refused are marked along the top in red.
 import { noteName } from "./song_view.js";
+import { countWhile } from "./sorted.js";
 
 export const TRACK_COLOURS = [
   "#2563eb", "#dc2626", "#16a34a", "#d97706", "#7c3aed", "#0891b2", "#db2777", "#65a30d",
@@ -330,9 +331,10 @@ export class PianoRoll {
     while (step * barPixels < 40 && step < 2 ** 20) step *= 2;
     let lineStep = 1;
     while (lineStep * barPixels < 5 && lineStep < 2 ** 20) lineStep *= 2;
-    for (const bar of bars) {
+    for (let i = Math.max(0, countWhile(bars.length, (k) => bars[k].tick < this.tick0) - 1); i < bars.length; i++) {
+      const bar = bars[i];
       if (bar.tick > tickEnd) break;
-      if (bar.tick < this.tick0 - 1e6 * this.ticksPerPixel || (bar.number - 1) % lineStep !== 0) continue;
+      if ((bar.number - 1) % lineStep !== 0) continue;
       const major = (bar.number - 1) % step === 0;
       const x = this.#x(bar.tick);
       g.strokeStyle = major ? "rgba(60, 60, 60, 0.35)" : "rgba(60, 60, 60, 0.12)";

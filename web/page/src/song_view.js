@@ -101,7 +101,15 @@ export class SongView {
     return { first, count };
   }
 
+  // The bars of a track as records, made once per track.
   barList(track) {
+    this.barLists ??= new Map();
+    const own = this.song.format === 2 ? track : 0;
+    if (!this.barLists.has(own)) this.barLists.set(own, this.#makeBarList(own));
+    return this.barLists.get(own);
+  }
+
+  #makeBarList(track) {
     const { first, count } = this.#bars(track);
     const b = this.song.bars;
     const list = [];
