@@ -387,6 +387,11 @@ test("the selection plays and stops at its end, the cursor plays from its line, 
   await shoot("keys");
   await page.keyboard.press("Escape");
   assert.ok(await page.isHidden("#help"));
+  // With nothing to stop or close, Escape is the editor's: it closes search.
+  await page.keyboard.press("Control+f");
+  await page.waitForSelector(".cm-search");
+  await page.keyboard.press("Escape");
+  await page.waitForSelector(".cm-search", { state: "detached" });
 });
 
 test("a command that would break a byte-habit mark is tried first and takes the mark off", async () => {

@@ -72,3 +72,18 @@ test("each command on each track of every real file lists back as written, or is
   }
   assert.ok(done > 20, `${done} edits`);
 });
+
+test("in a file timed in SMPTE frames, which has no bars, bar commands and tempos are refused and notes still move in ticks", async () => {
+  const listing = ["MFile 1 1 -25 40 score", "MTrk", "0 Note ch=1 n=c5 v=90 len=500", "1000 Note ch=1 n=d5 v=90 len=500",
+    "2000 Meta TrkEnd", "TrkEnd", ""].join("\n");
+  const file = path.join(work, "smpte.mid");
+  writeFileSync(file, nativeAssembly(listing).bytes);
+  const { lines, view, tracks } = await scoreOf(file);
+  assert.match(setTempo(tracks, view, 3, 3, 96).error, /SMPTE/);
+  assert.match(insertBar(tracks, view, 3).error, /no bars/);
+  assert.match(deleteBars(tracks, view, 3, 3).error, /no bars/);
+  const later = apply(lines, shift(tracks, view, 3, 3, 1500));
+  assert.equal(later, listing.replace("0 Note ch=1 n=c5 v=90 len=500\n1000 Note ch=1 n=d5 v=90 len=500\n2000",
+    "1000 Note ch=1 n=d5 v=90 len=500\n1500 Note ch=1 n=c5 v=90 len=500\n2000"));
+  assert.equal(relisted(later, "smpte"), later);
+});
