@@ -12,7 +12,7 @@ import { attachRollInput } from "./roll_input.js";
 import { Player, renderOffline } from "./synth.js";
 import { acceptFiles, midiName, saveBytes } from "./files.js";
 import { SongView, keyNumber } from "./song_view.js";
-import { performance as arrange } from "./performance.js";
+import { arrangeSong as arrange } from "./performance.js";
 import { ProblemPanel, pageMessages } from "./problems.js";
 import { COMMANDS, fillHelp, planEdit, playSpan, withoutMarks } from "./commands.js";
 import { Status } from "./status.js";

@@ -3,7 +3,7 @@
 // tempo map, in the shape synth.js and song_time.js take.
 import { countWhile } from "./sorted.js";
 
-export function performance(view) {
+export function arrangeSong(view) {
   const song = view.song;
   const n = song.notes;
   const { order } = song;

@@ -12,7 +12,7 @@ import { tempoMap } from "../src/song_time.js";
 import { song as coreSong } from "../../npm/index.js";
 import { SongView } from "../src/song_view.js";
 import { startOrder } from "../src/song_order.js";
-import { performance as arrange } from "../src/performance.js";
+import { arrangeSong as arrange } from "../src/performance.js";
 import { realFiles } from "./native.mjs";
 
 // A small seeded generator (mulberry32): integers from 0 to n - 1.
