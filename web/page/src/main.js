@@ -86,6 +86,7 @@ function showSong(song, lines, { fit = false } = {}) {
     page.viewVersion = page.version;
     page.performance = null;
     roll.names = page.view.score || page.listOptions?.noteNames === true;
+    roll.measuresNote = !page.view.score && page.listOptions?.measures === true;
     roll.setSong(page.view, { fit });
   }
   showPlaying(player.playing !== null);

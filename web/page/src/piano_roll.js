@@ -422,6 +422,16 @@ export class PianoRoll {
       chip.title = `track ${i + 1}: ${notes.toLocaleString("en")} notes`;
       this.legend.append(chip);
     });
+    // A tick listing in measures counts them its own way (from 0, across
+    // tracks); the roll keeps the one metre map, and says whose it is.
+    if (this.measuresNote) {
+      const chip = document.createElement("span");
+      chip.className = "chip note";
+      chip.textContent = "bars as the score form numbers them";
+      chip.title = "The listing's measure column counts from 0, carrying the metre from track to track; "
+        + "the roll numbers bars from 1 by the first track's time signatures, as the score form does";
+      this.legend.append(chip);
+    }
     if (this.view.hangingCount > 0) {
       const chip = document.createElement("span");
       chip.className = "chip hanging";
