@@ -2,7 +2,8 @@
 // from picking the file to a listing that has assembled, the longest task
 // on the page's thread meanwhile, and then, with the listing open, the time
 // from an input to the next frame for scrolling the editor and typing in
-// it, and to the roll's new picture for scrolling the roll (zoomed in). Medians of the
+// it, and to the roll's new picture for scrolling the roll (zoomed in),
+// with the time the page took to draw that picture. Medians of the
 // runs; every run opens the file afresh in a new page.
 //
 //   node bench/big_listing.mjs FILE.mid [RUNS] [--ticks]   (after npm run build)
@@ -33,7 +34,7 @@ async function toNextFrame(page, act) {
   return page.evaluate((t) => new Promise((done) => requestAnimationFrame(() => setTimeout(() => done(performance.now() - t), 0))), start);
 }
 
-const results = { open: [], longest: [], lines: 0, editorScroll: [], typing: [], rollScroll: [] };
+const results = { open: [], longest: [], lines: 0, editorScroll: [], typing: [], rollScroll: [], rollDraw: [] };
 try {
   for (let run = 0; run < runs; run++) {
     const page = await browser.newPage({ viewport: { width: 1280, height: 900 } });
@@ -66,6 +67,7 @@ try {
         await page.keyboard.up("Shift");
         await page.waitForFunction((n) => Number(document.querySelector(".roll-notes").dataset.pictures) > n, pictures, { polling: 5 });
       }));
+      results.rollDraw.push(await page.evaluate(() => Number(document.querySelector(".roll-notes").dataset.drawMs)));
     }
     await page.close();
   }
@@ -77,3 +79,4 @@ const ms = (values) => `${median(values).toFixed(0)} ms (${values.length} runs, 
 console.log(`${path.basename(file)}, ${results.lines.toLocaleString("en")} lines in the ${ticks ? "tick listing" : "score form"}:`);
 console.log(`  open to assembled: ${ms(results.open)}; longest task on the page's thread: ${ms(results.longest)}`);
 console.log(`  to the next frame: editor scroll ${ms(results.editorScroll)}, typing ${ms(results.typing)}, roll scroll ${ms(results.rollScroll)}`);
+console.log(`  the roll's picture drawn in ${ms(results.rollDraw)} (the rest of a roll scroll is the test's round trips)`);

@@ -28,9 +28,10 @@ export async function readSongData(bytes) {
     if (n.key[i] < low) low = n.key[i];
     if (n.key[i] > high) high = n.key[i];
   }
+  const order = startOrder(n.start);
   return {
-    ...song, order: startOrder(n.start), ticksPerSecond: smpteRate(bytes), pitches: low <= high ? [low, high] : null,
-    extent: noteExtent(song),
+    ...song, order, ticksPerSecond: smpteRate(bytes), pitches: low <= high ? [low, high] : null,
+    extent: noteExtent({ ...song, order }),
   };
 }
 

@@ -22,23 +22,23 @@ export function keyNumber(text) {
   return base + (found[2] === "#" ? 1 : found[2] === "b" ? -1 : 0) + 12 * Number(found[3]);
 }
 
-// Every note's end (a note that never ends sounds to the song's end), the
-// longest length, and the notes that never end as the roll draws them:
-// one run per track and key from the earliest such note on, since every
-// later one lies under it (a generated file can have millions). The worker
-// works this out once (song_data.js), so that the page need not.
+// Every note's end (a note that never ends sounds to the song's end);
+// `reach`, in start order the latest end so far of the notes that end,
+// which says where drawing a stretch of time must begin; and the notes
+// that never end as the roll draws them: one run per track and key from
+// the earliest such note on, since every later one lies under it (a
+// generated file can have millions). The worker works this out once
+// (song_data.js), so that the page need not.
 export function noteExtent(song) {
   const { start, length, track, key } = song.notes;
   const count = start.length;
   const end = new Float64Array(count);
-  let longest = 0;
   let hangingCount = 0;
   const earliest = new Int32Array(Math.max(song.tracks, 1) * 128).fill(-1);
   for (let i = 0; i < count; i++) {
     const ticks = length[i];
     if (ticks >= 0) {
       end[i] = start[i] + ticks;
-      if (ticks > longest) longest = ticks;
       continue;
     }
     end[i] = Math.max(song.endTick, start[i] + 1);
@@ -49,7 +49,16 @@ export function noteExtent(song) {
   }
   const trackNotes = new Uint32Array(Math.max(song.tracks, 1));
   for (let i = 0; i < count; i++) trackNotes[track[i]]++;
-  return { end, longest, hanging: Int32Array.from(earliest.filter((i) => i >= 0)), hangingCount, trackNotes };
+  const reach = new Float64Array(count);
+  let latest = -Infinity;
+  if (song.order) {
+    for (let k = 0; k < count; k++) {
+      const i = song.order[k];
+      if (length[i] >= 0 && end[i] > latest) latest = end[i];
+      reach[k] = latest;
+    }
+  }
+  return { end, reach, hanging: Int32Array.from(earliest.filter((i) => i >= 0)), hangingCount, trackNotes };
 }
 
 export class SongView {
@@ -59,9 +68,9 @@ export class SongView {
     this.lines = lines;
     this.score = lines?.score ?? false;
     this.count = song.notes.start.length;
-    const { end, longest, hanging, hangingCount } = song.extent ?? noteExtent(song);
+    const { end, reach, hanging, hangingCount } = song.extent ?? noteExtent(song);
     this.end = end;
-    this.longest = longest;
+    this.reach = reach;
     this.hanging = hanging;
     this.hangingCount = hangingCount;
     // The notes map to lines only when the scan found as many as the core.
@@ -69,10 +78,10 @@ export class SongView {
   }
 
   // The index of the first note, by start, that starts at or after tick.
-  firstStartingFrom(tick) {
-    const { order } = this.song;
-    const start = this.song.notes.start;
-    return countWhile(order.length, (i) => start[order[i]] < tick);
+  // The index, by start, of the first note that may sound at or after tick.
+  firstReaching(tick) {
+    const { reach } = this;
+    return countWhile(reach.length, (k) => reach[k] < tick);
   }
 
   trackOfLine(line) {
