@@ -8,18 +8,24 @@ export class FlagControls {
       else onListChange();
     });
     form.addEventListener("submit", (event) => event.preventDefault());
+    this.listOptions();
   }
 
   #field(name) {
     return this.form.elements[name];
   }
 
-  // measures = -b, noteNames = -n, long = -v, foldWidth = -fN, packets = -m
+  // score = --score, measures = -b, noteNames = -n, long = -v, foldWidth = -fN, packets = -m
   listOptions() {
     const width = Number(this.#field("foldWidth").value);
+    const score = this.#field("score").checked;
+    // The score form has bars and note names of its own.
+    this.#field("measures").disabled = score;
+    this.#field("noteNames").disabled = score;
     return {
-      measures: this.#field("measures").checked,
-      noteNames: this.#field("noteNames").checked,
+      score,
+      measures: !score && this.#field("measures").checked,
+      noteNames: !score && this.#field("noteNames").checked,
       long: this.#field("long").checked,
       foldWidth: this.#field("fold").checked && Number.isInteger(width) ? width : 0,
       packets: this.#field("packets").checked,
@@ -32,7 +38,9 @@ export class FlagControls {
 
   // Puts the form back to options that are in force (after a refusal).
   show(options) {
-    for (const name of ["measures", "noteNames", "long", "packets"]) this.#field(name).checked = options[name];
+    for (const name of ["score", "measures", "noteNames", "long", "packets"]) this.#field(name).checked = options[name];
+    this.#field("measures").disabled = options.score;
+    this.#field("noteNames").disabled = options.score;
     this.#field("fold").checked = options.foldWidth !== 0;
     if (options.foldWidth !== 0) this.#field("foldWidth").value = options.foldWidth;
   }

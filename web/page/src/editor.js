@@ -1,12 +1,12 @@
 // The listing editor: CodeMirror with line numbers, search, the listing
 // language's colours and lint marks. Big listings arrive in pieces and are
 // appended one piece per task, so that no single task holds the page.
-import { EditorState, Compartment, Annotation } from "@codemirror/state";
+import { EditorState, EditorSelection, Compartment, Annotation, Prec } from "@codemirror/state";
 import {
   EditorView, keymap, lineNumbers, highlightActiveLine, highlightActiveLineGutter, drawSelection,
   highlightSpecialChars,
 } from "@codemirror/view";
-import { defaultKeymap, history, historyKeymap } from "@codemirror/commands";
+import { defaultKeymap, history, historyKeymap, isolateHistory } from "@codemirror/commands";
 import { search, searchKeymap, highlightSelectionMatches } from "@codemirror/search";
 import { setDiagnostics, forEachDiagnostic, lintGutter, lintKeymap } from "@codemirror/lint";
 import { listingHighlighting } from "./listing_language.js";
@@ -16,7 +16,9 @@ import { mirrorChanges } from "./text_mirror.js";
 const loading = Annotation.define();
 
 export class ListingEditor {
-  constructor(parent, { onEdit, onCursorLine }) {
+  // keys: key bindings that come before the editor's own.
+  constructor(parent, { onEdit, onCursorLine, keys = [] }) {
+    this.keys = keys;
     this.readOnly = new Compartment();
     this.onEdit = onEdit;
     this.onCursorLine = onCursorLine;
@@ -39,6 +41,7 @@ export class ListingEditor {
         lintGutter(),
         listingHighlighting(),
         this.readOnly.of(EditorState.readOnly.of(false)),
+        Prec.high(keymap.of(this.keys)),
         keymap.of([...defaultKeymap, ...historyKeymap, ...searchKeymap, ...lintKeymap]),
         EditorView.updateListener.of((update) => this.#updated(update)),
         EditorView.contentAttributes.of({ "aria-label": "MIDI listing", spellcheck: "false" }),
@@ -88,6 +91,13 @@ export class ListingEditor {
     return this.view.state.doc.toString();
   }
 
+  // The cursor's line and column, 1-based.
+  cursor() {
+    const state = this.view.state;
+    const line = state.doc.lineAt(state.selection.main.head);
+    return { line: line.number, column: state.selection.main.head - line.from + 1 };
+  }
+
   cursorLine() {
     const state = this.view.state;
     return state.doc.lineAt(state.selection.main.head).number;
@@ -129,5 +139,68 @@ export class ListingEditor {
 
   focus() {
     this.view.focus();
+  }
+
+  // The selection's first and last line; a selection that ends at the
+  // start of a line leaves that line out.
+  selectedLines() {
+    const { doc, selection } = this.view.state;
+    const { from, to } = selection.main;
+    const first = doc.lineAt(from).number;
+    let last = doc.lineAt(to).number;
+    if (to > from && doc.line(last).from === to && last > first) last--;
+    return { from: first, to: last, empty: from === to };
+  }
+
+  // Puts the cursor at a line and column (1-based) and shows it.
+  goTo(line, column = 1) {
+    const doc = this.view.state.doc;
+    const target = doc.line(Math.min(Math.max(line, 1), doc.lines));
+    const at = Math.min(target.from + column - 1, target.to);
+    this.view.dispatch({ selection: { anchor: at }, scrollIntoView: true });
+    this.view.focus();
+  }
+
+  // Selects whole lines and shows them, without taking the focus.
+  selectLine(line, last = line) {
+    const doc = this.view.state.doc;
+    this.view.dispatch({ selection: EditorSelection.range(doc.line(line).from, doc.line(last).to), scrollIntoView: true });
+  }
+
+  // Replaces runs of lines ({ from, to, lines }, 1-based and inclusive, to
+  // below from for an insertion before from), as one step of undo.
+  // select: { from, to } lines to select afterwards, in the new text.
+  replaceLines(runs, select = null) {
+    const doc = this.view.state.doc;
+    const first = Math.min(...runs.map((r) => r.from));
+    const set = this.#changeSet(runs);
+    const after = set.apply(doc);
+    const line = (n) => after.line(Math.min(Math.max(n, 1), after.lines));
+    const selection = select ? EditorSelection.range(line(select.from).from, line(select.to).to)
+      : EditorSelection.cursor(line(first).from);
+    this.view.dispatch({
+      changes: set, annotations: isolateHistory.of("full"), userEvent: "input.command", selection, scrollIntoView: true,
+    });
+  }
+
+  #changeSet(runs) {
+    const doc = this.view.state.doc;
+    return this.view.state.changes(runs.map(({ from, to, lines }) => {
+      if (to < from) return { from: doc.line(from).from, insert: lines.map((l) => `${l}\n`).join("") };
+      if (lines.length > 0) return { from: doc.line(from).from, to: doc.line(to).to, insert: lines.join("\n") };
+      const end = to < doc.lines ? doc.line(to + 1).from : doc.line(to).to;
+      return { from: doc.line(from).from, to: end };
+    }));
+  }
+
+  // The runs replaceLines takes, as changes for the worker's copy of the text.
+  mirrorOf(runs) {
+    return mirrorChanges(this.#changeSet(runs));
+  }
+
+  // What the editing commands read: the lines by number, as they stand.
+  doc() {
+    const doc = this.view.state.doc;
+    return { lineCount: doc.lines, lineText: (n) => doc.line(n).text };
   }
 }

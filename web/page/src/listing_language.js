@@ -5,12 +5,16 @@
 import { StreamLanguage, StringStream, HighlightStyle, syntaxHighlighting } from "@codemirror/language";
 import { tags } from "@lezer/highlight";
 
-const channelWords = new Set(["On", "Off", "PoPr", "PolyPr", "Par", "Param", "Pb", "PrCh", "ProgCh", "ChPr", "ChanPr"]);
+const channelWords = new Set(["Note", "On", "Off", "PoPr", "PolyPr", "Par", "Param", "Pb", "PrCh", "ProgCh", "ChPr", "ChanPr"]);
 const dumpWords = new Set(["SysEx", "Arb", "SeqSpec"]);
 const metaWords = new Set([
   "Meta", "Tempo", "TimeSig", "KeySig", "SMPTE", "SeqNr", "TrkEnd", "SeqName", "TrkName", "Text", "Copyright",
   "InstrName", "Lyric", "Marker", "Cue", "Unrec",
 ]);
+
+// Words that are values: key modes, the score form's MFile mark and the
+// values of its track habits (end=on, order=first, running=none).
+const atomWords = new Set(["major", "minor", "score", "on", "none", "all", "first", "last"]);
 
 // Modes: "line" before the time column, "body" after it, "text" inside a
 // quoted string, "hex" inside a hex dump.
@@ -57,13 +61,16 @@ function lineStart(stream, state) {
 }
 
 function bodyWord(stream, state) {
+  // A # behind a blank starts a comment to the end of the line.
+  if (stream.match(/^#.*/)) return "comment";
   if (stream.match(/^[A-Za-z]+(?==)/)) return "propertyName";
-  if (stream.eat("=")) return "operator";
+  if (stream.eat("=") || stream.eat(",")) return "operator";
   if (stream.match(/^0x[0-9a-fA-F]+/)) {
     state.mode = "hex";
     return "number";
   }
-  if (stream.match(/^-?\d+(\/\d+)?/)) return "number";
+  // Numbers, tempos in bpm and the score form's lengths (1/8, 1/4., 1/8t).
+  if (stream.match(/^-?\d+(\.\d+)?bpm\b/) || stream.match(/^-?\d+(\/\d+[.t]?)?/)) return "number";
   if (stream.eat('"')) {
     state.mode = "text";
     return "string";
@@ -80,7 +87,7 @@ function bodyWord(stream, state) {
     return "typeName";
   }
   if (metaWords.has(text)) return "typeName";
-  if (text === "major" || text === "minor" || /^[a-gA-G][#b]?\d+$/.test(text)) return "atom";
+  if (atomWords.has(text) || /^[a-gA-G][#b]?\d+$/.test(text)) return "atom";
   return "invalid";
 }
 

@@ -1,14 +1,20 @@
-// The page: wires the controls, the editor, the piano roll and the
-// synthesizer to the worker, which does all the listing and assembling.
-// The text in the editor is the truth; the worker keeps a copy of it that
-// every edit updates, and assembles it shortly after typing stops.
+// The page: wires the controls, the editor, the piano roll, the problem
+// panel, the commands and the synthesizer to the worker, which does all the
+// listing and assembling. The text in the editor is the truth; the worker
+// keeps a copy of it that every edit updates, and assembles it shortly
+// after typing stops. What the roll and the synthesizer show comes from the
+// core's reading of the bytes that text assembled to (song_data.js).
 import { ListingEditor } from "./editor.js";
 import { WorkerClient } from "./worker_client.js";
 import { FlagControls } from "./controls.js";
 import { PianoRoll } from "./piano_roll.js";
+import { attachRollInput } from "./roll_input.js";
 import { Player, renderOffline } from "./synth.js";
 import { acceptFiles, midiName, saveBytes } from "./files.js";
-import { lineTime } from "./listing_time.js";
+import { SongView, keyNumber } from "./song_view.js";
+import { arrangeSong as arrange } from "./performance.js";
+import { ProblemPanel, pageMessages } from "./problems.js";
+import { COMMANDS, fillHelp, planEdit, playSpan, withoutMarks } from "./commands.js";
 import { Status } from "./status.js";
 import { startWorker } from "./start_worker.js";
 
@@ -26,8 +32,11 @@ const page = {
   name: null,
   version: 0, // counts the editor's texts; an answer for an older one is dropped
   listOptions: null, // the flags the editor's text was listed with
-  index: null, // where each line sits in time (listing_time.js)
+  view: null, // SongView of the last text that assembled (or was listed)
+  viewVersion: -1, // the editor's text it belongs to
+  performance: null, // what the synthesizer plays, arranged from view
   good: null, // { version, bytes } of the last text that assembled
+  warnings: 0, // how many warnings the last assembled text had
   // { problem, size } when the opened MIDI file did not list completely:
   // its text, however edited, stands for part of the file only.
   partial: null,
@@ -39,10 +48,12 @@ const page = {
 };
 
 const worker = new WorkerClient(globalThis.smfasmWorker ?? startWorker());
-const status = new Status($("status"), $("messages"));
+const status = new Status($("status"));
 const roll = new PianoRoll($("roll"), $("legend"));
 const flags = new FlagControls($("flags"), { onListChange: relist, onAssembleChange: () => scheduleAssemble(0) });
 const player = new Player({ onPosition: (tick) => roll.setPlayhead(tick), onEnd: () => showPlaying(false) });
+const problems = new ProblemPanel($("problems"), { onPick: (line, column) => editor.goTo(line, column) });
+const byId = new Map(COMMANDS.map((c) => [c.id, c]));
 const editor = new ListingEditor($("editor"), {
   onEdit(changes) {
     worker.send("edit", { changes });
@@ -50,25 +61,54 @@ const editor = new ListingEditor($("editor"), {
     scheduleAssemble(ASSEMBLE_DELAY);
   },
   onCursorLine: showCursor,
+  // Escape stays the editor's (closing search) unless there is something to stop.
+  keys: COMMANDS.map((c) => ({ key: c.key, run: () => (c.stop ? stopKey() : (command(c), true)) })),
 });
 
 function assembleOptions() {
   return { packets: page.listOptions?.packets ?? false, runningStatus: flags.runningStatus(), name: page.name ?? "listing" };
 }
 
+// The editor's line in the roll: its time as a cursor, and its note, when
+// it begins one, outlined (only while the roll shows this very text).
 function showCursor(line) {
-  if (!page.index) return roll.setCursor(null);
+  if (!page.view) return roll.setCursor(null);
   // A folded continuation line belongs to the line it continues.
   let n = line;
   while (n > 1 && editor.lineText(n).startsWith("\t")) n--;
-  roll.setCursor(lineTime(page.index, n, editor.lineText(n)));
+  const note = page.viewVersion === page.version ? page.view.noteOfLine(n) : -1;
+  roll.setCursor(page.view.lineTime(n, editor.lineText(n)), note);
 }
 
-function showSong(song, index) {
-  if (song) roll.setSong(song);
-  if (index) page.index = index;
+function showSong(song, lines, { fit = false } = {}) {
+  if (song) {
+    page.view = new SongView(song, lines);
+    page.viewVersion = page.version;
+    page.performance = null;
+    roll.names = page.view.score || page.listOptions?.noteNames === true;
+    roll.measuresNote = !page.view.score && page.listOptions?.measures === true;
+    roll.setSong(page.view, { fit });
+  }
   showPlaying(player.playing !== null);
   showCursor(editor.cursorLine());
+}
+
+// The lines the assembler spoke of, placed in the roll as far as the last
+// song allows: a key past the keyboard is drawn at the top edge.
+function showProblems(messages) {
+  const view = page.view;
+  const marks = [];
+  if (view) {
+    for (const m of messages) {
+      if (m.line < 1 || m.line > editor.lineCount()) continue;
+      const text = editor.lineText(m.line);
+      const time = view.lineTime(m.line, text);
+      if (!time) continue;
+      const key = / (?:n|note)=([^ ]+)/.exec(text);
+      marks.push({ tick: time.tick, key: key ? keyNumber(key[1]) : null, severity: m.severity });
+    }
+  }
+  roll.setProblems(marks);
 }
 
 // While the worker lists, flags may still change (they are taken up when
@@ -93,7 +133,8 @@ async function receiveListing(op, payload, transfer = []) {
     editor.startLoading();
     page.version++;
     page.good = null;
-    page.index = null;
+    page.view = null;
+    problems.setMessages([]);
     roll.clear();
   };
   const answer = await worker.request(op, payload, { transfer, onPiece: (text) => { start(); editor.appendPiece(text); } });
@@ -115,8 +156,9 @@ async function receiveListing(op, payload, transfer = []) {
   if (op === "open") showPartial(answer.complete === false ? { problem: firstLine(answer.messages), size: answer.size } : null);
   page.listOptions = payload.list;
   page.listings++;
-  status.listed(page.name, editor.lineCount(), answer.messages);
-  showSong(answer.song, answer.index);
+  status.listed(page.name, editor.lineCount());
+  problems.setListerText(answer.messages);
+  showSong(answer.song, answer.lines, { fit: op === "open" });
   scheduleAssemble(0);
   return answer;
 }
@@ -175,8 +217,10 @@ async function relist() {
   const answer = await receiveListing("relist", { list: wanted, assemble: assembleOptions() });
   if (answer.kind === "refused") {
     flags.show(page.listOptions);
-    status.refused(answer.messages);
-    editor.showMessages(answer.messages);
+    const { messages } = pageMessages(answer.messages);
+    status.refused(messages);
+    editor.showMessages(messages);
+    problems.setMessages(messages);
   } else if (answer.kind === "failed") status.failed(answer.error);
 }
 
@@ -195,12 +239,32 @@ async function assembleNow() {
     status.failed(answer.error);
     return false;
   }
-  editor.showMessages(answer.messages);
-  page.good = answer.ok ? { version, bytes: answer.bytes } : null;
-  $("download").disabled = !answer.ok;
-  status.assembled(answer.ok, answer.bytes?.length ?? 0, answer.messages, page.partial);
-  if (answer.ok) showSong(answer.song, answer.index);
-  return answer.ok;
+  // A data value above 127 is an error here in both forms (problems.js).
+  const { messages, ok } = pageMessages(answer.messages);
+  editor.showMessages(messages);
+  problems.setMessages(messages);
+  page.good = ok ? { version, bytes: answer.bytes } : null;
+  page.warnings = messages.filter((m) => m.severity === "warning").length;
+  showDownload(ok, messages);
+  status.assembled(ok, answer.bytes?.length ?? 0, messages, page.partial);
+  // Without a song the text was the file's own, whose song the page has.
+  if (ok && answer.song) showSong(answer.song, answer.lines);
+  else if (ok && page.view) page.viewVersion = version;
+  showProblems(messages);
+  return ok;
+}
+
+// Download is offered only for a text without errors, and names the
+// warnings of one that has them.
+function showDownload(ok, messages) {
+  const button = $("download");
+  const warnings = messages.filter((m) => m.severity === "warning").length;
+  button.disabled = !ok;
+  button.textContent = `Download ${page.partial ? "partial " : ""}MIDI${ok && warnings ? ` (${warnings} warning${warnings === 1 ? "" : "s"})` : ""}`;
+  button.title = !ok ? "The listing has errors: fix them first (see the list under the editor)"
+    : warnings ? "Save the assembled MIDI file: the listing has warnings, see the list under the editor"
+      : page.partial ? "The file did not list completely: save what was listed, as a file of its own"
+        : "Save the assembled MIDI file";
 }
 
 async function download() {
@@ -209,15 +273,92 @@ async function download() {
 }
 
 function showPlaying(on) {
-  $("play").disabled = on || !roll.song || roll.song.notes.count === 0;
+  $("play").disabled = on || !page.view || page.view.count === 0;
   $("stop").disabled = !on;
 }
 
+function songPerformance() {
+  page.performance ??= arrange(page.view);
+  return page.performance;
+}
+
+// Plays the selection's span, or from the cursor's line to the end.
 function play() {
-  if (!roll.song) return;
-  const from = roll.cursor && roll.cursor.tick < roll.song.endTick ? Math.max(roll.cursor.tick, 0) : 0;
+  if (!page.view || page.view.count === 0) return;
+  const song = songPerformance();
+  const span = page.viewVersion === page.version ? playSpan(editor, page.view) : null;
+  const cursor = roll.cursor && roll.cursor.tick < song.endTick ? Math.max(roll.cursor.tick, 0) : 0;
   showPlaying(true);
-  player.play(roll.song, from);
+  if (span) player.play(song, span.first, Math.max(span.last, span.first + 1));
+  else player.play(song, cursor);
+}
+
+function stop() {
+  player.stop();
+  showPlaying(false);
+}
+
+// Escape: closes the key list, or stops playing; false when neither is open.
+function stopKey() {
+  if (!$("help").hidden) {
+    $("help").hidden = true;
+    return true;
+  }
+  if (!player.playing && $("stop").disabled) return false;
+  stop();
+  return true;
+}
+
+// A command from its key, its button or the help box. The editing ones
+// need the score form and a text that assembled, so that every time and
+// note they touch is read as the core read it.
+async function command(c) {
+  if (c.toggleHelp) {
+    $("help").hidden = !$("help").hidden;
+    return true;
+  }
+  if (c.stop) return stopKey();
+  if (c.play) {
+    play();
+    return true;
+  }
+  const refuse = (reason) => {
+    status.failed(reason);
+    return true;
+  };
+  if (!page.view) return refuse("Open a file first");
+  if (!page.view.score) return refuse("The editing commands work in the score form: tick its box above");
+  const current = () => page.good?.version === page.version && page.viewVersion === page.version;
+  if (!current() && !(await assembleNow())) return refuse("The listing has errors: fix them before a command edits it");
+  // Typing while it assembled makes it stale again: the next key press will do.
+  if (!current()) return refuse("The listing changed while it assembled: try again");
+  let plan = planEdit(c, editor, page.view, Number($("bpm").value));
+  if (plan.error) return refuse(`${c.help}: ${plan.error}`);
+  // The edit is tried on the worker's copy first: it is taken only if it
+  // assembles with no error and no warning the text did not have already.
+  const version = page.version;
+  status.working(`${c.help}…`);
+  let problem = await trial(plan);
+  const plain = problem && withoutMarks(plan);
+  if (plain && !(await trial(plain))) {
+    plan = plain;
+    problem = null;
+  }
+  if (version !== page.version) return refuse("The listing changed meanwhile: try again");
+  if (problem) return refuse(`${c.help}: refused, as it would give ${problem}`);
+  editor.replaceLines(plan.changes, plan.select ?? null);
+  return true;
+}
+
+// What an edit would make worse, in words, or null when nothing.
+async function trial(plan) {
+  const answer = await worker.request("tryEdit", { changes: editor.mirrorOf(plan.changes), assemble: assembleOptions() });
+  if (answer.kind !== "done") return answer.error ?? "an error";
+  const { messages } = pageMessages(answer.messages);
+  const error = messages.find((m) => m.severity === "error");
+  if (error) return `line ${error.line}: ${error.message}`;
+  const warnings = messages.filter((m) => m.severity === "warning");
+  return warnings.length > page.warnings ? `a warning: line ${warnings.at(-1).line}: ${warnings.at(-1).message}` : null;
 }
 
 acceptFiles({
@@ -230,23 +371,59 @@ $("demo").addEventListener("click", async () => {
 });
 $("download").addEventListener("click", download);
 $("play").addEventListener("click", play);
-$("stop").addEventListener("click", () => {
-  player.stop();
-  showPlaying(false);
+$("stop").addEventListener("click", stop);
+// A command from a button hands the keys back to the editor, where the
+// selection it worked on still is.
+for (const button of document.querySelectorAll("button[data-command]")) {
+  button.addEventListener("click", async () => {
+    await command(byId.get(button.dataset.command));
+    if (button.dataset.command !== "help") editor.focus();
+  });
+}
+$("bpm").addEventListener("keydown", async (event) => {
+  if (event.key !== "Enter") return;
+  event.preventDefault();
+  await command(byId.get("tempo"));
+  editor.focus();
 });
-$("roll").addEventListener("click", (event) => {
-  if (!roll.song) return;
-  roll.setCursor({ track: roll.cursor?.track ?? 0, tick: roll.tickAt(event.offsetX) });
+fillHelp($("help-keys"));
+attachRollInput(roll, {
+  container: $("roll"),
+  buttons: $("roll-buttons"),
+  // A note clicked: its line selected in the editor, when the roll shows this text.
+  onNote(note) {
+    const line = page.view.noteLine(note);
+    if (line > 0 && page.viewVersion === page.version) editor.selectLine(line);
+    else roll.setCursor(roll.cursor, note);
+  },
+  onTick: (tick) => roll.setCursor({ track: roll.cursor?.track ?? 0, tick }),
 });
 
 // What the browser test and the benchmark look at.
 window.smfasmPage = {
   longTasks,
   editorText: () => editor.text(),
-  renderOffline: (seconds) => renderOffline(roll.song, seconds),
+  renderOffline: (seconds) => renderOffline(songPerformance(), seconds),
+  roll: () => ({
+    tick0: roll.tick0, ticksPerPixel: roll.ticksPerPixel, keyTop: roll.keyTop, rowPixels: roll.rowPixels,
+    selected: roll.selected, cursor: roll.cursor, playhead: roll.playhead, problems: roll.problems,
+    hanging: page.view?.hangingCount ?? 0, notes: page.view?.count ?? 0, keyLabels: roll.keyLabels, barLabels: roll.barLabels,
+  }),
+  // The screen position (CSS pixels in the roll) of a note's middle, found by its line.
+  notePoint: (line) => {
+    const note = page.view?.noteOfLine(line) ?? -1;
+    if (note < 0) return null;
+    const n = page.view.song.notes;
+    const x = 36 + ((n.start[note] + Math.min(page.view.end[note] - n.start[note], roll.width() * roll.ticksPerPixel) / 2) - roll.tick0) / roll.ticksPerPixel;
+    const y = 20 + (roll.keyTop - n.key[note] - 0.5) * roll.rowPixels;
+    return { x, y };
+  },
+  playing: () => player.playing !== null,
+  select: (first, last) => editor.selectLine(first, last),
+  cursor: () => editor.cursor(),
   state: () => ({
     name: page.name, listings: page.listings, listOptions: page.listOptions, busy: page.busy,
-    assembled: page.good?.version === page.version,
+    assembled: page.good?.version === page.version && page.viewVersion === page.version,
   }),
   diagnostics: () => editor.diagnostics(),
 };

@@ -11,9 +11,8 @@ function firstProblem(messages) {
 }
 
 export class Status {
-  constructor(line, panel) {
+  constructor(line) {
     this.line = line;
-    this.panel = panel;
   }
 
   #show(text, mood = "") {
@@ -33,11 +32,7 @@ export class Status {
     this.#show(`Failed: ${error}`, "bad");
   }
 
-  // The lister's own messages (a damaged file, say) stay in the panel
-  // until the next listing.
-  listed(name, lines, messages) {
-    this.panel.textContent = messages;
-    this.panel.hidden = messages.trim() === "";
+  listed(name, lines) {
     this.#show(`${name}: ${lines.toLocaleString("en")} lines listed; assembling…`);
   }
 

@@ -117,7 +117,8 @@ export class Player {
     this.requests = 0;
   }
 
-  async play(song, fromTick) {
+  // Plays from fromTick until untilTick (the song's end by default).
+  async play(song, fromTick, untilTick = song.endTick) {
     this.stop();
     const request = this.requests;
     this.ctx ??= new AudioContext();
@@ -125,13 +126,15 @@ export class Player {
     if (request !== this.requests) return;
     const map = tempoMap(song);
     const fromSeconds = map.toSeconds(fromTick);
-    const endSeconds = map.toSeconds(song.endTick) + 0.5;
+    const untilSeconds = map.toSeconds(untilTick);
+    const endSeconds = untilSeconds + 0.5;
     const index = countWhile(song.notes.count, (i) => song.notes.start[i] < fromTick);
     const playing = { master: masterChain(this.ctx), at: this.ctx.currentTime + 0.05, index };
     this.playing = playing;
     const now = () => fromSeconds + this.ctx.currentTime - playing.at;
     const step = () => {
-      playing.index = scheduleNotes(this.ctx, playing.master, song, map, playing.index, now() + 0.3, fromSeconds, playing.at);
+      const until = Math.min(now() + 0.3, untilSeconds);
+      playing.index = scheduleNotes(this.ctx, playing.master, song, map, playing.index, until, fromSeconds, playing.at);
       if (now() > endSeconds) this.stop(true);
     };
     const frame = () => {

@@ -2,9 +2,9 @@
 // copy of the editor's text, so that listing, assembling and reading the
 // notes of a file of any size never hold the page. Requests are handled one
 // at a time, in the order they came; see worker_client.js for the other side.
-import { init, listBytes, assemble } from "smfasm";
-import { readSong, songTransfer } from "./midi_song.js";
-import { indexListing } from "./listing_time.js";
+import { init, list, listBytes, assemble } from "smfasm";
+import { readSongData, songTransfer } from "./song_data.js";
+import { listingLines, linesOf } from "./listing_lines.js";
 import { applyChanges } from "./text_mirror.js";
 
 // Pieces of a listing sent to the page: small enough that the editor takes
@@ -39,7 +39,15 @@ function sendBytes(id, bytes, closing) {
     at = end;
   }
   const song = closing.song;
-  reply(id, { kind: "done", ...closing }, song ? songTransfer(song) : []);
+  const transfer = song ? songTransfer(song) : [];
+  if (closing.lines) transfer.push(closing.lines.noteLines.buffer, ...(closing.lines.lineTicks ? [closing.lines.lineTicks.buffer] : []));
+  reply(id, { kind: "done", ...closing }, transfer);
+}
+
+function sameBytes(a, b) {
+  if (a.length !== b.length) return false;
+  for (let i = 0; i < a.length; i++) if (a[i] !== b[i]) return false;
+  return true;
 }
 
 function looksLikeMidi(bytes) {
@@ -51,8 +59,8 @@ async function listSource(id, options) {
   // The listing is ASCII: decoding it is one quick pass.
   file.text = decoder.decode(result.bytes);
   sendBytes(id, result.bytes, {
-    messages: result.messages, complete: result.ok, size: file.source.length, song: readSong(file.source),
-    index: indexListing(file.text),
+    messages: result.messages, complete: result.ok, size: file.source.length, song: await readSongData(file.source),
+    lines: await linesOf(file.text, (again) => list(file.source, again), options.packets),
   });
 }
 
@@ -97,7 +105,12 @@ const handlers = {
     }
     file.source = null;
     file.text = text.replace(/\r\n?/g, "\n");
-    sendBytes(id, encoder.encode(file.text), { messages: "", song: null, index: indexListing(file.text) });
+    sendBytes(id, encoder.encode(file.text), { messages: "", song: null, lines: listingLines(file.text) });
+  },
+
+  // An edit the page thinks of making, assembled on a copy: its messages.
+  async tryEdit(_id, { changes, assemble: options }) {
+    return { messages: (await assemble(applyChanges(file.text, changes), options)).messages };
   },
 
   edit(_id, { changes }) {
@@ -120,11 +133,17 @@ const handlers = {
   async assemble(id, { assemble: options }) {
     const result = await assemble(file.text, options);
     if (!result.ok) return reply(id, { kind: "assembled", ok: false, messages: result.messages });
-    const song = readSong(result.bytes);
+    // Unedited text that gives the file back: the page has its song already.
+    if (file.source && sameBytes(file.source, result.bytes)) {
+      const bytes = result.bytes.slice();
+      return reply(id, { kind: "assembled", ok: true, messages: result.messages, bytes, song: null }, [bytes.buffer]);
+    }
+    const song = await readSongData(result.bytes);
     const bytes = result.bytes.slice();
+    const lines = await linesOf(file.text, (again) => list(result.bytes, again), options.packets);
     return reply(id, {
-      kind: "assembled", ok: true, messages: result.messages, bytes, song, index: indexListing(file.text),
-    }, [bytes.buffer, ...songTransfer(song)]);
+      kind: "assembled", ok: true, messages: result.messages, bytes, song, lines,
+    }, [bytes.buffer, lines.noteLines.buffer, ...(lines.lineTicks ? [lines.lineTicks.buffer] : []), ...songTransfer(song)]);
   },
 };
 

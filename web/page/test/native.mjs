@@ -27,8 +27,16 @@ function inTemporaryDir(work) {
   }
 }
 
-// smfdis's listing of a file under the options, as text.
+// smfcat, beside smfdis unless named.
+const smfcat = () => process.env.SMFCAT ?? path.join(path.dirname(env("SMFDIS")), "smfcat");
+
+// smfdis's listing of a file under the options, as text; in the score
+// form (options.score), smfcat --score's.
 export function nativeListing(file, options = {}) {
+  if (options.score) {
+    const run = spawnSync(smfcat(), ["--score", ...listFlags({ ...options, measures: false, noteNames: false }), file]);
+    return run.stdout.toString("latin1");
+  }
   return inTemporaryDir((dir) => {
     const out = path.join(dir, "out.mtx");
     spawnSync(env("SMFDIS"), [...listFlags(options), file, out], { input: "" });
