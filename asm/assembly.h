@@ -73,6 +73,9 @@ public:
         return data_.get() + size_;
     }
     void commit(unsigned char* end) { size_ = static_cast<std::size_t>(end - data_.get()); }
+    // The end of the room that room() gave: a writer that keeps its own
+    // pointer checks it against this, and commits before anyone else writes.
+    unsigned char* room_end() const { return data_.get() + capacity_; }
     void push_back(unsigned char byte) { *room(1) = byte, ++size_; }
     void append(const unsigned char* bytes, std::size_t count) {
         if (count == 0) return;
@@ -124,10 +127,11 @@ public:
               std::vector<assembly_message>* collected)
         : options_(options), out_(out), log_(name, options.strict, messages, collected) {}
 
-    // False once too many errors have been reported.
-    // (Defined beside the quick reader of channel lines, which it keeps
-    // inline: only the loop over the listing calls it.)
-    [[gnu::always_inline]] inline bool line(const listing_line& line);
+    // Takes the plain lines that `in` holds whole, as long as the quick
+    // reader reads them. False once too many errors have been reported.
+    bool quick_lines(listing_reader& in);
+    // Any other line. False once too many errors have been reported.
+    bool line(const listing_line& line) { return general_line(line); }
     // `whole`: the listing was read to its end. One cut short by a read
     // error is the caller's to report; what its end would have told (no
     // MFile, a track left open) would only mislead.
@@ -169,25 +173,38 @@ private:
     time_field listed_time(std::int32_t time) const;
     void check_measure_time(const time_field& t, std::int32_t time);
 
-    // What quick_channel_fields reads.
-    struct quick_channel {
-        std::size_t slot = 0;
-        std::int64_t channel = 0;
-        std::int64_t first = 0;
-        std::int64_t second = -1;
-        bool note = false;
+    // The quick reader (quick_lines.cpp): runs of plain lines of each form,
+    // from `p` up to `end` at most; each returns where it stopped, with
+    // `number` the last line it took.
+    const char* quick_tick_lines(const char* p, const char* end, std::int64_t& number);
+    const char* quick_score_lines(const char* p, const char* end, std::int64_t& number);
+    // The rest of a measure:beat:tick time whose measure is read, with `p` at
+    // its first ":": where it ends and its tick, or null where the general
+    // reader is to read it.
+    struct measure_read {
+        const char* end = nullptr;
+        std::int32_t time = 0;
     };
-    template <bool Score>
-    [[gnu::always_inline]] inline bool quick_channel_fields(const char*& p, quick_channel& fields);
-    [[gnu::always_inline]] inline bool quick_channel_line(const char* p, const char* end, std::int64_t number);
-    [[gnu::always_inline]] inline bool quick_score_line(const char* p, const char* end, std::int64_t number);
+    measure_read quick_measure_time(const char* p, std::int32_t measure, bool track_empty) const;
     void channel_event(field_cursor& c, std::size_t slot, std::int32_t time);
     // A note-on or note-off of a key 0 to 127 read by the general reader:
     // counted, and an off that ends no note said.
     void note_event(std::string_view note, std::size_t slot, int channel, int key, int velocity);
     // Says which notes the track leaves sounding, and forgets them.
     void check_sounding_notes(const char* start);
-    [[gnu::always_inline]] void put_channel(std::int32_t time, std::size_t slot, int channel, int first, int second);
+    [[gnu::always_inline]] void put_channel(std::int32_t time, std::size_t slot, int channel, int first, int second) {
+        unsigned char* out = assembly::put_vlq(track_.room(8), wrap(time) - wrap(previous_time_));
+        previous_time_ = time;
+        const int status = channel_slot_status[slot] | (channel - 1);
+        // A first data byte of 128 or more would read as a status byte.
+        if (status != running_status_ || first >= 0x80 || !options_.running_status) {
+            *out++ = static_cast<unsigned char>(status);
+        }
+        *out++ = static_cast<unsigned char>(first);
+        if (second >= 0) *out++ = static_cast<unsigned char>(second);
+        track_.commit(out);
+        running_status_ = status;
+    }
     void payload_event(field_cursor& c, event_kind kind, std::int32_t time);
     void meta_event(field_cursor& c, std::int32_t time);
     // A meta end of track has been written.
@@ -205,9 +222,6 @@ private:
     std::int64_t score_time(field_cursor& c, const char*& at);
     void score_channel_event(field_cursor& c, std::size_t slot, bool note);
     void put_score_channel(std::int64_t time, int status, int first, int second, int mark, const char* at);
-    // The same for the quick reader, which leaves lines with marks alone.
-    [[gnu::always_inline]] inline void put_quick_score_channel(std::int64_t time, std::size_t slot, int channel,
-                                                               int first, int second);
     // Writes the ends that the rule puts before an event at `time`.
     void place_ends(std::int64_t time) {
         if (ends_.due() > time) return;

@@ -1,0 +1,348 @@
+// The quick reader's pieces: numbers, note names and a channel line's
+// words exactly as the lister writes them, read straight from the listing's
+// bytes. Each says "not mine" (-1, or false) for anything else, and the
+// general reader then reads the line again and words what is wrong.
+#pragma once
+
+#include <array>
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <string_view>
+
+#include "asm/assembly.h"
+#include "asm/fields.h"
+#include "asm/keyword_table.h"
+#include "state/keywords.h"
+#include "state/tables.h"
+
+namespace smfasm::assembly::quick {
+
+inline bool is_digit(char c) { return static_cast<unsigned>(c - '0') < 10; }
+
+// A number of at most `digits` digits at p, moved past them; -1 when there
+// are none or more.
+[[gnu::always_inline]] inline std::int64_t number(const char*& p, int digits) {
+    // One to three digits, the size of nearly every value, without a loop.
+    const unsigned d0 = static_cast<unsigned char>(p[0]) - unsigned{'0'};
+    if (d0 > 9) return -1;
+    const unsigned d1 = static_cast<unsigned char>(p[1]) - unsigned{'0'};
+    if (d1 > 9) {
+        p += 1;
+        return d0;
+    }
+    const unsigned d2 = static_cast<unsigned char>(p[2]) - unsigned{'0'};
+    if (d2 > 9) {
+        p += 2;
+        return digits >= 2 ? d0 * 10 + d1 : -1;
+    }
+    if (static_cast<unsigned>(static_cast<unsigned char>(p[3]) - unsigned{'0'}) > 9) {
+        p += 3;
+        return digits >= 3 ? d0 * 100 + d1 * 10 + d2 : -1;
+    }
+    const char* q = p;
+    std::uint64_t value = 0;
+    for (unsigned d; (d = static_cast<unsigned char>(*q) - unsigned{'0'}) < 10 && q - p <= digits; ++q) {
+        value = value * 10 + d;
+    }
+    const std::ptrdiff_t count = q - p;
+    p = q;
+    return count > digits ? -1 : static_cast<std::int64_t>(value);
+}
+
+// A data byte (0 to 127) of one to three digits, moved past; -1 otherwise.
+[[gnu::always_inline]] inline int data_byte(const char*& p) {
+    const unsigned d0 = static_cast<unsigned char>(p[0]) - unsigned{'0'};
+    if (d0 > 9) return -1;
+    const unsigned d1 = static_cast<unsigned char>(p[1]) - unsigned{'0'};
+    if (d1 > 9) {
+        p += 1;
+        return static_cast<int>(d0);
+    }
+    const unsigned d2 = static_cast<unsigned char>(p[2]) - unsigned{'0'};
+    if (d2 > 9) {
+        p += 2;
+        return static_cast<int>(d0 * 10 + d1);
+    }
+    const unsigned value = d0 * 100 + d1 * 10 + d2;
+    if (value > 127 || is_digit(p[3])) return -1;
+    p += 3;
+    return static_cast<int>(value);
+}
+
+// The same for the time column's longer numbers: up to eight digits are
+// found and converted eight bytes at a time (the reader keeps room behind
+// every line for such a load).
+[[gnu::always_inline]] inline std::int64_t long_number(const char*& p, int digits) {
+    if constexpr (std::endian::native != std::endian::little) return number(p, digits);
+    std::uint64_t chunk;
+    std::memcpy(&chunk, p, sizeof chunk);
+    std::uint64_t values = chunk ^ 0x3030303030303030u;  // digits become 0 to 9
+    const std::uint64_t others = ((values + 0x7676767676767676u) | values) & 0x8080808080808080u;
+    // Eight digits fill the load: the byte behind them must end the number.
+    if (others != 0 || !is_digit(p[8])) {
+        const int count = others != 0 ? std::countr_zero(others) / 8 : 8;  // little-endian: the first byte is lowest
+        if (count == 0 || count > digits) return -1;
+        p += count;
+        // Shifted to the top with zero digits in front, then combined in
+        // pairs, fours and eights.
+        if (count < 8) values <<= 64 - 8 * count;
+        values = values * 10 + (values >> 8);
+        values = ((values & 0x000000FF000000FFu) * (100 + (1000000ull << 32)) +
+                  ((values >> 16) & 0x000000FF000000FFu) * (1 + (10000ull << 32))) >>
+                 32;
+        return static_cast<std::int64_t>(values);
+    }
+    return number(p, digits);
+}
+
+// "-123" or "123" as a 32-bit time part.
+[[gnu::always_inline]] inline bool time_part(const char*& p, std::int32_t& part) {
+    const bool negative = *p == '-';
+    p += negative ? 1 : 0;
+    const std::int64_t value = long_number(p, 10);
+    if (value < 0 || value > (negative ? std::int64_t{1} << 31 : INT32_MAX)) return false;
+    part = static_cast<std::int32_t>(negative ? -value : value);
+    return true;
+}
+
+// The tick form's time column in ticks: up to seven digits, nearly every
+// time there is, read eight bytes at a time without a check that only
+// longer numbers need; anything else as time_part reads it.
+[[gnu::always_inline]] inline bool tick_time(const char*& p, std::int32_t& time) {
+    if constexpr (std::endian::native == std::endian::little) {
+        std::uint64_t values;
+        std::memcpy(&values, p, sizeof values);
+        values ^= 0x3030303030303030u;
+        const std::uint64_t others = ((values + 0x7676767676767676u) | values) & 0x8080808080808080u;
+        if (others != 0 && (others & 0x80) == 0) {
+            const int count = std::countr_zero(others) / 8;
+            p += count;
+            values <<= 64 - 8 * count;
+            values = values * 10 + (values >> 8);
+            values = ((values & 0x000000FF000000FFu) * (100 + (1000000ull << 32)) +
+                      ((values >> 16) & 0x000000FF000000FFu) * (1 + (10000ull << 32))) >>
+                     32;
+            time = static_cast<std::int32_t>(values);
+            return true;
+        }
+    }
+    return time_part(p, time);
+}
+
+[[gnu::always_inline]] inline bool label(const char*& p, const packed_label& label) {
+    if ((load8(p) & label.mask) != label.key) return false;
+    p += label.size;
+    return true;
+}
+
+// A note name as the score form's lister writes it ("c#4", "a10"): its
+// number, with p moved past it; or -1 for any other spelling, which the
+// general reader reads.
+[[gnu::always_inline]] inline std::int64_t note_name(const char*& p) {
+    const auto letter = static_cast<unsigned char>(p[0]);
+    int index = letter < note_letter_index.size() ? note_letter_index[letter] : -1;
+    if (index < 0) return -1;
+    const char* q = p + 1;
+    if (*q == '#') {
+        ++index;
+        ++q;
+    }
+    const unsigned d0 = static_cast<unsigned char>(q[0]) - unsigned{'0'};
+    if (d0 > 9) return -1;
+    const unsigned d1 = static_cast<unsigned char>(q[1]) - unsigned{'0'};
+    unsigned octave = d0;
+    if (d1 <= 9) {
+        octave = d0 * 10 + d1;
+        ++q;
+        if (is_digit(q[1])) return -1;
+    }
+    p = q + 1;
+    return static_cast<std::int64_t>(octave) * 12 + index;
+}
+
+// The end of a plain line: "\n" or "\r\n". The next line's start, or null.
+[[gnu::always_inline]] inline const char* line_end(const char* p) {
+    if (*p == '\n') return p + 1;
+    if (*p == '\r' && p[1] == '\n') return p + 2;
+    return nullptr;
+}
+
+// Text packed as it stands, such as " n=": empty text has size 0.
+constexpr packed_label packed_text(std::string_view text) {
+    packed_label label;
+    label.key = pack(text);
+    label.mask = low_bytes_mask(text.size());
+    label.size = text.size();
+    return label;
+}
+
+// What a channel line's keyword and its " ch=" tell, found by the first
+// four bytes: the line's head ("On ch=", "PolyPr ch=") to compare in two
+// words, its slot, whether it is the score form's Note, and the labels
+// behind the channel, each with its blank (" n=", " vol="), of one format
+// set.
+struct alignas(128) channel_head {
+    std::array<std::uint64_t, 2> word{};
+    std::array<std::uint64_t, 2> mask{};
+    packed_label second;
+    packed_label third;  // size 0 for lines of one value
+    std::uint8_t size = 0;
+    std::uint8_t slot = 0;
+    bool note = false;
+    std::uint8_t status = 0;  // the status byte on channel 1
+};
+static_assert(sizeof(channel_head) == 128, "a head is found with a shift");
+
+// Every channel head of either format set (and Note in the score form) in
+// a slot of its own, by a multiplication of its first four bytes: a
+// keyword switch of one load, one multiplication and two compares. Empty
+// slots hold a copy of a real head, which only that head's text matches.
+// A table gives the labels of one format set, whichever set the keyword
+// comes from (the general reader takes either).
+class channel_heads {
+public:
+    constexpr channel_heads(bool score, std::size_t set) {
+        std::array<channel_head, 2 * channel_slot_count + 1> all{};
+        std::size_t count = 0;
+        const channel_format_set& labels = set == 0 ? short_channel_formats : long_channel_formats;
+        const auto add = [&](std::string_view head, std::size_t slot, bool note) {
+            for (std::size_t i = 0; i < count; ++i) {
+                if (all[i].size == head.size() && all[i].word[0] == pack(head)) return;  // both sets share it
+            }
+            channel_head& h = all[count++];
+            h.word = {pack(head), head.size() > 8 ? pack(head.substr(8)) : 0};
+            h.mask = {low_bytes_mask(head.size()), head.size() > 8 ? low_bytes_mask(head.size() - 8) : 0};
+            h.second = packed_text(labels.slots[slot].second.view());
+            h.third = packed_text(labels.slots[slot].third.view());
+            h.size = static_cast<std::uint8_t>(head.size());
+            h.slot = static_cast<std::uint8_t>(slot);
+            h.note = note;
+            h.status = static_cast<std::uint8_t>(channel_slot_status[slot]);
+        };
+        for (std::size_t s = 0; s < channel_slot_count; ++s) {
+            add(short_channel_formats.slots[s].head.view(), s, false);
+            add(long_channel_formats.slots[s].head.view(), s, false);
+        }
+        // The score form's Note takes the channel as a note-on does.
+        if (score) {
+            const std::string_view on = short_channel_formats.slots[slot_note_on].head.view();
+            char text[16] = {};
+            std::size_t size = 0;
+            for (const char c : keyword::note) text[size++] = c;
+            for (const char c : on.substr(on.find(' '))) text[size++] = c;
+            add(std::string_view(text, size), slot_note_on, true);
+        }
+        std::array<bool, slots> taken{};
+        for (std::size_t i = 0; i < count; ++i) {
+            const std::size_t at = index(static_cast<std::uint32_t>(all[i].word[0]));
+            if (taken[at]) throw "two heads in one slot: choose another multiplier";
+            taken[at] = true;
+            heads_[at] = all[i];
+        }
+        for (std::size_t at = 0; at < heads_.size(); ++at) {
+            if (!taken[at]) heads_[at] = all[0];
+        }
+    }
+
+    [[gnu::always_inline]] const channel_head* find(const char* p) const {
+        const std::uint64_t first = load8(p);
+        const channel_head& head = heads_[index(static_cast<std::uint32_t>(first))];
+        const std::uint64_t differs =
+            ((first ^ head.word[0]) & head.mask[0]) | ((load8(p + 8) ^ head.word[1]) & head.mask[1]);
+        return differs == 0 ? &head : nullptr;
+    }
+
+private:
+    static constexpr std::size_t slots = 32;
+    // Tried until every head had a slot of its own (the build fails if one
+    // no longer does).
+    static constexpr std::uint32_t multiplier = 0xA0C1AC9Bu;
+    static constexpr std::size_t index(std::uint32_t first_four) { return (first_four * multiplier) >> 27; }
+
+    std::array<channel_head, slots> heads_{};
+};
+
+// By format set, built at compile time.
+inline constexpr std::array<channel_heads, 2> tick_heads{channel_heads(false, 0), channel_heads(false, 1)};
+inline constexpr std::array<channel_heads, 2> score_heads{channel_heads(true, 0), channel_heads(true, 1)};
+
+// What channel_fields reads.
+struct channel_values {
+    std::size_t slot = 0;
+    int status = 0;
+    int channel = 0;
+    int first = 0;
+    int second = -1;  // none
+    bool note = false;
+};
+
+// The fields after a channel line's time column: the head (keyword and
+// " ch="; in the score form also Note), the channel and the values, each a
+// data byte. Returns where the values end, or null. `set` is the format set
+// whose labels matched last: a listing keeps to one, so it is tried first.
+template <bool Score>
+[[gnu::always_inline]] inline const char* channel_fields(const char* p, std::size_t& set, channel_values& values) {
+    const std::array<channel_heads, 2>& heads = Score ? score_heads : tick_heads;
+    const channel_head* head = heads[set].find(p);
+    if (head == nullptr) return nullptr;
+    const char* const start = p;
+    p += head->size;
+    const std::size_t slot = head->slot;
+    unsigned channel = static_cast<unsigned char>(p[0]) - unsigned{'0'};
+    if (channel > 9) return nullptr;
+    const unsigned digit = static_cast<unsigned char>(p[1]) - unsigned{'0'};
+    if (digit <= 9) {
+        channel = channel * 10 + digit;
+        ++p;
+    }
+    ++p;
+    if (channel - 1 > 15) return nullptr;
+    // Each label takes its blank with it.
+    if (!label(p, head->second)) {
+        set = 1 - set;
+        head = heads[set].find(start);
+        if (!label(p, head->second)) return nullptr;
+    }
+    int first = 0;
+    int second = -1;
+    if (names_a_note(slot)) {
+        if (is_digit(*p)) {
+            first = data_byte(p);
+        } else if constexpr (Score) {
+            // The lister names the notes of the score form, as it spells them.
+            first = static_cast<int>(note_name(p));
+        } else {
+            // A copy, so that the scan pointer's address never escapes and
+            // it stays in a register.
+            const char* name = p;
+            first = read_note_name(name);
+            p = name;
+        }
+        if (first < 0 || first > 127) return nullptr;
+    } else if (slot == slot_pitch_bend) {
+        const std::int64_t value = number(p, 5);
+        if (value < 0 || value > largest_data_bend) return nullptr;
+        const bend_bytes bend = split_bend(value);
+        first = bend.low;
+        second = bend.high;
+    } else {
+        first = data_byte(p);
+        if (first < 0) return nullptr;
+    }
+    if (head->third.size != 0) {
+        if (!label(p, head->third)) return nullptr;
+        second = data_byte(p);
+        if (second < 0) return nullptr;
+    }
+    values.slot = slot;
+    values.status = head->status | static_cast<int>(channel - 1);
+    values.channel = static_cast<int>(channel);
+    values.first = first;
+    values.second = second;
+    values.note = head->note;
+    return p;
+}
+
+}  // namespace smfasm::assembly::quick
