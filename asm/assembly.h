@@ -73,9 +73,6 @@ public:
         return data_.get() + size_;
     }
     void commit(unsigned char* end) { size_ = static_cast<std::size_t>(end - data_.get()); }
-    // The end of the room that room() gave: a writer that keeps its own
-    // pointer checks it against this, and commits before anyone else writes.
-    unsigned char* room_end() const { return data_.get() + capacity_; }
     void push_back(unsigned char byte) { *room(1) = byte, ++size_; }
     void append(const unsigned char* bytes, std::size_t count) {
         if (count == 0) return;
@@ -176,6 +173,7 @@ private:
     // The quick reader (quick_lines.cpp): runs of plain lines of each form,
     // from `p` up to `end` at most; each returns where it stopped, with
     // `number` the last line it took.
+    template <bool Running>
     const char* quick_tick_lines(const char* p, const char* end, std::int64_t& number);
     const char* quick_score_lines(const char* p, const char* end, std::int64_t& number);
     // The rest of a measure:beat:tick time whose measure is read, with `p` at

@@ -34,15 +34,17 @@ assembler::measure_read assembler::quick_measure_time(const char* p, std::int32_
 
 // The commonest line by far: "1662 On ch=1 n=42 v=15". What the loop
 // changes is kept in locals and stored when it stops.
+template <bool Running>
 const char* assembler::quick_tick_lines(const char* p, const char* const end, std::int64_t& lines) {
     std::int64_t number = lines;
     std::int32_t previous = previous_time_;
     std::size_t set = label_set_;
-    // With running status off, the status kept never equals a real one.
-    const int no_running = options_.running_status ? 0 : 0x100;
-    int running = running_status_ | no_running;
-    unsigned char* out = track_.room(8);
-    unsigned char* room_end = track_.room_end();
+    int running = running_status_;
+    // A line the quick reader takes is at least twice as long as its bytes
+    // in the file (fourteen bytes, "0 Pb ch=1 v=0" and its line end, make
+    // at most a delta time of four bytes, the status and two data bytes):
+    // room for the run is made once.
+    unsigned char* out = track_.room(static_cast<std::size_t>(end - p) / 2 + 8);
     while (p < end) {
         const char* q = p;
         std::int32_t time = 0;
@@ -70,26 +72,20 @@ const char* assembler::quick_tick_lines(const char* p, const char* const end, st
                 --sounding;
             }
         }
-        // A delta time of four bytes, the status and two data bytes.
-        if (room_end - out < 8) {
-            track_.commit(out);
-            out = track_.room(8);
-            room_end = track_.room_end();
-        }
         out = assembly::put_vlq(out, wrap(time) - wrap(previous));
         previous = time;
         const int status = v.status;
-        if (status != running) *out++ = static_cast<unsigned char>(status);
+        if (!Running || status != running) *out++ = static_cast<unsigned char>(status);
         *out++ = static_cast<unsigned char>(v.first);
         if (v.second >= 0) *out++ = static_cast<unsigned char>(v.second);
-        running = status | no_running;
+        running = status;
         p = next;
         ++number;
     }
     track_.commit(out);
     lines = number;
     previous_time_ = previous;
-    running_status_ = running & 0xFF;
+    running_status_ = running;
     label_set_ = set;
     return p;
 }
@@ -236,8 +232,9 @@ bool assembler::quick_lines(listing_reader& in) {
     if (!quick_ && !quick_score_) return true;
     std::int64_t number = in.lines_read();
     const std::int64_t before = number;
-    const char* const stop = quick_ ? quick_tick_lines(in.unread(), in.whole_end(), number)
-                                    : quick_score_lines(in.unread(), in.whole_end(), number);
+    const char* const stop = !quick_                   ? quick_score_lines(in.unread(), in.whole_end(), number)
+                             : options_.running_status ? quick_tick_lines<true>(in.unread(), in.whole_end(), number)
+                                                       : quick_tick_lines<false>(in.unread(), in.whole_end(), number);
     in.taken(stop, number - before);
     return !log_.full();
 }

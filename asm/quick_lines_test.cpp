@@ -23,13 +23,13 @@ std::string cat(const Parts&... parts) {
 }
 
 // The file, every message as data, and how many warnings were not shown.
-std::string assembled(listing_reader& reader) {
+std::string assembled(listing_reader& reader, const assembly_options& options = {}) {
     memory_sink sink;
     std::vector<assembly_message> said;
     char* buffer = nullptr;
     std::size_t size = 0;
     std::FILE* messages = open_memstream(&buffer, &size);
-    assemble(reader, "t.mtx", {}, sink, messages, &said);
+    assemble(reader, "t.mtx", options, sink, messages, &said);
     std::fclose(messages);
     const std::string shown(buffer, size);
     std::free(buffer);
@@ -129,16 +129,19 @@ std::string joined(const std::vector<std::string>& lines, const std::string& beh
 
 // The quick reader takes a line only when the general reader would make
 // the same bytes and say nothing: a comment behind every event line keeps
-// the quick reader away and must change nothing, with either line end.
+// the quick reader away and must change nothing, with either line end and
+// with running status or without.
 TEST(QuickLines, ReadAsTheGeneralReaderReadsThem) {
     for (unsigned seed = 1; seed <= 60; ++seed) {
         const std::vector<std::string> lines = random_tick_lines(seed);
         for (const char* end : {"\n", "\r\n"}) {
             const std::string quick = joined(lines, "", end);
             const std::string general = joined(lines, " #q", end);
+            assembly_options options;
+            options.running_status = seed % 2 == 0;
             listing_reader quickly(quick.data(), quick.size());
             listing_reader generally(general.data(), general.size());
-            EXPECT_EQ(assembled(quickly), assembled(generally)) << quick;
+            EXPECT_EQ(assembled(quickly, options), assembled(generally, options)) << quick;
         }
     }
 }
