@@ -120,22 +120,53 @@ static_assert([] {
 // value above 127) and the status marks are left to the general reader.
 const char* assembler::quick_score_lines(const char* p, const char* const end, std::int64_t& number) {
     std::size_t set = label_set_;
+    // The bar and beat of a line before ("4:1:") as text, and the tick
+    // where that beat starts: a line in the same beat reads only its tick.
+    // The metre map changes only on lines the general reader reads, which
+    // end the run.
+    std::uint64_t beat_text = 1;  // matches nothing
+    std::uint64_t beat_mask = 0;
+    std::size_t beat_size = 0;
+    std::int64_t beat_start = 0;
+    std::int64_t beat_ticks = 0;
+    std::int64_t run_end = 0;
     while (p < end) {
         const char* q = p;
-        std::int64_t time = quick::long_number(q, 10);
-        if (time < 0) break;
-        if (*q == ':') {
-            const std::int64_t bar = time;
-            ++q;
-            const std::int64_t beat = quick::number(q, 3);
-            if (beat < 1 || *q++ != ':') break;
+        std::int64_t time = 0;
+        if ((load8(q) & beat_mask) == beat_text) {
+            q += beat_size;
             const std::int64_t tick = quick::number(q, 6);
-            if (tick < 0 || bar < 1 || bar > INT32_MAX) break;
-            const score::bar_run& run = score_metre_.run_of_bar(bar);
-            // Bars with no beats fail these too.
-            if (beat > run.beats_per_bar || tick >= run.ticks_per_beat) break;
-            time = run.start + (bar - run.first_bar) * run.ticks_per_bar + (beat - 1) * run.ticks_per_beat + tick;
-            if (time >= run.next_start) break;
+            if (tick < 0 || tick >= beat_ticks) break;
+            time = beat_start + tick;
+            if (time >= run_end) break;
+        } else {
+            time = quick::long_number(q, 10);
+            if (time < 0) break;
+            if (*q == ':') {
+                const std::int64_t bar = time;
+                ++q;
+                const std::int64_t beat = quick::number(q, 3);
+                if (beat < 1 || *q++ != ':') break;
+                const char* const tick_at = q;
+                const std::int64_t tick = quick::number(q, 6);
+                if (tick < 0 || bar < 1 || bar > INT32_MAX) break;
+                const score::bar_run& run = score_metre_.run_of_bar(bar);
+                // Bars with no beats fail these too.
+                if (beat > run.beats_per_bar || tick >= run.ticks_per_beat) break;
+                const std::int64_t start =
+                    run.start + (bar - run.first_bar) * run.ticks_per_bar + (beat - 1) * run.ticks_per_beat;
+                time = start + tick;
+                if (time >= run.next_start) break;
+                const auto size = static_cast<std::size_t>(tick_at - p);
+                if (size <= 8) {
+                    beat_size = size;
+                    beat_mask = low_bytes_mask(size);
+                    beat_text = load8(p) & beat_mask;
+                    beat_start = start;
+                    beat_ticks = run.ticks_per_beat;
+                    run_end = run.next_start;
+                }
+            }
         }
         if (*q != ' ') break;
         quick::channel_values v;
