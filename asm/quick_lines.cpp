@@ -120,6 +120,12 @@ static_assert([] {
 // value above 127) and the status marks are left to the general reader.
 const char* assembler::quick_score_lines(const char* p, const char* const end, std::int64_t& number) {
     std::size_t set = label_set_;
+    // Kept in locals, and stored for the ends placed between lines.
+    std::int64_t written = written_time_;
+    std::int32_t previous = previous_time_;
+    // As in the tick form, with room made again after ends are placed.
+    unsigned char* out = track_.room(static_cast<std::size_t>(end - p) / 2 + 8);
+    bool full = false;
     // The bar and beat of a line before ("4:1:") as text, and the tick
     // where that beat starts: a line in the same beat reads only its tick.
     // The metre map changes only on lines the general reader reads, which
@@ -209,7 +215,7 @@ const char* assembler::quick_score_lines(const char* p, const char* const end, s
             }
         }
         const char* const next = quick::line_end(q);
-        if (next == nullptr || !delta_fits(static_cast<std::int32_t>(wrap(time)), previous_time_)) break;
+        if (next == nullptr || !delta_fits(static_cast<std::int32_t>(wrap(time)), previous)) break;
         if (!v.note && v.slot <= slot_note_off) {
             const auto index = static_cast<std::size_t>((v.channel - 1) * 128 + v.first);
             std::uint32_t& sounding = sounding_[index];
@@ -220,10 +226,20 @@ const char* assembler::quick_score_lines(const char* p, const char* const end, s
                 --sounding;
             }
         }
-        place_ends(time);
-        unsigned char* out = assembly::put_vlq(track_.room(8), static_cast<std::uint32_t>(time - written_time_));
-        written_time_ = time;
-        previous_time_ = static_cast<std::int32_t>(wrap(time));
+        if (ends_.due() <= time) {
+            track_.commit(out);
+            written_time_ = written;
+            previous_time_ = previous;
+            place_ends_slowly(time);
+            // The ends may say a note runs too long.
+            full = log_.full();
+            out = track_.room(static_cast<std::size_t>(end - p) / 2 + 8);
+            written = written_time_;
+            previous = previous_time_;
+        }
+        out = assembly::put_vlq(out, static_cast<std::uint32_t>(time - written));
+        written = time;
+        previous = static_cast<std::int32_t>(wrap(time));
         ends_.written(time);
         const int status = v.status;
         // The running rule's test, for a first data byte below 128 and the
@@ -233,7 +249,6 @@ const char* assembler::quick_score_lines(const char* p, const char* const end, s
         }
         *out++ = static_cast<unsigned char>(v.first);
         if (v.second >= 0) *out++ = static_cast<unsigned char>(v.second);
-        track_.commit(out);
         running_status_ = status;
         channel_status_ = status;
         ++number;
@@ -252,9 +267,11 @@ const char* assembler::quick_score_lines(const char* p, const char* const end, s
             ending.velocity = end_kind == score::end_by_note_on ? 0 : end_kind;
             ends_.add(ending);
         }
-        // The ends a line places may say a note runs too long.
-        if (log_.full()) break;
+        if (full) break;
     }
+    track_.commit(out);
+    written_time_ = written;
+    previous_time_ = previous;
     label_set_ = set;
     return p;
 }
