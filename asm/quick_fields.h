@@ -144,11 +144,10 @@ inline bool is_digit(char c) { return static_cast<unsigned>(c - '0') < 10; }
     const auto letter = static_cast<unsigned char>(p[0]);
     int index = letter < note_letter_index.size() ? note_letter_index[letter] : -1;
     if (index < 0) return -1;
-    const char* q = p + 1;
-    if (*q == '#') {
-        ++index;
-        ++q;
-    }
+    // Sharp or not, without a branch: the music decides.
+    const int sharp = p[1] == '#' ? 1 : 0;
+    index += sharp;
+    const char* q = p + 1 + sharp;
     const unsigned d0 = static_cast<unsigned char>(q[0]) - unsigned{'0'};
     if (d0 > 9) return -1;
     const unsigned d1 = static_cast<unsigned char>(q[1]) - unsigned{'0'};
@@ -160,6 +159,19 @@ inline bool is_digit(char c) { return static_cast<unsigned>(c - '0') < 10; }
     }
     p = q + 1;
     return static_cast<std::int64_t>(octave) * 12 + index;
+}
+
+// A delta time at `out`, as put_vlq writes it; returns its end. One or
+// two bytes, nearly every delta there is, are written without a branch
+// that the mix of short and long steps would make hard to foresee; the
+// byte behind may be written over.
+[[gnu::always_inline]] inline unsigned char* put_delta(unsigned char* out, std::uint32_t value) {
+    if (value >= 0x4000) [[unlikely]]
+        return put_vlq(out, value);
+    const bool two = value >= 0x80;
+    out[0] = static_cast<unsigned char>(two ? (0x80 | value >> 7) : value);
+    out[1] = static_cast<unsigned char>(value & 0x7F);
+    return out + 1 + (two ? 1 : 0);
 }
 
 // The end of a plain line: "\n" or "\r\n". The next line's start, or null.
@@ -292,12 +304,11 @@ template <bool Score>
     const std::size_t slot = head->slot;
     unsigned channel = static_cast<unsigned char>(p[0]) - unsigned{'0'};
     if (channel > 9) return nullptr;
+    // One digit or two, without a branch.
     const unsigned digit = static_cast<unsigned char>(p[1]) - unsigned{'0'};
-    if (digit <= 9) {
-        channel = channel * 10 + digit;
-        ++p;
-    }
-    ++p;
+    const bool two = digit <= 9;
+    channel = two ? channel * 10 + digit : channel;
+    p += two ? 2 : 1;
     if (channel - 1 > 15) return nullptr;
     // Each label takes its blank with it.
     if (!label(p, head->second)) {

@@ -72,12 +72,16 @@ const char* assembler::quick_tick_lines(const char* p, const char* const end, st
                 --sounding;
             }
         }
-        out = assembly::put_vlq(out, wrap(time) - wrap(previous));
+        // Without branches that the mix of events would make hard to
+        // foresee: bytes not wanted are written over by the next.
+        out = quick::put_delta(out, wrap(time) - wrap(previous));
         previous = time;
         const int status = v.status;
-        if (!Running || status != running) *out++ = static_cast<unsigned char>(status);
-        *out++ = static_cast<unsigned char>(v.first);
-        if (v.second >= 0) *out++ = static_cast<unsigned char>(v.second);
+        out[0] = static_cast<unsigned char>(status);
+        out += !Running || status != running ? 1 : 0;
+        out[0] = static_cast<unsigned char>(v.first);
+        out[1] = static_cast<unsigned char>(v.second);
+        out += v.second >= 0 ? 2 : 1;
         running = status;
         p = next;
         ++number;
@@ -237,18 +241,18 @@ const char* assembler::quick_score_lines(const char* p, const char* const end, s
             written = written_time_;
             previous = previous_time_;
         }
-        out = assembly::put_vlq(out, static_cast<std::uint32_t>(time - written));
+        out = quick::put_delta(out, static_cast<std::uint32_t>(time - written));
         written = time;
         previous = static_cast<std::int32_t>(wrap(time));
         ends_.written(time);
         const int status = v.status;
         // The running rule's test, for a first data byte below 128 and the
-        // status of the slot.
-        if (status != running_status_ || ((habits_.running >> v.slot) & 1u) == 0) {
-            *out++ = static_cast<unsigned char>(status);
-        }
-        *out++ = static_cast<unsigned char>(v.first);
-        if (v.second >= 0) *out++ = static_cast<unsigned char>(v.second);
+        // status of the slot; then the bytes as in the tick form.
+        out[0] = static_cast<unsigned char>(status);
+        out += status != running_status_ || ((habits_.running >> v.slot) & 1u) == 0 ? 1 : 0;
+        out[0] = static_cast<unsigned char>(v.first);
+        out[1] = static_cast<unsigned char>(v.second);
+        out += v.second >= 0 ? 2 : 1;
         running_status_ = status;
         channel_status_ = status;
         ++number;
