@@ -62,7 +62,7 @@ const char* assembler::quick_tick_lines(const char* p, const char* const end, st
         const char* const next = quick::line_end(q);
         if (next == nullptr || !delta_fits(time, previous)) break;
         if (v.slot <= slot_note_off) {
-            const auto index = static_cast<std::size_t>((v.channel - 1) * 128 + v.first);
+            const std::size_t index = static_cast<std::size_t>(v.channel - 1) * 128 + static_cast<std::size_t>(v.first);
             std::uint32_t& sounding = sounding_[index];
             if (v.slot == slot_note_on && v.second != 0) {
                 if (sounding++ == 0) struck_on_[index] = number + 1;
@@ -221,7 +221,7 @@ const char* assembler::quick_score_lines(const char* p, const char* const end, s
         const char* const next = quick::line_end(q);
         if (next == nullptr || !delta_fits(static_cast<std::int32_t>(wrap(time)), previous)) break;
         if (!v.note && v.slot <= slot_note_off) {
-            const auto index = static_cast<std::size_t>((v.channel - 1) * 128 + v.first);
+            const std::size_t index = static_cast<std::size_t>(v.channel - 1) * 128 + static_cast<std::size_t>(v.first);
             std::uint32_t& sounding = sounding_[index];
             if (v.slot == slot_note_on && v.second != 0) {
                 if (sounding++ == 0) struck_on_[index] = number + 1;

@@ -85,12 +85,10 @@ std::vector<std::string> random_tick_lines(unsigned seed) {
             switch (pick(9)) {
                 case 0:
                 case 1:
-                case 2:
-                    line += "On " + channel + (set ? " note=" : " n=") + key + (set ? " vol=" : " v=") + value();
-                    break;
+                case 2: line += cat("On ", channel, set ? " note=" : " n=", key, set ? " vol=" : " v=", value()); break;
                 case 3:
                 case 4:
-                    line += "Off " + channel + (set ? " note=" : " n=") + key + (set ? " vol=" : " v=") + value();
+                    line += cat("Off ", channel, set ? " note=" : " n=", key, set ? " vol=" : " v=", value());
                     break;
                 case 5:
                     line += std::string(long_set ? "Param " : "Par ") + channel + (set ? " con=" : " c=") + value() +
@@ -151,7 +149,7 @@ TEST(QuickLines, ReadAsTheGeneralReaderReadsThem) {
 // as it does from memory.
 TEST(QuickLines, BlocksChangeNothing) {
     std::string text = "MFile 0 1 96\nMTrk\n";
-    for (int i = 0; text.size() < 700 * 1024; ++i) {
+    for (int i = 0; text.size() < std::size_t{700} * 1024; ++i) {
         text += std::to_string(i) + (i % 3 == 0 ? " Off ch=1 n=" : " On ch=1 n=") + std::to_string(i % 128) +
                 " v=" + std::to_string(i % 100 + 1) + (i % 1000 == 0 ? " # a comment\n" : "\n");
     }

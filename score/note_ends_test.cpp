@@ -21,7 +21,7 @@ TEST(NoteEnds, ManyUnmarkedEndsComeByTimeAndOrder) {
         std::int64_t now = 0;
         std::int64_t begun = 0;
         for (int step = 0; step < 20000; ++step) {
-            now += random() % 4;
+            now += static_cast<std::int64_t>(random() % 4);
             while (const pending_end* e = ends.next_before(now)) {
                 const auto first = std::min_element(waiting.begin(), waiting.end(), [](const auto& a, const auto& b) {
                     return a.time != b.time ? a.time < b.time : a.order < b.order;
@@ -35,7 +35,7 @@ TEST(NoteEnds, ManyUnmarkedEndsComeByTimeAndOrder) {
             }
             pending_end end;
             // Short and long notes, many ending on one tick.
-            end.time = now + (random() % 3 == 0 ? static_cast<std::int64_t>(random() % 8) : random() % 5000);
+            end.time = now + static_cast<std::int64_t>(random() % 3 == 0 ? random() % 8 : random() % 5000);
             end.order = seed % 2 == 0 ? begun : -begun;
             end.key = static_cast<int>(begun);
             ++begun;
