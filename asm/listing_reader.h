@@ -64,11 +64,12 @@ public:
 
     // The unread lines whose line ends are already read, for a caller that
     // takes plain lines itself: from unread() to whole_end(), which stands
-    // just behind a line end (or at unread() or before it, when none is).
+    // just behind a line end, or at unread() when none is (also once a
+    // last line without its end has been read).
     // Such a caller needs no search for each line's end, and every line it
     // takes ends in "\n" with line_slack readable bytes behind.
     const char* unread() const { return data_ + pos_; }
-    const char* whole_end() const { return data_ + whole_end_; }
+    const char* whole_end() const { return data_ + (whole_end_ > pos_ ? whole_end_ : pos_); }
     // The caller took `lines` plain lines, up to `to`, the start of the next.
     void taken(const char* to, std::int64_t lines) {
         pos_ = static_cast<std::size_t>(to - data_);
