@@ -190,19 +190,7 @@ private:
     void note_event(std::string_view note, std::size_t slot, int channel, int key, int velocity);
     // Says which notes the track leaves sounding, and forgets them.
     void check_sounding_notes(const char* start);
-    [[gnu::always_inline]] void put_channel(std::int32_t time, std::size_t slot, int channel, int first, int second) {
-        unsigned char* out = assembly::put_vlq(track_.room(8), wrap(time) - wrap(previous_time_));
-        previous_time_ = time;
-        const int status = channel_slot_status[slot] | (channel - 1);
-        // A first data byte of 128 or more would read as a status byte.
-        if (status != running_status_ || first >= 0x80 || !options_.running_status) {
-            *out++ = static_cast<unsigned char>(status);
-        }
-        *out++ = static_cast<unsigned char>(first);
-        if (second >= 0) *out++ = static_cast<unsigned char>(second);
-        track_.commit(out);
-        running_status_ = status;
-    }
+    void put_channel(std::int32_t time, std::size_t slot, int channel, int first, int second);
     void payload_event(field_cursor& c, event_kind kind, std::int32_t time);
     void meta_event(field_cursor& c, std::int32_t time);
     // A meta end of track has been written.

@@ -103,4 +103,18 @@ void assembler::note_event(std::string_view note, std::size_t slot, int channel,
                      std::to_string(channel));
 }
 
+void assembler::put_channel(std::int32_t time, std::size_t slot, int channel, int first, int second) {
+    unsigned char* out = assembly::put_vlq(track_.room(8), wrap(time) - wrap(previous_time_));
+    previous_time_ = time;
+    const int status = channel_slot_status[slot] | (channel - 1);
+    // A first data byte of 128 or more would read as a status byte.
+    if (status != running_status_ || first >= 0x80 || !options_.running_status) {
+        *out++ = static_cast<unsigned char>(status);
+    }
+    *out++ = static_cast<unsigned char>(first);
+    if (second >= 0) *out++ = static_cast<unsigned char>(second);
+    track_.commit(out);
+    running_status_ = status;
+}
+
 }  // namespace smfasm::assembly

@@ -110,6 +110,8 @@ constexpr packed_label end_position_mark = mark_label(score::habit_word::end_pos
 
 }  // namespace
 
+// The quick reader asks the running habit by slot, the rule by the status's
+// nibble: both must name the same slot.
 static_assert([] {
     for (std::size_t slot = 0; slot < channel_slot_count; ++slot) {
         if (score::slot_of_nibble[(channel_slot_status[slot] >> 4) & 7] != slot) return false;
