@@ -76,7 +76,13 @@ public:
             char text[16] = {};
             std::size_t size = 0;
             for (const char c : keyword::note) text[size++] = c;
-            for (const char c : on.substr(on.find(' '))) text[size++] = c;
+            // " ch=" behind the keyword, found by hand: string_view's own
+            // search is no constant expression in sanitized builds.
+            bool behind = false;
+            for (const char c : on) {
+                behind = behind || c == ' ';
+                if (behind) text[size++] = c;
+            }
             add(std::string_view(text, size), slot_note_on, true);
         }
         std::array<bool, slots> taken{};
