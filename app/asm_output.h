@@ -27,12 +27,16 @@ public:
     explicit descriptor_sink(int fd) : fd_(fd) { buffer_.reserve(write_block); }
 
     void write(const unsigned char* data, std::size_t size) override {
-        if (buffer_.size() + size > write_block) flush();
-        if (size >= write_block) {
+        // A track of some size is written from where it stands: copied into
+        // the buffer first, it would cost a pass over its bytes as long as
+        // the write itself.
+        if (size >= write_block / 16) {
+            flush();
             write_through(data, size);
-        } else {
-            buffer_.insert(buffer_.end(), data, data + size);
+            return;
         }
+        if (buffer_.size() + size > write_block) flush();
+        buffer_.insert(buffer_.end(), data, data + size);
     }
     void rewrite(std::size_t offset, const unsigned char* data, std::size_t size) override;
     // False, with the error kept, when any write failed.

@@ -302,6 +302,10 @@ TEST(Assembler, ScoreLinesReadQuicklyAsTheGeneralReaderReadsThem) {
         "2:1:0 Note ch=1 n=c4 v=9 len=1/4.\n2:2:0 Off ch=1 n=c4 v=9\n3:1:0 Meta TrkEnd\nTrkEnd\n",
         "MFile 0 1 -25 40 score\nMTrk\n0 Note ch=1 n=c4 v=9 len=40\n10 Note ch=1 n=c4 v=9 len=1/4\n50 Meta TrkEnd\n"
         "TrkEnd\n",
+        // A beat cut short by a time signature inside it, read on in a later
+        // track: the second line of the beat is in the next bar.
+        "MFile 1 2 96 score\nMTrk\n1:2:50 TimeSig 3/4 24 8\n2:1:0 Meta TrkEnd\nTrkEnd\nMTrk\n1:2:10 ChPr ch=1 v=1\n"
+        "1:2:60 ChPr ch=1 v=1\n2:1:0 Meta TrkEnd\nTrkEnd\n",
     };
     for (unsigned seed = 1; seed <= 40; ++seed) listings.push_back(random_score_listing(seed));
     for (const std::string& listing : listings) {

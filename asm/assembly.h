@@ -124,10 +124,11 @@ public:
               std::vector<assembly_message>* collected)
         : options_(options), out_(out), log_(name, options.strict, messages, collected) {}
 
-    // False once too many errors have been reported.
-    // (Defined beside the quick reader of channel lines, which it keeps
-    // inline: only the loop over the listing calls it.)
-    [[gnu::always_inline]] inline bool line(const listing_line& line);
+    // Takes the plain lines that `in` holds whole, as long as the quick
+    // reader reads them. False once too many errors have been reported.
+    bool quick_lines(listing_reader& in);
+    // Any other line. False once too many errors have been reported.
+    bool line(const listing_line& line) { return general_line(line); }
     // `whole`: the listing was read to its end. One cut short by a read
     // error is the caller's to report; what its end would have told (no
     // MFile, a track left open) would only mislead.
@@ -169,25 +170,27 @@ private:
     time_field listed_time(std::int32_t time) const;
     void check_measure_time(const time_field& t, std::int32_t time);
 
-    // What quick_channel_fields reads.
-    struct quick_channel {
-        std::size_t slot = 0;
-        std::int64_t channel = 0;
-        std::int64_t first = 0;
-        std::int64_t second = -1;
-        bool note = false;
+    // The quick reader (quick_lines.cpp): runs of plain lines of each form,
+    // from `p` up to `end` at most; each returns where it stopped, with
+    // `number` the last line it took.
+    template <bool Running>
+    const char* quick_tick_lines(const char* p, const char* end, std::int64_t& number);
+    const char* quick_score_lines(const char* p, const char* end, std::int64_t& number);
+    // The rest of a measure:beat:tick time whose measure is read, with `p` at
+    // its first ":": where it ends and its tick, or null where the general
+    // reader is to read it.
+    struct measure_read {
+        const char* end = nullptr;
+        std::int32_t time = 0;
     };
-    template <bool Score>
-    [[gnu::always_inline]] inline bool quick_channel_fields(const char*& p, quick_channel& fields);
-    [[gnu::always_inline]] inline bool quick_channel_line(const char* p, const char* end, std::int64_t number);
-    [[gnu::always_inline]] inline bool quick_score_line(const char* p, const char* end, std::int64_t number);
+    measure_read quick_measure_time(const char* p, std::int32_t measure, bool track_empty) const;
     void channel_event(field_cursor& c, std::size_t slot, std::int32_t time);
     // A note-on or note-off of a key 0 to 127 read by the general reader:
     // counted, and an off that ends no note said.
     void note_event(std::string_view note, std::size_t slot, int channel, int key, int velocity);
     // Says which notes the track leaves sounding, and forgets them.
     void check_sounding_notes(const char* start);
-    [[gnu::always_inline]] void put_channel(std::int32_t time, std::size_t slot, int channel, int first, int second);
+    void put_channel(std::int32_t time, std::size_t slot, int channel, int first, int second);
     void payload_event(field_cursor& c, event_kind kind, std::int32_t time);
     void meta_event(field_cursor& c, std::int32_t time);
     // A meta end of track has been written.
@@ -205,9 +208,6 @@ private:
     std::int64_t score_time(field_cursor& c, const char*& at);
     void score_channel_event(field_cursor& c, std::size_t slot, bool note);
     void put_score_channel(std::int64_t time, int status, int first, int second, int mark, const char* at);
-    // The same for the quick reader, which leaves lines with marks alone.
-    [[gnu::always_inline]] inline void put_quick_score_channel(std::int64_t time, std::size_t slot, int channel,
-                                                               int first, int second);
     // Writes the ends that the rule puts before an event at `time`.
     void place_ends(std::int64_t time) {
         if (ends_.due() > time) return;

@@ -35,6 +35,15 @@ bool continues(const char* begin, const char* end) {
     return run % 2 == 1;
 }
 
+// Behind the last line end in [from, to), or 0 when there is none. Lines
+// are short: the search from the end stops soon.
+std::size_t behind_last_line_end(const char* data, std::size_t from, std::size_t to) {
+    while (to > from) {
+        if (data[--to] == '\n') return to + 1;
+    }
+    return 0;
+}
+
 }  // namespace
 
 listing_reader::listing_reader(int fd) : fd_(fd), storage_(block_size + line_slack) { data_ = storage_.data(); }
@@ -45,6 +54,7 @@ listing_reader::listing_reader(const char* data, std::size_t size)
     data_ = storage_.data();
     if (size >= byte_order_mark_size && starts_like_mark(data_, size)) pos_ = byte_order_mark_size;
     mark_checked_ = true;
+    whole_end_ = behind_last_line_end(data_, pos_, size_);
 }
 
 bool listing_reader::fill() {
@@ -52,6 +62,7 @@ bool listing_reader::fill() {
     if (pos_ > 0) {
         std::memmove(storage_.data(), storage_.data() + pos_, size_ - pos_);
         size_ -= pos_;
+        whole_end_ = whole_end_ > pos_ ? whole_end_ - pos_ : 0;
         pos_ = 0;
     }
     if (size_ + line_slack == storage_.size()) storage_.resize(2 * storage_.size() - line_slack);
@@ -59,6 +70,8 @@ bool listing_reader::fill() {
     for (;;) {
         const ssize_t got = ::read(fd_, data_ + size_, storage_.size() - line_slack - size_);
         if (got > 0) {
+            const std::size_t found = behind_last_line_end(data_, size_, size_ + static_cast<std::size_t>(got));
+            if (found != 0) whole_end_ = found;
             size_ += static_cast<std::size_t>(got);
             if (!mark_checked_) {
                 // A mark cut by a short read (a pipe) is waited for whole.

@@ -61,6 +61,20 @@ public:
         return next_slowly(line);
     }
     int read_error() const { return read_error_; }
+
+    // The unread lines whose line ends are already read, for a caller that
+    // takes plain lines itself: from unread() to whole_end(), which stands
+    // just behind a line end, or at unread() when none is (also once a
+    // last line without its end has been read).
+    // Such a caller needs no search for each line's end, and every line it
+    // takes ends in "\n" with line_slack readable bytes behind.
+    const char* unread() const { return data_ + pos_; }
+    const char* whole_end() const { return data_ + (whole_end_ > pos_ ? whole_end_ : pos_); }
+    // The caller took `lines` plain lines, up to `to`, the start of the next.
+    void taken(const char* to, std::int64_t lines) {
+        pos_ = static_cast<std::size_t>(to - data_);
+        line_number_ += lines;
+    }
     // The number of physical lines read so far.
     std::int64_t lines_read() const { return line_number_; }
 
@@ -72,8 +86,9 @@ private:
     int fd_ = -1;
     std::vector<char> storage_;  // line_slack bytes more than ever read into it
     char* data_ = nullptr;
-    std::size_t size_ = 0;  // bytes held in data_
-    std::size_t pos_ = 0;   // start of the unread part
+    std::size_t size_ = 0;       // bytes held in data_
+    std::size_t pos_ = 0;        // start of the unread part
+    std::size_t whole_end_ = 0;  // behind the last line end held, or 0
     bool at_end_ = false;
     bool mark_checked_ = false;  // a byte order mark has been looked for
     int read_error_ = 0;

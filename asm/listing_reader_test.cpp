@@ -76,5 +76,18 @@ TEST(ListingReader, SkipsAByteOrderMarkAtTheStart) {
     EXPECT_EQ(lines_of(only_part), (std::vector<read_line>{{cut, 1, broken_fold::none}}));
 }
 
+// The lines a caller may take itself never run backwards: not before the
+// first line is read, nor once a last line without its end is.
+TEST(ListingReader, WholeLinesNeverEndBeforeTheUnreadPart) {
+    for (const std::string text : {"a\nbb\nccc", "a\nbb\n", "ccc", ""}) {
+        listing_reader reader(text.data(), text.size());
+        listing_line line;
+        do {
+            EXPECT_LE(reader.unread(), reader.whole_end()) << text;
+        } while (reader.next(line));
+        EXPECT_EQ(reader.unread(), reader.whole_end()) << text;
+    }
+}
+
 }  // namespace
 }  // namespace smfasm

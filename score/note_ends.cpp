@@ -15,6 +15,10 @@ constexpr auto later = [](const pending_end& a, const pending_end& b) {
 constexpr auto later_unmarked = [](const auto& a, const auto& b) {
     return a.time != b.time ? a.time > b.time : a.order > b.order;
 };
+// The same the other way round, as one expression of flags.
+constexpr auto earlier_unmarked = [](const auto& a, const auto& b) {
+    return (a.time < b.time) | ((a.time == b.time) & (a.order < b.order));
+};
 
 }  // namespace
 
@@ -46,9 +50,8 @@ const pending_end* note_ends::take_at_first_tick(bool whole) {
         taken_ = marked_.back();
         marked_.pop_back();
     } else if (unmarked_here) {
-        std::pop_heap(unmarked_.begin(), unmarked_.end(), later_unmarked);
-        const std::size_t stored = unmarked_.back().stored;
-        unmarked_.pop_back();
+        const std::size_t stored = unmarked_.front().stored;
+        pop_unmarked();
         taken_ = stored_[stored];
         free_.push_back(stored);
     } else {
@@ -56,6 +59,36 @@ const pending_end* note_ends::take_at_first_tick(bool whole) {
     }
     find_due();
     return &taken_;
+}
+
+void note_ends::pop_unmarked() {
+    const unmarked_key last = unmarked_.back();
+    unmarked_.pop_back();
+    const std::size_t size = unmarked_.size();
+    if (size == 0) return;
+    // The hole at the root goes down to a leaf by the earlier child, then
+    // the last key goes up from there to its place, which is seldom far.
+    // Each step down picks its child without a branch: with thousands of
+    // notes sounding, which one it is cannot be foreseen.
+    unmarked_key* keys = unmarked_.data();
+    std::size_t hole = 0;
+    std::size_t child = 1;
+    for (; child + 1 < size; child = 2 * hole + 1) {
+        child += earlier_unmarked(keys[child + 1], keys[child]) ? 1 : 0;
+        keys[hole] = keys[child];
+        hole = child;
+    }
+    if (child < size) {
+        keys[hole] = keys[child];
+        hole = child;
+    }
+    while (hole > 0) {
+        const std::size_t parent = (hole - 1) / 2;
+        if (!earlier_unmarked(last, keys[parent])) break;
+        keys[hole] = keys[parent];
+        hole = parent;
+    }
+    keys[hole] = last;
 }
 
 const pending_end* note_ends::next_before(std::int64_t time) {

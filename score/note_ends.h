@@ -53,11 +53,10 @@ public:
     // Every event written at `time`, explicit or an end, is counted here,
     // so that marks can say "the third event of its tick".
     void written(std::int64_t time) {
-        if (time != group_time_) {
-            group_time_ = time;
-            group_count_ = 0;
-        }
-        ++group_count_;
+        // Without a branch: whether an event shares the tick before is as
+        // hard to foresee as the music.
+        group_count_ = (time == group_time_ ? group_count_ : 0) + 1;
+        group_time_ = time;
     }
 
     // The next end to write before an event at `time`, or null: it is
@@ -73,6 +72,8 @@ private:
     // The end the rule writes next at the first pending tick; `whole`: the
     // tick has no more events of its own, so marked ends come in turn.
     const pending_end* take_at_first_tick(bool whole);
+    // Takes the earliest unmarked end's key out of its heap.
+    void pop_unmarked();
 
     // Two heaps, soonest first: marked ends by time and place, the others
     // by time and the habit's order. A song may hold thousands of notes
