@@ -44,10 +44,11 @@ std::string describe_not_midi(const unsigned char* bytes, std::size_t length) {
         return text + "it is text, starting \"" + shown + "\"";
     }
     text += "it starts with the bytes";
+    constexpr char hex[] = "0123456789abcdef";
     for (std::size_t i = 0; i < length && i < 8; ++i) {
-        char hex[4];
-        std::snprintf(hex, sizeof hex, " %02x", bytes[i]);
-        text += hex;
+        text += ' ';
+        text += hex[bytes[i] >> 4];
+        text += hex[bytes[i] & 15];
     }
     return text + ", where a MIDI file starts with \"MThd\"";
 }

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include <unistd.h>
 
@@ -209,8 +210,12 @@ void read_event_from(track_decoder& track, Bytes next_byte) {
         case 0xF7: read_sysex_packet(track); break;
         case 0xFF: read_meta_event(); break;
         default: {
-            char message[32];
-            std::snprintf(message, sizeof message, "unexpected byte: 0x%02x", static_cast<unsigned>(status));
+            // Formatted by hand: snprintf would pull the whole of printf,
+            // floating point included, into the WebAssembly module.
+            char message[] = "unexpected byte: 0x00";
+            constexpr char hex[] = "0123456789abcdef";
+            message[sizeof message - 3] = hex[status >> 4 & 15];
+            message[sizeof message - 2] = hex[status & 15];
             report_fatal(message);
         }
     }
@@ -287,9 +292,7 @@ int match_chunk_tag(const char* tag) {
         }
         if (c != static_cast<unsigned char>(tag[i])) {
             if (tag[1] == 'T' && tag[2] == 'h') keep_first_bytes(tag, i, c);
-            char message[16];
-            std::snprintf(message, sizeof message, "expecting %s", tag);
-            report_fatal(message);
+            report_fatal(("expecting " + std::string(tag)).c_str());
         }
     }
     return c;
