@@ -16,7 +16,8 @@ namespace {
 
 std::FILE* input_of(const bytes& data) {
     std::FILE* file = std::tmpfile();
-    std::fwrite(data.data(), 1, data.size(), file);
+    // An empty vector's data() may be null, which fwrite must not be given.
+    if (!data.empty()) std::fwrite(data.data(), 1, data.size(), file);
     std::rewind(file);
     return file;
 }
