@@ -160,26 +160,13 @@ constexpr std::array<channel_message, 16> channel_messages = {
     not_channel,
 };
 
-// The score form holds every channel event with its status byte, whatever
-// its kind: the track is written once it has been read whole.
-template <int Kind>
-void hold_channel(int channel, int first, int second) {
-    on_score_channel(Kind | channel, first, second);
-}
-constexpr std::array<channel_message, 16> score_channel_messages = [] {
-    constexpr std::array<void (*)(int, int, int), 7> holders = {
-        hold_channel<0x80>, hold_channel<0x90>, hold_channel<0xA0>, hold_channel<0xB0>,
-        hold_channel<0xC0>, hold_channel<0xD0>, hold_channel<0xE0>};
-    std::array<channel_message, 16> table{};
-    for (std::size_t i = 0; i < holders.size(); ++i) table[8 + i] = {channel_messages[8 + i].data_bytes, holders[i]};
-    return table;
-}();
-
-// Score: the score form, which holds each channel event with whether its
-// status byte was left out; the tick form's loop keeps to its own table.
+// Score: the score form, which holds each event at its time, and channel
+// events with whether their status byte was left out, in the track's record.
 template <bool Score, class Bytes>
 void read_event_from(track_decoder& track, Bytes next_byte) {
-    state.current_time = wrap_add(state.current_time, decode_vlq([&next_byte] { return next_byte(); }));
+    const std::int32_t delta = decode_vlq([&next_byte] { return next_byte(); });
+    state.current_time = wrap_add(state.current_time, delta);
+    if constexpr (Score) track.held->clock += static_cast<std::uint32_t>(delta);
     const int b = next_byte();
     if (track.sysex_pending && b != 0xF7) report_fatal("didn't find expected continuation of a sysex");
 
@@ -192,14 +179,16 @@ void read_event_from(track_decoder& track, Bytes next_byte) {
         track.running_status = b;
     }
 
-    const channel_message& message =
-        (Score ? score_channel_messages : channel_messages)[static_cast<unsigned>(status) >> 4];
+    const channel_message& message = channel_messages[static_cast<unsigned>(status) >> 4];
     if (message.data_bytes != 0) {
         const int first = running ? b : next_byte();
         const int second = message.data_bytes == 2 ? next_byte() : 0;
         next_byte.settle();
-        if constexpr (Score) state.status_left_out = running ? 1 : 0;
-        message.handler(track.running_status & 0x0F, first, second);
+        if constexpr (Score) {
+            track.held->add_channel(status, first, second, running);
+        } else {
+            message.handler(track.running_status & 0x0F, first, second);
+        }
         return;
     }
 
@@ -320,6 +309,7 @@ bool read_track_chunk() {
     // Tested only between events: an event running past the declared end is
     // read whole and the next tag is expected right after it.
     if (state.score_form != 0) {
+        track.held = &score_held_track();
         while (state.chunk_remaining > 0) read_event<true>(track);
     } else {
         while (state.chunk_remaining > 0) read_event<false>(track);

@@ -20,7 +20,8 @@ bool is_digit(char c) { return c >= '0' && c <= '9'; }
 }  // namespace
 
 std::string note_value_text(std::int64_t ticks, int division) {
-    if (division <= 0 || ticks <= 0) return {};
+    // The longest value is a dotted whole note.
+    if (division <= 0 || ticks <= 0 || ticks > std::int64_t{6} * division) return {};
     for (const value_form& form : forms) {
         // ticks = 4 x division x times / (denominator x over): the
         // denominator is that quotient, when it is a power of two to 64.

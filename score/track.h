@@ -41,9 +41,22 @@ struct track_event {
 struct track_record {
     std::vector<track_event> events;
     std::vector<unsigned char> payload;
+    // The time of the event being added, from the track's start.
+    std::int64_t clock = 0;
     void clear() {
         events.clear();
         payload.clear();
+        clock = 0;
+    }
+    // A channel event at `clock`, as the reader adds it: `running` when the
+    // file left out its status byte.
+    void add_channel(int status, int first, int second, bool running) {
+        track_event& e = events.emplace_back();
+        e.time = clock;
+        e.status = static_cast<std::uint8_t>(status);
+        e.first = static_cast<std::uint8_t>(first);
+        e.second = static_cast<std::uint8_t>(second);
+        e.running = running;
     }
 };
 

@@ -15,6 +15,7 @@
 #include "state/state.h"
 #include "state/tables.h"
 #include "writer/output.h"
+#include "writer/score_time.h"
 #include "writer/writer.h"
 
 namespace smfasm {
@@ -26,13 +27,9 @@ using score::track_event;
 
 struct score_listing {
     score::track_record track;
-    score::metre_map metre;
     int format = 0;
     int division = 0;
-    bool holding = false;  // inside a track chunk
-    // The track's time so far, without the 32-bit wrap of the tick column.
-    std::int64_t time = 0;
-    std::int32_t last_current_time = 0;
+    bool holding = false;        // inside a track chunk
     std::int64_t line_time = 0;  // the time write_time() writes
 };
 score_listing score_state;
@@ -62,35 +59,15 @@ struct length_text {
 };
 length_text last_length;
 
-// Events come in time order, so most fall in the beat of the event before:
-// its "bar:beat:" text is kept with the ticks it spans, as the tick form's
-// measure column does.
-struct score_beat {
-    std::uint32_t version = 0;  // of the metre map it was worked out from
-    std::int64_t begin = 0;
-    std::int64_t end = 0;  // empty until a beat is kept
-    char prefix[48] = {};
-    std::size_t size = 0;
-};
-score_beat kept_beat;
-
 void put_int64(std::int64_t value) {
     char* p = output_detail::cursor;
     p = std::to_chars(p, p + 24, value).ptr;
     output_commit(p);
 }
 
-// The time since the last event, as the reader keeps it in 32 bits.
-std::int64_t held_time() {
-    score_listing& s = score_state;
-    s.time += static_cast<std::uint32_t>(wrap_sub(state.current_time, s.last_current_time));
-    s.last_current_time = state.current_time;
-    return s.time;
-}
-
 track_event& hold(event_type type, int status) {
     track_event& e = score_state.track.events.emplace_back();
-    e.time = held_time();
+    e.time = score_state.track.clock;
     e.type = type;
     e.status = static_cast<std::uint8_t>(status);
     return e;
@@ -208,37 +185,42 @@ char* put_length(char* p, std::int64_t ticks) {
     return copy_fixed(p, kept.text);
 }
 
-// One channel line, built through a local pointer as the tick form's are:
-// the commonest lines of the score form too.
-void write_channel(const track_event& e, const score::track_habits& habits) {
-    const std::vector<track_event>& events = score_state.track.events;
-    const channel_slot slot = score::slot_of_status(e.status);
-    const channel_format& format = state.channel_formats->slots[slot];
-    const unsigned channel = e.status & 0x0Fu;
-    const bool start = e.is_start();
-    char* p = format_score_time(output_line(line_reserve));
-    if (start) {
-        p = copy_fixed(
-            p, (state.channel_formats == &long_channel_formats ? long_note_starts : short_note_starts)[channel]);
-    } else {
-        p = copy_fixed(p, state.channel_formats->starts[slot][channel]);
-    }
+// The values of a channel line after its keyword and channel, through a
+// local pointer as the tick form's lines are built.
+char* put_values(char* p, const track_event& e, channel_slot slot) {
     switch (slot) {
         case slot_note_on:
         case slot_note_off:
         case slot_poly_pressure: p = copy_fixed(p, named_notes[e.first]); break;
-        case slot_pitch_bend: p = format_below_100000(p, e.first + e.second * 128u); break;
+        case slot_pitch_bend: return format_below_100000(p, e.first + e.second * 128u);
+        case slot_program:
+        case slot_channel_pressure: return format_byte(p, e.first);
         default: p = format_byte(p, e.first); break;
     }
-    if (slot != slot_pitch_bend && slot != slot_program && slot != slot_channel_pressure) {
-        p = format_byte(copy_fixed(p, format.third), e.second);
-    }
-    const track_event* end = start ? &events[static_cast<std::size_t>(e.partner)] : nullptr;
-    if (end != nullptr) p = put_length(p, end->time - e.time);
-    if (e.mark != score::status_as_rule || has_top_bit(e, end) ||
-        (end != nullptr &&
-         (e.end_position >= 0 || end->mark != score::status_as_rule || score::end_kind(*end) != habits.end_velocity))) {
-        p = put_marks(p, e, end, habits);
+    return format_byte(copy_fixed(p, state.channel_formats->slots[slot].third), e.second);
+}
+
+// The commonest lines of the score form: a channel event's, or a Note's
+// with its end's length and marks. Only a line with a data byte of 128 or
+// more or a mark takes put_marks.
+void write_channel(const track_event& e, const track_event* events, const score::track_habits& habits) {
+    const channel_slot slot = score::slot_of_status(e.status);
+    const unsigned channel = e.status & 0x0Fu;
+    char* p = put_score_time(output_line(line_reserve), e.time);
+    const bool top_bits = ((e.first | e.second) & 0x80u) != 0;
+    if (!e.is_start()) {
+        p = put_values(copy_fixed(p, state.channel_formats->starts[slot][channel]), e, slot);
+        if (e.mark != score::status_as_rule || top_bits) p = put_marks(p, e, nullptr, habits);
+    } else {
+        const track_event& end = events[static_cast<std::size_t>(e.partner)];
+        p = copy_fixed(
+            p, (state.channel_formats == &long_channel_formats ? long_note_starts : short_note_starts)[channel]);
+        p = put_values(p, e, slot);
+        p = put_length(p, end.time - e.time);
+        if ((e.mark | end.mark) != score::status_as_rule || top_bits || (end.second & 0x80u) != 0 ||
+            e.end_position >= 0 || score::end_kind(end) != habits.end_velocity) {
+            p = put_marks(p, e, &end, habits);
+        }
     }
     *p++ = '\n';
     output_commit(p);
@@ -287,7 +269,10 @@ void write_meta(const track_event& e) {
         case meta_type::time_signature:
             if (fits(4) && data[1] <= 32) {
                 on_time_signature(data[0], data[1], data[2], data[3]);
-                if (moves_metre()) score_state.metre.add_time_signature(e.time, data[0], data[1]);
+                if (moves_metre()) {
+                    score_metre().add_time_signature(e.time, data[0], data[1]);
+                    forget_score_beat();
+                }
                 return;
             }
             break;
@@ -306,12 +291,16 @@ void write_held_track(bool complete) {
     score_listing& s = score_state;
     const score::track_habits habits = score::analyse_track(s.track);
     put_track_start(habits);
+    const track_event* events = s.track.events.data();
     for (const track_event& e : s.track.events) {
-        if (e.is_end()) continue;
+        if (e.type == event_type::channel) {
+            if (!e.is_end()) write_channel(e, events, habits);
+            continue;
+        }
         s.line_time = e.time;
         const unsigned char* data = s.track.payload.data() + e.payload;
         switch (e.type) {
-            case event_type::channel: write_channel(e, habits); break;
+            case event_type::channel: break;
             case event_type::sysex: write_sysex_line(e.length, data); break;
             case event_type::arbitrary: write_arbitrary_line(e.length, data); break;
             case event_type::meta: write_meta(e); break;
@@ -332,7 +321,8 @@ void score_header(int format, int division) {
     score_listing& s = score_state;
     s.format = format;
     s.division = (division & 0x8000) != 0 ? 0 : division;
-    s.metre.reset(s.division);
+    score_metre().reset(s.division);
+    forget_score_beat();
     s.track.clear();
     s.holding = false;
     last_length.ticks = -1;  // its text depends on the division
@@ -340,7 +330,10 @@ void score_header(int format, int division) {
 
 void score_track_start() {
     score_listing& s = score_state;
-    if (s.format == 2) s.metre.reset(s.division);
+    if (s.format == 2) {
+        score_metre().reset(s.division);
+        forget_score_beat();
+    }
     s.track.clear();
     // Room for the events the chunk can hold (at least two bytes each, most
     // three or four), so that holding them copies none again; only up to
@@ -351,8 +344,6 @@ void score_track_start() {
         s.track.events.reserve(std::min(static_cast<std::size_t>(state.chunk_remaining) / 3, most_reserved));
     }
     s.holding = true;
-    s.time = 0;
-    s.last_current_time = 0;
 }
 
 void score_track_end() { write_held_track(true); }
@@ -361,12 +352,7 @@ void score_listing_cut() {
     if (state.score_form != 0 && score_state.holding) write_held_track(false);
 }
 
-void on_score_channel(int status, int first, int second) {
-    track_event& e = hold(event_type::channel, status);
-    e.first = static_cast<std::uint8_t>(first);
-    e.second = static_cast<std::uint8_t>(second);
-    e.running = state.status_left_out != 0;
-}
+score::track_record& score_held_track() { return score_state.track; }
 
 void on_score_meta(int type, std::int32_t length, const unsigned char* data) {
     hold_payload(hold(event_type::meta, type), length, data);
@@ -376,42 +362,6 @@ void score_hold_sysex(bool arbitrary, std::int32_t length, const unsigned char* 
     hold_payload(hold(arbitrary ? event_type::arbitrary : event_type::sysex, 0), length, data);
 }
 
-char* format_score_time(char* p) {
-    const std::int64_t time = score_state.line_time;
-    score_beat& beat = kept_beat;
-    const score::metre_map& metre = score_state.metre;
-    if (time >= beat.begin && time < beat.end && beat.version == metre.version()) {
-        std::memcpy(p, beat.prefix, sizeof beat.prefix);
-        const auto tick = static_cast<std::uint32_t>(time - beat.begin);
-        p = tick < 1000 ? format_below_1000(p + beat.size, tick)
-                        : format_int(p + beat.size, static_cast<std::int32_t>(tick));
-        *p = ' ';
-        return p + 1;
-    }
-    score::bar_time bars;
-    if (metre.to_bars(time, bars)) {
-        // Bars, beats and ticks within a beat are 32-bit for any time a
-        // file can reach in 32-bit steps of a positive division.
-        char* q = format_int(beat.prefix, static_cast<std::int32_t>(bars.bar));
-        *q++ = ':';
-        q = format_int(q, static_cast<std::int32_t>(bars.beat));
-        *q++ = ':';
-        beat.size = static_cast<std::size_t>(q - beat.prefix);
-        beat.version = metre.version();
-        beat.begin = time - bars.tick;
-        const score::metre_segment* segment = metre.segment_at(time);
-        beat.end = beat.begin + segment->ticks_per_beat;
-        // A signature that cuts the beat short ends it.
-        if (const score::metre_segment* next = metre.next(segment); next != nullptr && next->start < beat.end) {
-            beat.end = next->start;
-        }
-        std::memcpy(p, beat.prefix, beat.size);
-        p = format_int(p + beat.size, static_cast<std::int32_t>(bars.tick));
-    } else {
-        p = std::to_chars(p, p + 24, time).ptr;
-    }
-    *p = ' ';
-    return p + 1;
-}
+char* format_score_time(char* p) { return put_score_time(p, score_state.line_time); }
 
 }  // namespace smfasm

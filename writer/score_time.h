@@ -1,0 +1,51 @@
+// The score form's time column: bar:beat:tick from the song's metre map,
+// or the tick where the metre places no bars. Lines come in time order, so
+// most fall in the beat of the line before: its "bar:beat:" text is kept
+// with the ticks it spans, and the beats after it are reached by counting
+// on rather than dividing.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+
+#include "score/metre_map.h"
+#include "writer/output.h"
+
+namespace smfasm {
+
+namespace score_time_detail {
+struct kept_beat {
+    std::int64_t begin = 0;
+    std::uint64_t span = 0;  // 0 while no beat is kept
+    char prefix[32] = {};
+    std::size_t size = 0;
+    // Where the beat stands in its metre segment, to count on from.
+    std::int64_t bar = 0;
+    std::int64_t beat = 0;
+    std::int64_t ticks_per_beat = 0;
+    std::int64_t beats_per_bar = 0;
+    std::int64_t segment_end = 0;  // where the next segment starts
+};
+extern kept_beat beat;
+char* put_time_slowly(char* p, std::int64_t time);
+}  // namespace score_time_detail
+
+// The metre map the column is written from. Whoever changes it must call
+// forget_score_beat.
+score::metre_map& score_metre();
+void forget_score_beat();
+
+// Writes the column at `p` (a line's room reserved), space included.
+inline char* put_score_time(char* p, std::int64_t time) {
+    using score_time_detail::beat;
+    const auto into = static_cast<std::uint64_t>(time - beat.begin);
+    if (into < beat.span && into < 1000) {
+        std::memcpy(p, beat.prefix, sizeof beat.prefix);
+        p = format_below_1000(p + beat.size, static_cast<std::uint32_t>(into));
+        *p = ' ';
+        return p + 1;
+    }
+    return score_time_detail::put_time_slowly(p, time);
+}
+
+}  // namespace smfasm
