@@ -132,6 +132,7 @@ void table_from_song(const score::song& song, event_table& out) {
     out.blob.reserve(payload);
     for (std::size_t t = 0; t < song.tracks.size(); ++t) {
         const score::track_record& record = song.tracks[t].record;
+        const score::status_mark_table marks = score::status_marks(song.tracks[t].habits);
         // A track that moves the bars is placed as the score form writes
         // it: each event by the bars its TimeSig events so far have made.
         score::metre_map moving;
@@ -176,7 +177,7 @@ void table_from_song(const score::song& song, event_table& out) {
             out.note_length.push_back(e.is_start() ? record.events[static_cast<std::size_t>(e.partner)].time - e.time
                                                    : no_value);
             out.running.push_back(e.running ? 1 : 0);
-            out.status_mark.push_back(e.mark);
+            out.status_mark.push_back(channel ? marks[e.status_case] : score::status_as_rule);
             out.end_position.push_back(e.end_position);
             out.offset.push_back(channel ? 0 : blob_base + e.payload);
             out.length.push_back(channel ? 0 : e.length);

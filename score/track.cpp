@@ -96,24 +96,32 @@ void mark_groups(std::vector<track_event>& events, end_groups& groups, bool reve
     }
 }
 
-// For each channel slot, the events where the rule could leave the status
-// byte out and the file did (left_out) or did not (written), and the events
-// the file ran where the rule cannot (forced); a fourth count takes the
-// rest, so that every event counts once with no test.
-enum status_count : std::size_t { left_out, written, forced, unmarked, status_count_kinds };
-using status_counts = std::array<std::array<std::int64_t, status_count_kinds>, channel_slot_count>;
-
-// The running habit per slot from the counts, and the marks it leaves.
-std::int64_t choose_running(const status_counts& counts, unsigned& running) {
+// The running habit per slot from the events of each status case, for
+// running status carried across meta events and SysEx or not, and the
+// marks it leaves: per slot, the events where the rule could leave the
+// status byte out and the file did or did not, and those the file ran
+// where the rule cannot.
+std::int64_t choose_running(const std::array<std::int64_t, status_case::count>& counts, bool carry, unsigned& running) {
     std::int64_t marks = 0;
     running = 0;
     for (std::size_t s = 0; s < channel_slot_count; ++s) {
-        const auto& c = counts[s];
-        if (c[left_out] >= c[written]) {
+        std::int64_t left_out = 0;
+        std::int64_t written = 0;
+        std::int64_t forced = 0;
+        for (unsigned c = 0; c < 8; ++c) {
+            const std::int64_t n = counts[s * 8 + c];
+            const bool repeats = (c & status_case::repeats) != 0 && (carry || (c & status_case::after_other) == 0);
+            if ((c & status_case::ran) != 0) {
+                (repeats ? left_out : forced) += n;
+            } else if (repeats) {
+                written += n;
+            }
+        }
+        if (left_out >= written) {
             running |= 1u << s;
-            marks += c[written] + c[forced];
+            marks += written + forced;
         } else {
-            marks += c[left_out] + c[forced];
+            marks += left_out + forced;
         }
     }
     return marks;
@@ -157,6 +165,15 @@ void release_waiting(std::vector<track_event>& events, waiting_notes& waiting) {
     waiting.used.clear();
 }
 
+// The slot of each channel status's high nibble, as a status case.
+constexpr std::array<std::uint8_t, 16> slot_cases = [] {
+    std::array<std::uint8_t, 16> cases{};
+    for (unsigned nibble = 8; nibble < 15; ++nibble) {
+        cases[nibble] = static_cast<std::uint8_t>(status_case::of_slot(slot_of_nibble[nibble & 7]));
+    }
+    return cases;
+}();
+
 }  // namespace
 
 track_habits analyse_track(track_record& track) {
@@ -167,38 +184,40 @@ track_habits analyse_track(track_record& track) {
     groups.begins.clear();
     groups.costs = {};
     std::array<std::int64_t, 257> end_counts{};  // [0] note-on, [1 + v] note-off at v
-    std::array<status_counts, 2> counts{};       // running status forgotten at meta events and SysEx, carried
-    int forgetting = 0;                          // the rule's status when meta events forget it
-    int carried = 0;                             // and when they do not: the last channel status
-    std::size_t group = 0;                       // where the events of the current tick begin
-    bool group_ends = false;                     // and whether an end is among them
+    std::array<std::int64_t, status_case::count> case_counts{};
+    unsigned last_status = 0;  // of the channel event before
+    unsigned after_other = 0;  // status_case::after_other when a meta event or SysEx came since
+    std::size_t group = 0;     // where the events of the current tick begin
+    std::int64_t group_time = 0;
+    bool group_ends = false;  // and whether an end is among them
 
     const std::size_t n = events.size();
+    if (n > 0) group_time = events[0].time;
     for (std::size_t i = 0; i < n; ++i) {
         track_event& e = events[i];
-        if (e.time != events[group].time) {
+        if (e.time != group_time) {
             if (group_ends && i - group > 1) count_group(events, group, groups);
             group = i;
+            group_time = e.time;
             group_ends = false;
         }
         if (e.type != event_type::channel) {
-            forgetting = 0;
+            after_other = status_case::after_other;
             continue;
         }
-        const channel_slot slot = slot_of_status(e.status);
-        const bool data = e.first < 0x80;
-        const auto kind_under = [&e, data](int rule) {
-            return e.status == rule && data ? (e.running ? left_out : written) : e.running ? forced : unmarked;
-        };
-        ++counts[0][slot][kind_under(forgetting)];
-        ++counts[1][slot][kind_under(carried)];
-        forgetting = carried = e.status;
+        const unsigned status = e.status;
+        const unsigned cell = slot_cases[status >> 4] | (e.running ? status_case::ran : 0u) | after_other |
+                              (status == last_status && e.first < 0x80 ? status_case::repeats : 0u);
+        e.status_case = static_cast<std::uint8_t>(cell);
+        ++case_counts[cell];
+        last_status = status;
+        after_other = 0;
 
-        const unsigned kind = e.status & 0xF0u;
-        if (kind != 0x80 && kind != 0x90) continue;
-        const std::size_t key = (e.status & 0x0Fu) * 256 + e.first;
+        // Notes: 0x80 to 0x9F.
+        if (status - 0x80u >= 0x20u) continue;
+        const std::size_t key = (status & 0x0Fu) << 8 | e.first;
         const auto index = static_cast<std::int32_t>(i);
-        if (kind == 0x90 && e.second != 0) {
+        if (status >= 0x90 && e.second != 0) {
             e.partner = no_event;
             if (waiting.tail[key] == no_event) {
                 if (!waiting.listed[key]) {
@@ -217,7 +236,7 @@ track_habits analyse_track(track_record& track) {
             begun.partner = index;
             e.partner = start;
             group_ends = true;
-            ++end_counts[kind == 0x90 ? 0 : 1 + static_cast<std::size_t>(e.second)];
+            ++end_counts[status >= 0x90 ? 0 : 1 + static_cast<std::size_t>(e.second)];
         }
     }
     if (group_ends && n - group > 1) count_group(events, group, groups);
@@ -229,22 +248,22 @@ track_habits analyse_track(track_record& track) {
     mark_groups(events, groups, habits.reverse);
     unsigned running_plain = 0;
     unsigned running_carried = 0;
-    const std::int64_t plain = choose_running(counts[0], running_plain);
-    const std::int64_t carried_marks = choose_running(counts[1], running_carried);
-    habits.carry = carried_marks < plain;
+    const std::int64_t plain = choose_running(case_counts, false, running_plain);
+    const std::int64_t carried = choose_running(case_counts, true, running_carried);
+    habits.carry = carried < plain;
     habits.running = habits.carry ? running_carried : running_plain;
-
-    running_rule rule;
-    for (track_event& e : events) {
-        if (e.type != event_type::channel) {
-            rule.other(habits);
-            continue;
-        }
-        const bool omitted = rule.omits(habits, e.status, e.first);
-        e.mark = omitted == e.running ? status_as_rule : e.running ? status_left_out : status_written;
-        rule.channel(e.status);
-    }
     return habits;
+}
+
+status_mark_table status_marks(const track_habits& habits) {
+    status_mark_table table{};
+    for (unsigned c = 0; c < status_case::count; ++c) {
+        track_event e;
+        e.status_case = static_cast<std::uint8_t>(c);
+        e.running = (c & status_case::ran) != 0;
+        table[c] = mark_of(e, habits);
+    }
+    return table;
 }
 
 }  // namespace smfasm::score

@@ -3,6 +3,7 @@
 // measured against the track's habits before any line is written.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <vector>
 
@@ -21,6 +22,19 @@ enum status_mark : std::uint8_t {
 
 inline constexpr std::int32_t no_event = -1;
 
+// How the running-status rule meets a channel event, in six bits: its
+// channel slot (times 8), whether the file left its status byte out (4),
+// whether a meta event or SysEx came between it and the channel event
+// before (2), and whether its status repeats that event's, with a first
+// data byte below 128 (1). Its mark under any habits follows from these.
+namespace status_case {
+inline constexpr unsigned repeats = 1;
+inline constexpr unsigned after_other = 2;
+inline constexpr unsigned ran = 4;
+inline constexpr unsigned count = 64;
+inline constexpr unsigned of_slot(channel_slot slot) { return static_cast<unsigned>(slot) * 8; }
+}  // namespace status_case
+
 struct track_event {
     std::int64_t time = 0;            // absolute tick from the track's start
     std::uint32_t payload = 0;        // offset of SysEx and meta bytes in the track's payload store
@@ -31,8 +45,8 @@ struct track_event {
     std::uint8_t status = 0;  // channel status byte, or meta type
     std::uint8_t first = 0;
     std::uint8_t second = 0;
-    bool running = false;  // the file left out the status byte
-    status_mark mark = status_as_rule;
+    bool running = false;          // the file left out the status byte
+    std::uint8_t status_case = 0;  // set by analyse_track, see status_case
 
     bool is_start() const { return partner != no_event && (status & 0xF0) == 0x90 && second != 0; }
     bool is_end() const { return partner != no_event && !is_start(); }
@@ -61,9 +75,22 @@ struct track_record {
 };
 
 // Pairs notes first in, first out per channel and key, chooses the habits
-// that leave the fewest marks and sets the marks. What cannot pair (a note
-// that never ends, an end with nothing sounding) keeps partner no_event.
+// that leave the fewest marks and sets the end positions and status cases.
+// What cannot pair (a note that never ends, an end with nothing sounding)
+// keeps partner no_event.
 track_habits analyse_track(track_record& track);
+
+// The status mark of each status case under the habits.
+using status_mark_table = std::array<status_mark, status_case::count>;
+status_mark_table status_marks(const track_habits& habits);
+
+// The status mark of a channel event under the habits.
+inline status_mark mark_of(const track_event& e, const track_habits& habits) {
+    const unsigned c = e.status_case;
+    const bool omitted = (c & status_case::repeats) != 0 && (habits.carry || (c & status_case::after_other) == 0) &&
+                         ((habits.running >> (c / 8)) & 1u) != 0;
+    return omitted == e.running ? status_as_rule : e.running ? status_left_out : status_written;
+}
 
 // Whether the event is a note's end: a note-off, or a note-on at velocity 0.
 inline bool ends_a_note(const track_event& e) {

@@ -34,23 +34,39 @@ struct score_listing {
 };
 score_listing score_state;
 
-// "Note ch=1 n=" for each channel, in both format sets: a Note line then
-// begins with one copy, as the tick form's channel lines do.
-using note_start_table = std::array<channel_start_text, 16>;
-constexpr note_start_table make_note_starts(const channel_format_set& formats) {
-    note_start_table starts{};
+// The fixed texts of the channel lines, made once for each format set, so
+// that a line is a few copies: its start by status byte ("On ch=1 n=", and
+// "Note ch=1 n=" by channel), and a note's name with the label after it
+// ("c#4 v=") by slot and note.
+struct line_texts {
+    std::array<channel_start_text, 0x70> starts{};
+    std::array<channel_start_text, 16> note_starts{};
+    std::array<std::array<fixed_text, 256>, 3> notes{};  // slot_note_on, slot_note_off, slot_poly_pressure
+};
+constexpr line_texts make_line_texts(const channel_format_set& formats) {
+    line_texts texts{};
+    for (std::size_t status = 0x80; status < 0xF0; ++status) {
+        texts.starts[status - 0x80] = formats.starts[score::slot_of_nibble[(status >> 4) & 7]][status & 0x0F];
+    }
     for (std::size_t channel = 0; channel < 16; ++channel) {
-        starts[channel].append(keyword::note);
-        starts[channel].append(" ch=");
+        channel_start_text& start = texts.note_starts[channel];
+        start.append(keyword::note);
+        start.append(" ch=");
         const char number[] = {static_cast<char>('0' + (channel + 1) / 10),
                                static_cast<char>('0' + (channel + 1) % 10)};
-        starts[channel].append(channel + 1 < 10 ? std::string_view(number + 1, 1) : std::string_view(number, 2));
-        starts[channel].append(formats.slots[slot_note_on].second.view());
+        start.append(channel + 1 < 10 ? std::string_view(number + 1, 1) : std::string_view(number, 2));
+        start.append(formats.slots[slot_note_on].second.view());
     }
-    return starts;
+    for (std::size_t slot = 0; slot < texts.notes.size(); ++slot) {
+        for (std::size_t note = 0; note < 256; ++note) {
+            texts.notes[slot][note].append(named_notes[note].view());
+            texts.notes[slot][note].append(formats.slots[slot].third.view());
+        }
+    }
+    return texts;
 }
-constexpr note_start_table short_note_starts = make_note_starts(short_channel_formats);
-constexpr note_start_table long_note_starts = make_note_starts(long_channel_formats);
+constexpr line_texts short_line_texts = make_line_texts(short_channel_formats);
+constexpr line_texts long_line_texts = make_line_texts(long_channel_formats);
 
 // Notes of a song have few lengths: the last one's text is kept.
 struct length_text {
@@ -140,39 +156,52 @@ bool has_top_bit(const track_event& e, const track_event* end) {
     return e.first >= 0x80 || (two && e.second >= 0x80) || (end != nullptr && end->second >= 0x80);
 }
 
-// The rare fields after a channel line's values: marks and a Note's end.
-char* put_marks(char* p, const track_event& e, const track_event* end, const score::track_habits& habits) {
+// A Note's end where it breaks the track's habit: " end=" and its velocity, or "on".
+char* put_end_kind(char* p, int kind) {
+    constexpr std::string_view word = " end=";
+    p = std::copy(word.begin(), word.end(), p);
+    if (kind == score::end_by_note_on)
+        return std::copy(score::habit_word::end_on.begin(), score::habit_word::end_on.end(), p);
+    return format_byte(p, kind);
+}
+
+// The rare fields after a channel line's values and a Note's end: marks.
+[[gnu::noinline]] char* put_marks(char* p, const track_event& e, const track_event* end,
+                                  const score::track_habits& habits) {
+    const score::status_mark mark = score::mark_of(e, habits);
     const auto field = [&p](std::string_view word, std::int64_t value) {
         *p++ = ' ';
         p = std::copy(word.begin(), word.end(), p);
         *p++ = '=';
         p = std::to_chars(p, p + 24, value).ptr;
     };
-    if (end != nullptr && score::end_kind(*end) != habits.end_velocity) {
-        if (score::end_kind(*end) == score::end_by_note_on) {
-            *p++ = ' ';
-            p = std::copy(score::habit_word::end.begin(), score::habit_word::end.end(), p);
-            *p++ = '=';
-            p = std::copy(score::habit_word::end_on.begin(), score::habit_word::end_on.end(), p);
-        } else {
-            field(score::habit_word::end, end->second);
-        }
-    }
     if (end != nullptr && e.end_position >= 0) field(score::habit_word::end_position, e.end_position);
-    if (e.mark != score::status_as_rule) field(score::habit_word::status, e.mark == score::status_written ? 1 : 0);
-    if (end != nullptr && end->mark != score::status_as_rule) {
-        field(score::habit_word::end_status, end->mark == score::status_written ? 1 : 0);
+    if (mark != score::status_as_rule) field(score::habit_word::status, mark == score::status_written ? 1 : 0);
+    if (end != nullptr) {
+        if (const score::status_mark end_mark = score::mark_of(*end, habits); end_mark != score::status_as_rule) {
+            field(score::habit_word::end_status, end_mark == score::status_written ? 1 : 0);
+        }
     }
     if (has_top_bit(e, end)) field(score::habit_word::raw, 1);
     return p;
 }
 
-char* put_length(char* p, std::int64_t ticks) {
+// A Note's length: a note value where one fits, else its ticks. Notes of a
+// song have few values: the last one's text is kept.
+[[gnu::noinline]] char* put_length(char* p, std::int64_t ticks) {
+    constexpr std::string_view word = " len=";
+    const std::int64_t division = score_state.division;
+    // Past a dotted whole note (and in an SMPTE file) only ticks.
+    if (ticks <= 0 || ticks > 6 * division) {
+        p = std::copy(word.begin(), word.end(), p);
+        if (ticks >= 0 && ticks <= INT32_MAX) return format_int(p, static_cast<std::int32_t>(ticks));
+        return std::to_chars(p, p + 24, ticks).ptr;
+    }
     length_text& kept = last_length;
     if (kept.ticks != ticks) {
         kept.ticks = ticks;
         kept.text = padded_text<32>{};
-        kept.text.append(" len=");
+        kept.text.append(word);
         const std::string value = score::note_value_text(ticks, score_state.division);
         if (!value.empty()) {
             kept.text.append(value);
@@ -185,43 +214,42 @@ char* put_length(char* p, std::int64_t ticks) {
     return copy_fixed(p, kept.text);
 }
 
-// The values of a channel line after its keyword and channel, through a
-// local pointer as the tick form's lines are built.
-char* put_values(char* p, const track_event& e, channel_slot slot) {
+// The values of a controller, pitch bend, program or pressure line.
+char* put_other_values(char* p, const track_event& e, channel_slot slot) {
     switch (slot) {
-        case slot_note_on:
-        case slot_note_off:
-        case slot_poly_pressure: p = copy_fixed(p, named_notes[e.first]); break;
         case slot_pitch_bend: return format_below_100000(p, e.first + e.second * 128u);
         case slot_program:
         case slot_channel_pressure: return format_byte(p, e.first);
-        default: p = format_byte(p, e.first); break;
+        default: break;
     }
-    return format_byte(copy_fixed(p, state.channel_formats->slots[slot].third), e.second);
+    return format_byte(copy_fixed(format_byte(p, e.first), state.channel_formats->slots[slot].third), e.second);
 }
 
 // The commonest lines of the score form: a channel event's, or a Note's
-// with its end's length and marks. Only a line with a data byte of 128 or
-// more or a mark takes put_marks.
-void write_channel(const track_event& e, const track_event* events, const score::track_habits& habits) {
-    const channel_slot slot = score::slot_of_status(e.status);
-    const unsigned channel = e.status & 0x0Fu;
+// with its end's length. Only a line with a mark or a data byte of 128 or
+// more takes put_marks.
+void write_channel(const track_event& e, const track_event* events, const line_texts& texts,
+                   const score::track_habits& habits, const score::status_mark_table& marks) {
+    const unsigned status = e.status;
+    const channel_slot slot = score::slot_of_status(static_cast<int>(status));
     char* p = put_score_time(output_line(line_reserve), e.time);
-    const bool top_bits = ((e.first | e.second) & 0x80u) != 0;
-    if (!e.is_start()) {
-        p = put_values(copy_fixed(p, state.channel_formats->starts[slot][channel]), e, slot);
-        if (e.mark != score::status_as_rule || top_bits) p = put_marks(p, e, nullptr, habits);
+    const bool start = e.is_start();
+    p = copy_fixed(p, start ? texts.note_starts[status & 0x0Fu] : texts.starts[status - 0x80]);
+    if (slot <= slot_poly_pressure) {
+        p = format_byte(copy_fixed(p, texts.notes[slot][e.first]), e.second);
     } else {
-        const track_event& end = events[static_cast<std::size_t>(e.partner)];
-        p = copy_fixed(
-            p, (state.channel_formats == &long_channel_formats ? long_note_starts : short_note_starts)[channel]);
-        p = put_values(p, e, slot);
-        p = put_length(p, end.time - e.time);
-        if ((e.mark | end.mark) != score::status_as_rule || top_bits || (end.second & 0x80u) != 0 ||
-            e.end_position >= 0 || score::end_kind(end) != habits.end_velocity) {
-            p = put_marks(p, e, &end, habits);
-        }
+        p = put_other_values(p, e, slot);
     }
+    bool marked = marks[e.status_case] != score::status_as_rule || ((e.first | e.second) & 0x80u) != 0;
+    const track_event* end = nullptr;
+    if (start) {
+        end = &events[static_cast<std::size_t>(e.partner)];
+        p = put_length(p, end->time - e.time);
+        if (const int kind = score::end_kind(*end); kind != habits.end_velocity) p = put_end_kind(p, kind);
+        marked = marked || marks[end->status_case] != score::status_as_rule || (end->second & 0x80u) != 0 ||
+                 e.end_position >= 0;
+    }
+    if (marked) p = put_marks(p, e, end, habits);
     *p++ = '\n';
     output_commit(p);
 }
@@ -292,9 +320,11 @@ void write_held_track(bool complete) {
     const score::track_habits habits = score::analyse_track(s.track);
     put_track_start(habits);
     const track_event* events = s.track.events.data();
+    const score::status_mark_table marks = score::status_marks(habits);
+    const line_texts& texts = state.channel_formats == &long_channel_formats ? long_line_texts : short_line_texts;
     for (const track_event& e : s.track.events) {
         if (e.type == event_type::channel) {
-            if (!e.is_end()) write_channel(e, events, habits);
+            if (!e.is_end()) write_channel(e, events, texts, habits, marks);
             continue;
         }
         s.line_time = e.time;

@@ -80,7 +80,7 @@ char* score_time_detail::put_time_slowly(char* p, std::int64_t time) {
         *p = ' ';
         return p + 1;
     }
-    std::memcpy(p, beat.prefix, beat.size);
+    std::memcpy(p, beat.prefix, sizeof beat.prefix);
     p = format_int(p + beat.size, static_cast<std::int32_t>(time - beat.begin));
     *p = ' ';
     return p + 1;
