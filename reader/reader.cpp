@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 #include <unistd.h>
 
@@ -223,6 +224,61 @@ void read_event(track_decoder& track) {
     read_event_from<Score>(track, counted_bytes{});
 }
 
+// The score form's loop: channel events go straight into the held track,
+// read from the block through local copies of the cursor, the chunk's count,
+// the clock and the running status, with no call per event. Whatever else
+// comes (a meta event, SysEx, an overlong time step, a malformed event, the
+// block's last bytes) is left to read_event, which reports what is wrong
+// exactly as the tick form's loop does.
+void read_score_events(track_decoder& track) {
+    score::track_record& held = *track.held;
+    while (state.chunk_remaining > 0) {
+        const unsigned char* cursor = input.next;
+        const unsigned char* const last = input.end - longest_short_event;
+        std::int32_t remaining = state.chunk_remaining;
+        const std::int64_t clock_before = held.clock;
+        std::int64_t clock = clock_before;
+        int running_status = track.running_status;
+        std::vector<score::track_event>& events = held.events;
+        // A SysEx message waits for its continuation: only read_event reads on.
+        const unsigned char* const stop = track.sysex_pending ? cursor : last;
+        while (remaining > 0 && cursor <= stop) {
+            const unsigned char* p = cursor;
+            std::uint32_t delta = *p++;
+            if (delta >= 0x80) {
+                delta &= 0x7F;
+                int more = 0;
+                while (*p >= 0x80 && more < 2) delta = delta << 7 | (*p++ & 0x7Fu), ++more;
+                if (*p >= 0x80) break;
+                delta = delta << 7 | *p++;
+            }
+            int status = *p;
+            const bool running = status < 0x80;
+            if (running) {
+                if (running_status == 0) break;
+                status = running_status;
+            } else if (status <= 0xEF) {
+                ++p;
+            } else {
+                break;
+            }
+            const int first = *p++;
+            const int second = (status & 0xE0) == 0xC0 ? 0 : *p++;
+            clock += delta;
+            events.push_back(score::channel_event(clock, status, first, second, running));
+            running_status = status;
+            remaining = wrap_sub(remaining, static_cast<std::int32_t>(p - cursor));
+            cursor = p;
+        }
+        input.next = cursor;
+        state.chunk_remaining = remaining;
+        held.clock = clock;
+        state.current_time = wrap_add(state.current_time, static_cast<std::int32_t>(clock - clock_before));
+        track.running_status = running_status;
+        if (remaining > 0) read_event<true>(track);
+    }
+}
+
 }  // namespace
 
 void report_fatal(const char* message) {
@@ -310,7 +366,7 @@ bool read_track_chunk() {
     // read whole and the next tag is expected right after it.
     if (state.score_form != 0) {
         track.held = &score_held_track();
-        while (state.chunk_remaining > 0) read_event<true>(track);
+        read_score_events(track);
     } else {
         while (state.chunk_remaining > 0) read_event<false>(track);
     }

@@ -52,6 +52,18 @@ struct track_event {
     bool is_end() const { return partner != no_event && !is_start(); }
 };
 
+// A channel event as the reader holds it: `running` when the file left out
+// its status byte.
+inline track_event channel_event(std::int64_t time, int status, int first, int second, bool running) {
+    track_event e;
+    e.time = time;
+    e.status = static_cast<std::uint8_t>(status);
+    e.first = static_cast<std::uint8_t>(first);
+    e.second = static_cast<std::uint8_t>(second);
+    e.running = running;
+    return e;
+}
+
 struct track_record {
     std::vector<track_event> events;
     std::vector<unsigned char> payload;
@@ -62,15 +74,9 @@ struct track_record {
         payload.clear();
         clock = 0;
     }
-    // A channel event at `clock`, as the reader adds it: `running` when the
-    // file left out its status byte.
+    // A channel event at `clock`.
     void add_channel(int status, int first, int second, bool running) {
-        track_event& e = events.emplace_back();
-        e.time = clock;
-        e.status = static_cast<std::uint8_t>(status);
-        e.first = static_cast<std::uint8_t>(first);
-        e.second = static_cast<std::uint8_t>(second);
-        e.running = running;
+        events.push_back(channel_event(clock, status, first, second, running));
     }
 };
 
