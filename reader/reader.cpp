@@ -4,7 +4,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <vector>
 
 #include <unistd.h>
 
@@ -239,7 +238,6 @@ void read_score_events(track_decoder& track) {
         const std::int64_t clock_before = held.clock;
         std::int64_t clock = clock_before;
         int running_status = track.running_status;
-        std::vector<score::track_event>& events = held.events;
         // A SysEx message waits for its continuation: only read_event reads on.
         const unsigned char* const stop = track.sysex_pending ? cursor : last;
         while (remaining > 0 && cursor <= stop) {
@@ -265,7 +263,7 @@ void read_score_events(track_decoder& track) {
             const int first = *p++;
             const int second = (status & 0xE0) == 0xC0 ? 0 : *p++;
             clock += delta;
-            events.push_back(score::channel_event(clock, status, first, second, running));
+            held.add_channel_at(clock, status, first, second, running);
             running_status = status;
             remaining = wrap_sub(remaining, static_cast<std::int32_t>(p - cursor));
             cursor = p;

@@ -3,80 +3,46 @@
 // measured against the track's habits before any line is written.
 #pragma once
 
-#include <array>
 #include <cstdint>
 #include <vector>
 
 #include "score/habits.h"
+#include "score/tally.h"
+#include "score/track_event.h"
 
 namespace smfasm::score {
-
-enum class event_type : std::uint8_t { channel, sysex, arbitrary, meta };
-
-// What a line must say beyond its event's values.
-enum status_mark : std::uint8_t {
-    status_as_rule = 0,
-    status_written = 1,  // "status=1": the byte stands though the rule leaves it out
-    status_left_out = 2  // "status=0": running status where the rule writes the byte
-};
-
-inline constexpr std::int32_t no_event = -1;
-
-// How the running-status rule meets a channel event, in six bits: its
-// channel slot (times 8), whether the file left its status byte out (4),
-// whether a meta event or SysEx came between it and the channel event
-// before (2), and whether its status repeats that event's, with a first
-// data byte below 128 (1). Its mark under any habits follows from these.
-namespace status_case {
-inline constexpr unsigned repeats = 1;
-inline constexpr unsigned after_other = 2;
-inline constexpr unsigned ran = 4;
-inline constexpr unsigned count = 64;
-inline constexpr unsigned of_slot(channel_slot slot) { return static_cast<unsigned>(slot) * 8; }
-}  // namespace status_case
-
-struct track_event {
-    std::int64_t time = 0;            // absolute tick from the track's start
-    std::uint32_t payload = 0;        // offset of SysEx and meta bytes in the track's payload store
-    std::int32_t length = 0;          // their count
-    std::int32_t partner = no_event;  // a note's start: its end; an end: its start
-    std::int32_t end_position = -1;   // a start whose end breaks the order rule: the end's place at its tick
-    event_type type = event_type::channel;
-    std::uint8_t status = 0;  // channel status byte, or meta type
-    std::uint8_t first = 0;
-    std::uint8_t second = 0;
-    bool running = false;          // the file left out the status byte
-    std::uint8_t status_case = 0;  // set by analyse_track, see status_case
-
-    bool is_start() const { return partner != no_event && (status & 0xF0) == 0x90 && second != 0; }
-    bool is_end() const { return partner != no_event && !is_start(); }
-};
-
-// A channel event as the reader holds it: `running` when the file left out
-// its status byte.
-inline track_event channel_event(std::int64_t time, int status, int first, int second, bool running) {
-    track_event e;
-    e.time = time;
-    e.status = static_cast<std::uint8_t>(status);
-    e.first = static_cast<std::uint8_t>(first);
-    e.second = static_cast<std::uint8_t>(second);
-    e.running = running;
-    return e;
-}
 
 struct track_record {
     std::vector<track_event> events;
     std::vector<unsigned char> payload;
     // The time of the event being added, from the track's start.
     std::int64_t clock = 0;
+    // The analysis of the events added through add_channel and add_other,
+    // made as they come; analyse_track counts any others.
+    track_tally tally;
     void clear() {
         events.clear();
         payload.clear();
         clock = 0;
+        tally.clear();
     }
     // A channel event at `clock`.
     void add_channel(int status, int first, int second, bool running) {
-        events.push_back(channel_event(clock, status, first, second, running));
+        add_channel_at(clock, status, first, second, running);
+    }
+    void add_channel_at(std::int64_t time, int status, int first, int second, bool running) {
+        events.push_back(channel_event(time, status, first, second, running));
+        tally.channel(events, events.size() - 1, time, static_cast<unsigned>(status), static_cast<unsigned>(first),
+                      static_cast<unsigned>(second), running);
+    }
+    // A SysEx or meta event at `clock`, its payload stored already.
+    track_event& add_other(event_type type, int status) {
+        track_event& e = events.emplace_back();
+        e.time = clock;
+        e.type = type;
+        e.status = static_cast<std::uint8_t>(status);
+        tally.other(events, events.size() - 1, clock);
+        return events.back();
     }
 };
 
@@ -85,25 +51,5 @@ struct track_record {
 // What cannot pair (a note that never ends, an end with nothing sounding)
 // keeps partner no_event.
 track_habits analyse_track(track_record& track);
-
-// The status mark of each status case under the habits.
-using status_mark_table = std::array<status_mark, status_case::count>;
-status_mark_table status_marks(const track_habits& habits);
-
-// The status mark of a channel event under the habits.
-inline status_mark mark_of(const track_event& e, const track_habits& habits) {
-    const unsigned c = e.status_case;
-    const bool omitted = (c & status_case::repeats) != 0 && (habits.carry || (c & status_case::after_other) == 0) &&
-                         ((habits.running >> (c / 8)) & 1u) != 0;
-    return omitted == e.running ? status_as_rule : e.running ? status_left_out : status_written;
-}
-
-// Whether the event is a note's end: a note-off, or a note-on at velocity 0.
-inline bool ends_a_note(const track_event& e) {
-    return e.type == event_type::channel && ((e.status & 0xF0) == 0x80 || ((e.status & 0xF0) == 0x90 && e.second == 0));
-}
-
-// The velocity habit value of a paired end.
-inline int end_kind(const track_event& end) { return (end.status & 0xF0) == 0x90 ? end_by_note_on : end.second; }
 
 }  // namespace smfasm::score

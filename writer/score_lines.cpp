@@ -81,13 +81,7 @@ void put_int64(std::int64_t value) {
     output_commit(p);
 }
 
-track_event& hold(event_type type, int status) {
-    track_event& e = score_state.track.events.emplace_back();
-    e.time = score_state.track.clock;
-    e.type = type;
-    e.status = static_cast<std::uint8_t>(status);
-    return e;
-}
+track_event& hold(event_type type, int status) { return score_state.track.add_other(type, status); }
 
 void hold_payload(track_event& e, std::int32_t length, const unsigned char* data) {
     std::vector<unsigned char>& payload = score_state.track.payload;
@@ -233,7 +227,7 @@ void write_channel(const track_event& e, const track_event* events, const line_t
     const unsigned status = e.status;
     const channel_slot slot = score::slot_of_status(static_cast<int>(status));
     char* p = put_score_time(output_line(line_reserve), e.time);
-    const bool start = e.is_start();
+    const bool start = (e.status_case & score::status_case::start) != 0;
     p = copy_fixed(p, start ? texts.note_starts[status & 0x0Fu] : texts.starts[status - 0x80]);
     if (slot <= slot_poly_pressure) {
         p = format_byte(copy_fixed(p, texts.notes[slot][e.first]), e.second);
@@ -324,7 +318,7 @@ void write_held_track(bool complete) {
     const line_texts& texts = state.channel_formats == &long_channel_formats ? long_line_texts : short_line_texts;
     for (const track_event& e : s.track.events) {
         if (e.type == event_type::channel) {
-            if (!e.is_end()) write_channel(e, events, texts, habits, marks);
+            if ((e.status_case & score::status_case::end) == 0) write_channel(e, events, texts, habits, marks);
             continue;
         }
         s.line_time = e.time;

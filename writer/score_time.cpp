@@ -20,12 +20,16 @@ using score_time_detail::beat;
 // further on is divided for.
 constexpr std::int64_t most_counted = 4;
 
-void set_prefix() {
-    // Bars, beats and ticks within a beat are 32-bit for any time a file
-    // can reach in 32-bit steps of a positive division.
+// Bars, beats and ticks within a beat are 32-bit for any time a file can
+// reach in 32-bit steps of a positive division.
+void set_bar_prefix() {
     char* q = format_int(beat.prefix, static_cast<std::int32_t>(beat.bar));
     *q++ = ':';
-    q = format_int(q, static_cast<std::int32_t>(beat.beat));
+    beat.bar_size = static_cast<std::size_t>(q - beat.prefix);
+}
+
+void set_prefix() {
+    char* q = format_int(beat.prefix + beat.bar_size, static_cast<std::int32_t>(beat.beat));
     *q++ = ':';
     beat.size = static_cast<std::size_t>(q - beat.prefix);
     // A signature that cuts the beat short ends it.
@@ -47,8 +51,11 @@ bool find_beat(std::int64_t time) {
         }
         if (time - begin < beat.ticks_per_beat) {
             beat.begin = begin;
-            beat.bar = bar;
             beat.beat = number;
+            if (bar != beat.bar) {
+                beat.bar = bar;
+                set_bar_prefix();
+            }
             set_prefix();
             return true;
         }
@@ -63,6 +70,7 @@ bool find_beat(std::int64_t time) {
     beat.ticks_per_beat = segment->ticks_per_beat;
     beat.beats_per_bar = segment->beats_per_bar;
     beat.segment_end = next != nullptr ? next->start : std::numeric_limits<std::int64_t>::max();
+    set_bar_prefix();
     set_prefix();
     return true;
 }

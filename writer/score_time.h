@@ -19,6 +19,7 @@ struct kept_beat {
     std::uint64_t span = 0;  // 0 while no beat is kept
     char prefix[32] = {};
     std::size_t size = 0;
+    std::size_t bar_size = 0;  // of its "bar:" text, which the beats of a bar share
     // Where the beat stands in its metre segment, to count on from.
     std::int64_t bar = 0;
     std::int64_t beat = 0;
