@@ -70,12 +70,15 @@ track_habits analyse_track(track_record& track) {
 
 status_mark_table status_marks(const track_habits& habits) {
     status_mark_table table{};
-    for (unsigned c = 0; c < status_case::count; ++c) {
+    for (unsigned c = 0; c < status_case::rule_cases; ++c) {
         track_event e;
         e.status_case = static_cast<std::uint8_t>(c);
         e.running = (c & status_case::ran) != 0;
         table[c] = mark_of(e, habits);
     }
+    // A note's start or end is marked as any other event of its case.
+    for (unsigned c = status_case::rule_cases; c < status_case::count; ++c)
+        table[c] = table[c % status_case::rule_cases];
     return table;
 }
 

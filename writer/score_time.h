@@ -15,17 +15,11 @@ namespace smfasm {
 
 namespace score_time_detail {
 struct kept_beat {
-    std::int64_t begin = 0;
-    std::uint64_t span = 0;  // 0 while no beat is kept
+    score::beat_span place;
     char prefix[32] = {};
     std::size_t size = 0;
-    std::size_t bar_size = 0;  // of its "bar:" text, which the beats of a bar share
-    // Where the beat stands in its metre segment, to count on from.
-    std::int64_t bar = 0;
-    std::int64_t beat = 0;
-    std::int64_t ticks_per_beat = 0;
-    std::int64_t beats_per_bar = 0;
-    std::int64_t segment_end = 0;  // where the next segment starts
+    std::int64_t text_bar = 0;  // the bar the "bar:" text at the prefix's start is of, which the beats of a bar share
+    std::size_t bar_size = 0;
 };
 extern kept_beat beat;
 char* put_time_slowly(char* p, std::int64_t time);
@@ -39,8 +33,8 @@ void forget_score_beat();
 // Writes the column at `p` (a line's room reserved), space included.
 inline char* put_score_time(char* p, std::int64_t time) {
     using score_time_detail::beat;
-    const auto into = static_cast<std::uint64_t>(time - beat.begin);
-    if (into < beat.span && into < 1000) {
+    const auto into = static_cast<std::uint64_t>(time - beat.place.begin);
+    if (into < beat.place.span && into < 1000) {
         std::memcpy(p, beat.prefix, sizeof beat.prefix);
         p = format_below_1000(p + beat.size, static_cast<std::uint32_t>(into));
         *p = ' ';
