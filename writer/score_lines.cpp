@@ -188,6 +188,11 @@ char* put_end_kind(char* p, int kind) {
     // Past a dotted whole note (and in an SMPTE file) only ticks.
     if (ticks <= 0 || ticks > 6 * division) {
         p = std::copy(word.begin(), word.end(), p);
+        // Long notes' ticks run to six digits and more: four at a time.
+        if (ticks >= 10000 && ticks < 100000000) {
+            return format_4(format_below_10000(p, static_cast<std::uint32_t>(ticks / 10000)),
+                            static_cast<std::uint32_t>(ticks % 10000));
+        }
         if (ticks >= 0 && ticks <= INT32_MAX) return format_int(p, static_cast<std::int32_t>(ticks));
         return std::to_chars(p, p + 24, ticks).ptr;
     }

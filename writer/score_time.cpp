@@ -19,7 +19,20 @@ using score_time_detail::beat;
 // Bars, beats and ticks within a beat are 32-bit for any time a file can
 // reach in 32-bit steps of a positive division.
 void set_prefix() {
-    if (beat.bar_size == 0 || beat.text_bar != beat.place.bar) {
+    if (beat.bar_size != 0 && beat.text_bar + 1 == beat.place.bar && beat.place.bar > 0) {
+        // The next bar, as a reader going on meets it: its text counted on
+        // in place, carrying over the nines.
+        std::size_t i = beat.bar_size - 1;
+        while (i > 0 && beat.prefix[i - 1] == '9') beat.prefix[--i] = '0';
+        if (i > 0) {
+            ++beat.prefix[i - 1];
+        } else {
+            std::memmove(beat.prefix + 1, beat.prefix, beat.bar_size);
+            beat.prefix[0] = '1';
+            ++beat.bar_size;
+        }
+        beat.text_bar = beat.place.bar;
+    } else if (beat.bar_size == 0 || beat.text_bar != beat.place.bar) {
         char* q = format_int(beat.prefix, static_cast<std::int32_t>(beat.place.bar));
         *q++ = ':';
         beat.bar_size = static_cast<std::size_t>(q - beat.prefix);
@@ -47,7 +60,9 @@ char* score_time_detail::put_time_slowly(char* p, std::int64_t time) {
     }
     set_prefix();
     std::memcpy(p, beat.prefix, sizeof beat.prefix);
-    p = format_int(p + beat.size, static_cast<std::int32_t>(time - beat.place.begin));
+    const std::int64_t tick = time - beat.place.begin;
+    p = tick < 1000 ? format_below_1000(p + beat.size, static_cast<std::uint32_t>(tick))
+                    : format_int(p + beat.size, static_cast<std::int32_t>(tick));
     *p = ' ';
     return p + 1;
 }
