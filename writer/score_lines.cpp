@@ -39,17 +39,22 @@ score_listing score_state;
 // "Note ch=1 n=" by channel), and a note's name with the label after it
 // ("c#4 v=") by slot and note.
 struct line_texts {
-    std::array<channel_start_text, 0x70> starts{};
-    std::array<channel_start_text, 16> note_starts{};
-    std::array<std::array<fixed_text, 256>, 3> notes{};  // slot_note_on, slot_note_off, slot_poly_pressure
+    // One byte short of a power of two, with the length byte: an entry is
+    // found with a shift.
+    using start_text = padded_text<31>;
+    using note_text = padded_text<15>;
+    std::array<start_text, 0x70> starts{};
+    std::array<start_text, 16> note_starts{};
+    std::array<std::array<note_text, 256>, 3> notes{};  // slot_note_on, slot_note_off, slot_poly_pressure
 };
 constexpr line_texts make_line_texts(const channel_format_set& formats) {
     line_texts texts{};
     for (std::size_t status = 0x80; status < 0xF0; ++status) {
-        texts.starts[status - 0x80] = formats.starts[score::slot_of_nibble[(status >> 4) & 7]][status & 0x0F];
+        texts.starts[status - 0x80].append(
+            formats.starts[score::slot_of_nibble[(status >> 4) & 7]][status & 0x0F].view());
     }
     for (std::size_t channel = 0; channel < 16; ++channel) {
-        channel_start_text& start = texts.note_starts[channel];
+        line_texts::start_text& start = texts.note_starts[channel];
         start.append(keyword::note);
         start.append(" ch=");
         const char number[] = {static_cast<char>('0' + (channel + 1) / 10),
