@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
+#include "score/metre_map.h"
 #include "state/state.h"
 #include "tests/support/in_process.h"
 #include "writer/writer.h"
@@ -432,6 +434,58 @@ TEST(TimeColumn, SuccessiveTimesReadAsFreshlyFormatted) {
                     << "division " << division << " measure mode " << measure_mode << " channel lines "
                     << channel_lines;
             }
+        }
+    }
+}
+
+// The score form keeps the text of a beat and counts on to the beats and
+// bars after it: every line's bar:beat:tick must be the metre map's, across
+// steps short and long, signatures of every kind, and bars of more digits.
+TEST(TimeColumn, ScoreTimesAreTheMetreMapsWhateverTheSteps) {
+    using namespace test;
+    std::uint32_t seed = 99;
+    const auto below = [&seed](std::uint32_t n) { return ((seed = seed * 1664525u + 1013904223u) >> 8) % n; };
+    for (const int division : {96, 480, 7, 1}) {
+        score::metre_map metre;
+        metre.reset(division);
+        bytes events;
+        std::vector<std::string> columns;
+        std::int64_t time = 0;
+        for (int i = 0; i < 4000; ++i) {
+            const std::uint32_t kind = below(100);
+            const std::uint32_t step = kind < 60   ? below(division + 1)
+                                       : kind < 97 ? below(division * 9 + 1)
+                                                   : below(400000);
+            time += step;
+            // A TimeSig line's own time is placed before the bars it starts.
+            score::bar_time bars;
+            columns.push_back(metre.to_bars(time, bars) ? std::to_string(bars.bar) + ":" + std::to_string(bars.beat) +
+                                                              ":" + std::to_string(bars.tick)
+                                                        : std::to_string(time));
+            if (kind % 50 == 7) {
+                const int numerator = static_cast<int>(below(7));
+                const int exponent = static_cast<int>(below(6));
+                events += meta(step, 0x58,
+                               {static_cast<unsigned char>(numerator), static_cast<unsigned char>(exponent), 24, 8});
+                metre.add_time_signature(time, numerator, exponent);
+            } else {
+                events += vlq(step) + bytes{0xC0, 1};
+            }
+        }
+        lister_options score;
+        score.score = true;
+        const conversion_result result = convert_bytes(header(0, 1, division) + track(events + end_of_track()), score);
+        std::vector<std::string> got;
+        std::size_t at = result.listing.find("MTrk");
+        ASSERT_NE(at, std::string::npos);
+        for (at = result.listing.find('\n', at) + 1; at < result.listing.size();) {
+            const std::size_t end = result.listing.find('\n', at);
+            got.push_back(result.listing.substr(at, result.listing.find(' ', at) - at));
+            at = end + 1;
+        }
+        ASSERT_EQ(got.size(), columns.size() + 2) << "division " << division;  // and TrkEnd's two lines
+        for (std::size_t i = 0; i < columns.size(); ++i) {
+            ASSERT_EQ(got[i], columns[i]) << "division " << division << " event " << i;
         }
     }
 }
