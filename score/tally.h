@@ -92,7 +92,6 @@ struct track_tally {
                     w.used.push_back(static_cast<std::uint16_t>(key));
                 }
             }
-            all[i].partner = no_event;
             all[i].status_case = static_cast<std::uint8_t>(cell);
         } else if (const std::int32_t start = w.head[key]; start != no_event) {
             const std::int32_t next = start == w.tail[key] ? no_event : static_cast<std::int32_t>(all[start].payload);
@@ -126,10 +125,12 @@ struct track_tally {
 private:
     // The events from `i` on are at a later tick than those before.
     void next_tick(const std::vector<track_event>& events, std::size_t i, std::int64_t time) {
-        if (group_ends && i - group > 1) count_group(events);
+        if (group_ends) {
+            if (i - group > 1) count_group(events);
+            group_ends = false;
+        }
         group = i;
         group_time = time;
-        group_ends = false;
     }
     void count_group(const std::vector<track_event>& events);
     waiting_notes& take_waiting();
