@@ -49,11 +49,14 @@ score::metre_map& score_metre() { return metre; }
 
 void forget_score_beat() {
     beat.place.span = 0;
+    beat.quick_span = 0;
     beat.bar_size = 0;
 }
 
 char* score_time_detail::put_time_slowly(char* p, std::int64_t time) {
-    if (!metre.find_beat(time, beat.place)) {
+    const bool placed = metre.find_beat(time, beat.place);
+    beat.quick_span = std::min<std::uint64_t>(beat.place.span, 1000);
+    if (!placed) {
         p = std::to_chars(p, p + 24, time).ptr;
         *p = ' ';
         return p + 1;

@@ -16,6 +16,9 @@ namespace smfasm {
 namespace score_time_detail {
 struct kept_beat {
     score::beat_span place;
+    // The ticks into the beat that the quick path writes: all of them, up
+    // to the thousand its table holds.
+    std::uint64_t quick_span = 0;
     char prefix[32] = {};
     std::size_t size = 0;
     std::int64_t text_bar = 0;  // the bar the "bar:" text at the prefix's start is of, which the beats of a bar share
@@ -34,7 +37,7 @@ void forget_score_beat();
 inline char* put_score_time(char* p, std::int64_t time) {
     using score_time_detail::beat;
     const auto into = static_cast<std::uint64_t>(time - beat.place.begin);
-    if (into < beat.place.span && into < 1000) {
+    if (into < beat.quick_span) {
         std::memcpy(p, beat.prefix, sizeof beat.prefix);
         p = format_below_1000(p + beat.size, static_cast<std::uint32_t>(into));
         *p = ' ';
