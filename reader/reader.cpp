@@ -232,15 +232,19 @@ void read_event(track_decoder& track) {
 void read_score_events(track_decoder& track) {
     score::track_record& held = *track.held;
     while (state.chunk_remaining > 0) {
+        // A SysEx message waits for its continuation: only read_event may
+        // read on, and it stops at anything else.
+        if (track.sysex_pending) {
+            read_event<true>(track);
+            continue;
+        }
         const unsigned char* cursor = input.next;
         const unsigned char* const last = input.end - longest_short_event;
         std::int32_t remaining = state.chunk_remaining;
         const std::int64_t clock_before = held.clock;
         std::int64_t clock = clock_before;
         int running_status = track.running_status;
-        // A SysEx message waits for its continuation: only read_event reads on.
-        const unsigned char* const stop = track.sysex_pending ? cursor : last;
-        while (remaining > 0 && cursor <= stop) {
+        while (remaining > 0 && cursor <= last) {
             const unsigned char* p = cursor;
             std::uint32_t delta = *p++;
             if (delta >= 0x80) {

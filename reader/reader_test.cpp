@@ -138,6 +138,35 @@ TEST(SystemExclusive, JoiningOn) {
     });
 }
 
+// The score form reads channel events through its own loop, which must
+// leave a SysEx message waiting for its continuation to the common one:
+// anything but the continuation stops both forms alike, and the
+// continuation is met wherever the block ends.
+TEST(SystemExclusive, ScoreFormWaitsForTheContinuation) {
+    lister_options score;
+    score.score = true;
+    for (const bytes& events :
+         {bytes{0x00, 0xF0, 0x01, 0x43, 0x00, 0x90, 0x3C, 0x40},
+          bytes{0x00, 0xF0, 0x01, 0x43, 0x00, 0x90, 0x3C, 0x40, 0x00, 0x3C, 0x00, 0x00, 0xF7, 0x01, 0xF7}}) {
+        const bytes file = format0 + track(events + end_of_track());
+        const conversion_result in_score = convert_bytes(file, score);
+        EXPECT_EQ(in_score.listing, "MFile 0 1 96 score\nMTrk\n");
+        EXPECT_EQ(in_score.messages, convert_bytes(file).messages);
+        EXPECT_EQ(in_score.status, 1);
+    }
+    // The continuation's time step at each of the block's last bytes.
+    constexpr std::size_t block = std::size_t{64} * 1024;
+    constexpr std::size_t before_text = 22 + 6;  // the header, the track's and the text event's
+    for (std::size_t k = 1; k <= 8; ++k) {
+        const bytes text(block - before_text - 4 - k, 'x');
+        const bytes events =
+            meta(0, 0x01, text) + bytes{0x00, 0xF0, 0x01, 0x43, 0x00, 0xF7, 0x02, 0x44, 0xF7} + end_of_track();
+        const conversion_result in_score = convert_bytes(format0 + track(events), score);
+        EXPECT_EQ(in_score.messages, "") << k;
+        EXPECT_NE(in_score.listing.find("1:1:0 SysEx f0 43 44 f7\n"), std::string::npos) << k;
+    }
+}
+
 TEST(SystemExclusive, JoiningOff) {
     check({{"packets stand alone", format0 + track({0x00, 0xF0, 0x03, 0x43, 0x12, 0x00, 0x00, 0xF7, 0x02, 0x43, 0xF7}),
             "MFile 0 1 96\nMTrk\n0 SysEx f0 43 12 00\n0 Arb 43 f7\nTrkEnd\n", ""}},
