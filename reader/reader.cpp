@@ -1,5 +1,6 @@
 #include "reader/reader.h"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstdio>
@@ -239,12 +240,16 @@ void read_score_events(track_decoder& track) {
             continue;
         }
         const unsigned char* cursor = input.next;
-        const unsigned char* const last = input.end - longest_short_event;
-        std::int32_t remaining = state.chunk_remaining;
+        const unsigned char* const first_read = cursor;
+        // Events begin before the chunk's end and with a whole event's room
+        // in the block: one bound for both, the count settled after the loop.
+        const std::ptrdiff_t room = (input.end - cursor) - (longest_short_event - 1);
+        const unsigned char* const stop =
+            cursor + std::max<std::ptrdiff_t>(0, std::min<std::ptrdiff_t>(room, state.chunk_remaining));
         const std::int64_t clock_before = held.clock;
         std::int64_t clock = clock_before;
         int running_status = track.running_status;
-        while (remaining > 0 && cursor <= last) {
+        while (cursor < stop) {
             const unsigned char* p = cursor;
             std::uint32_t delta = *p++;
             if (delta >= 0x80) {
@@ -269,10 +274,10 @@ void read_score_events(track_decoder& track) {
             clock += delta;
             held.add_channel_at(clock, status, first, second, running);
             running_status = status;
-            remaining = wrap_sub(remaining, static_cast<std::int32_t>(p - cursor));
             cursor = p;
         }
         input.next = cursor;
+        const std::int32_t remaining = wrap_sub(state.chunk_remaining, static_cast<std::int32_t>(cursor - first_read));
         state.chunk_remaining = remaining;
         held.clock = clock;
         state.current_time = wrap_add(state.current_time, static_cast<std::int32_t>(clock - clock_before));

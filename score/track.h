@@ -30,7 +30,8 @@ struct track_record {
     void add_channel(int status, int first, int second, bool running) {
         add_channel_at(clock, status, first, second, running);
     }
-    void add_channel_at(std::int64_t time, int status, int first, int second, bool running) {
+    // Inlined always: the reader's loop calls it for nearly every event.
+    [[gnu::always_inline]] void add_channel_at(std::int64_t time, int status, int first, int second, bool running) {
         events.push_back(channel_event(time, status, first, second, running));
         tally.channel(events, events.size() - 1, time, static_cast<unsigned>(status), static_cast<unsigned>(first),
                       static_cast<unsigned>(second), running);
