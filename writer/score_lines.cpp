@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "score/metre_map.h"
 #include "score/note_values.h"
@@ -72,6 +73,61 @@ constexpr line_texts make_line_texts(const channel_format_set& formats) {
 }
 constexpr line_texts short_line_texts = make_line_texts(short_channel_formats);
 constexpr line_texts long_line_texts = make_line_texts(long_channel_formats);
+
+// The note lines' texts up to their last value whole, so that the
+// commonest lines copy one text: "On ch=1 n=c#4 v=" by status byte (0x80
+// to 0xAF) and note, then "Note ch=1 n=c#4 v=" by channel and note. Half
+// a MiB, made from line_texts when a format set is first used.
+struct note_line_texts {
+    static constexpr std::size_t note_row = 0x30;  // the first Note row, after the status bytes'
+    static constexpr std::size_t rows = note_row + 16;
+    using text = line_texts::start_text;
+    std::vector<text> texts;
+
+    // Made with fixed-size copies through a scratch line, as the texts are
+    // many and a small file's lines few.
+    explicit note_line_texts(const line_texts& from) {
+        texts.reserve(rows * 256);
+        for (std::size_t row = 0; row < rows; ++row) {
+            const bool note = row >= note_row;
+            const text& start = note ? from.note_starts[row - note_row] : from.starts[row];
+            const std::size_t slot = note ? slot_note_on : score::slot_of_nibble[(row >> 4) & 7];
+            for (const line_texts::note_text& value : from.notes[slot]) {
+                char line[text::capacity + line_texts::note_text::capacity + 2];
+                std::memcpy(line, start.text, text::capacity);
+                std::memcpy(line + start.size, value.text, line_texts::note_text::capacity);
+                text& t = texts.emplace_back();
+                std::memcpy(t.text, line, text::capacity);
+                t.size = static_cast<std::uint8_t>(start.size + value.size);
+            }
+        }
+    }
+    const text& of(std::size_t row, unsigned value) const { return texts[row << 8 | value]; }
+};
+// Each row's start and the longest note text after it fit the text.
+constexpr bool note_lines_fit(const line_texts& texts) {
+    std::size_t longest_note = 0;
+    for (const auto& slot : texts.notes) {
+        for (const auto& note : slot) longest_note = std::max<std::size_t>(longest_note, note.size);
+    }
+    for (std::size_t status = 0x80; status < 0xB0; ++status) {
+        if (texts.starts[status - 0x80].size + longest_note > note_line_texts::text::capacity) return false;
+    }
+    for (const auto& start : texts.note_starts) {
+        if (start.size + longest_note > note_line_texts::text::capacity) return false;
+    }
+    return true;
+}
+static_assert(note_lines_fit(short_line_texts) && note_lines_fit(long_line_texts));
+
+const note_line_texts& note_texts_of(const line_texts& texts) {
+    if (&texts == &long_line_texts) {
+        static const note_line_texts long_texts(long_line_texts);
+        return long_texts;
+    }
+    static const note_line_texts short_texts(short_line_texts);
+    return short_texts;
+}
 
 // Notes of a song have few lengths: the last one's text is kept.
 struct length_text {
@@ -233,16 +289,17 @@ char* put_other_values(char* p, const track_event& e, channel_slot slot) {
 // with its end's length. Only a line with a mark or a data byte of 128 or
 // more takes put_marks.
 void write_channel(const track_event& e, const track_event* events, const line_texts& texts,
-                   const score::track_habits& habits, const score::status_mark_table& marks) {
+                   const note_line_texts& note_texts, const score::track_habits& habits,
+                   const score::status_mark_table& marks) {
     const unsigned status = e.status;
-    const channel_slot slot = score::slot_of_status(static_cast<int>(status));
     char* p = put_score_time(output_line(line_reserve), e.time);
     const bool start = (e.status_case & score::status_case::start) != 0;
-    p = copy_fixed(p, start ? texts.note_starts[status & 0x0Fu] : texts.starts[status - 0x80]);
-    if (slot <= slot_poly_pressure) {
-        p = format_byte(copy_fixed(p, texts.notes[slot][e.first]), e.second);
+    if (status < 0xB0) {
+        const std::size_t row = start ? note_line_texts::note_row + (status & 0x0Fu) : status - 0x80u;
+        p = format_byte(copy_fixed(p, note_texts.of(row, e.first)), e.second);
     } else {
-        p = put_other_values(p, e, slot);
+        p = put_other_values(copy_fixed(p, texts.starts[status - 0x80]), e,
+                             score::slot_of_status(static_cast<int>(status)));
     }
     bool marked = marks[e.status_case] != score::status_as_rule || ((e.first | e.second) & 0x80u) != 0;
     const track_event* end = nullptr;
@@ -326,9 +383,11 @@ void write_held_track(bool complete) {
     const track_event* events = s.track.events.data();
     const score::status_mark_table marks = score::status_marks(habits);
     const line_texts& texts = state.channel_formats == &long_channel_formats ? long_line_texts : short_line_texts;
+    const note_line_texts& note_texts = note_texts_of(texts);
     for (const track_event& e : s.track.events) {
         if (e.type == event_type::channel) {
-            if ((e.status_case & score::status_case::end) == 0) write_channel(e, events, texts, habits, marks);
+            if ((e.status_case & score::status_case::end) == 0)
+                write_channel(e, events, texts, note_texts, habits, marks);
             continue;
         }
         s.line_time = e.time;

@@ -520,5 +520,59 @@ TEST(ChannelLines, EveryDataByteValue) {
     EXPECT_EQ(listing, expected);
 }
 
+// The score form writes a note line's text up to its last value as one
+// copy made per status byte or channel and note: every one of them, in
+// both formats, must read as the tick form's line does.
+TEST(ScoreLines, NoteLineTextsAsTheTickFormWritesThem) {
+    using namespace test;
+    bytes events;
+    const std::size_t paired = 16 * 128;
+    for (unsigned channel = 0; channel < 16; ++channel) {
+        for (unsigned note = 0; note < 128; ++note) {
+            // A Note, its end a tick on.
+            events += {0x01, static_cast<unsigned char>(0x90 | channel), static_cast<unsigned char>(note),
+                       static_cast<unsigned char>(1 + note % 127)};
+            events += {0x01, static_cast<unsigned char>(0x80 | channel), static_cast<unsigned char>(note), 0x40};
+        }
+    }
+    const std::size_t unpaired = 0x30 * 128;
+    for (unsigned status = 0x80; status < 0xB0; ++status) {
+        for (unsigned note = 0; note < 128; ++note) {
+            // Offs before the note-ons, which never end: each lists as it is.
+            events += {0x01, static_cast<unsigned char>(status), static_cast<unsigned char>(note),
+                       static_cast<unsigned char>(1 + note % 127)};
+        }
+    }
+    const bytes file = header(0, 1, 96) + track(events + end_of_track());
+    // Each channel line after its time column.
+    const auto bodies = [](const std::string& listing) {
+        std::vector<std::string> lines;
+        std::size_t at = 0;
+        for (std::size_t end; (end = listing.find('\n', at)) != std::string::npos; at = end + 1) {
+            const std::string line = listing.substr(at, end - at);
+            const std::size_t space = line.find(' ');
+            if (space != std::string::npos && line.find(" ch=") != std::string::npos)
+                lines.push_back(line.substr(space + 1));
+        }
+        return lines;
+    };
+    for (const bool long_formats : {false, true}) {
+        lister_options tick;
+        tick.note_names = 1;
+        tick.long_formats = long_formats;
+        lister_options score = tick;
+        score.score = true;
+        const std::vector<std::string> ticks = bodies(convert_bytes(file, tick).listing);
+        const std::vector<std::string> notes = bodies(convert_bytes(file, score).listing);
+        ASSERT_EQ(ticks.size(), paired * 2 + unpaired);
+        ASSERT_EQ(notes.size(), paired + unpaired);
+        for (std::size_t i = 0; i < paired; ++i) {
+            const std::string& start = ticks[i * 2];  // "On ch=..."
+            EXPECT_EQ(notes[i].rfind("Note" + start.substr(2) + " len=", 0), 0u) << notes[i] << " after " << start;
+        }
+        for (std::size_t i = 0; i < unpaired; ++i) EXPECT_EQ(notes[paired + i], ticks[paired * 2 + i]) << long_formats;
+    }
+}
+
 }  // namespace
 }  // namespace smfasm
