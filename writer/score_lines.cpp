@@ -243,7 +243,7 @@ char* put_end_kind(char* p, int kind) {
 
 // A Note's length: a note value where one fits, else its ticks. Notes of a
 // song have few values: the last one's text is kept.
-[[gnu::noinline]] char* put_length(char* p, std::int64_t ticks) {
+char* put_length(char* p, std::int64_t ticks) {
     constexpr std::string_view word = " len=";
     const std::int64_t division = score_state.division;
     // Past a dotted whole note (and in an SMPTE file) only ticks.
