@@ -233,17 +233,13 @@ void read_event(track_decoder& track) {
 void read_score_events(track_decoder& track) {
     score::track_record& held = *track.held;
     while (state.chunk_remaining > 0) {
-        // A SysEx message waits for its continuation: only read_event may
-        // read on, and it stops at anything else.
-        if (track.sysex_pending) {
-            read_event<true>(track);
-            continue;
-        }
         const unsigned char* cursor = input.next;
         const unsigned char* const first_read = cursor;
         // Events begin before the chunk's end and with a whole event's room
         // in the block: one bound for both, the count settled after the loop.
-        const std::ptrdiff_t room = (input.end - cursor) - (longest_short_event - 1);
+        // A SysEx message waiting for its continuation leaves no room: only
+        // read_event may read on, and it stops at anything else.
+        const std::ptrdiff_t room = track.sysex_pending ? 0 : (input.end - cursor) - (longest_short_event - 1);
         const unsigned char* const stop =
             cursor + std::max<std::ptrdiff_t>(0, std::min<std::ptrdiff_t>(room, state.chunk_remaining));
         const std::int64_t clock_before = held.clock;
