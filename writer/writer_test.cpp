@@ -526,7 +526,7 @@ TEST(ChannelLines, EveryDataByteValue) {
 TEST(ScoreLines, NoteLineTextsAsTheTickFormWritesThem) {
     using namespace test;
     bytes events;
-    const std::size_t paired = 16 * 128;
+    const std::size_t paired = std::size_t{16} * 128;
     for (unsigned channel = 0; channel < 16; ++channel) {
         for (unsigned note = 0; note < 128; ++note) {
             // A Note, its end a tick on.
@@ -535,7 +535,7 @@ TEST(ScoreLines, NoteLineTextsAsTheTickFormWritesThem) {
             events += {0x01, static_cast<unsigned char>(0x80 | channel), static_cast<unsigned char>(note), 0x40};
         }
     }
-    const std::size_t unpaired = 0x30 * 128;
+    const std::size_t unpaired = std::size_t{0x30} * 128;
     for (unsigned status = 0x80; status < 0xB0; ++status) {
         for (unsigned note = 0; note < 128; ++note) {
             // Offs before the note-ons, which never end: each lists as it is.
