@@ -11,8 +11,8 @@ namespace {
 constexpr std::int64_t largest_vlq = 0x0FFFFFFF;
 
 template <class... T>
-void reserve_all(std::size_t rows, T&... columns) {
-    (columns.reserve(rows), ...);
+void resize_all(std::size_t rows, T&... columns) {
+    (columns.resize(rows), ...);
 }
 
 void put_u32(std::vector<unsigned char>& out, std::uint32_t v) {
@@ -126,62 +126,58 @@ void table_from_song(const score::song& song, event_table& out) {
         out.carry.push_back(t.habits.carry ? 1 : 0);
         out.reverse.push_back(t.habits.reverse ? 1 : 0);
     }
-    reserve_all(rows, out.track, out.tick, out.bar, out.beat, out.beat_tick, out.kind, out.channel, out.data1,
-                out.data2, out.note_length, out.partner, out.running, out.status_mark, out.end_position, out.offset,
-                out.length);
+    // Every column is sized once and filled through plain pointers.
+    resize_all(rows, out.track, out.tick, out.bar, out.beat, out.beat_tick, out.kind, out.channel, out.data1, out.data2,
+               out.note_length, out.partner, out.running, out.status_mark, out.end_position, out.offset, out.length);
     out.blob.reserve(payload);
+    std::size_t row = 0;
     for (std::size_t t = 0; t < song.tracks.size(); ++t) {
         const score::track_record& record = song.tracks[t].record;
+        const score::status_mark_table marks = score::status_marks(song.tracks[t].habits);
         // A track that moves the bars is placed as the score form writes
         // it: each event by the bars its TimeSig events so far have made.
         score::metre_map moving;
         moving.reset((song.division & 0x8000) != 0 ? 0 : song.division);
         const bool moves = song.moves_metre(t);
         const score::metre_map& metre = moves ? moving : song.metre_of(t);
+        score::beat_span beat;
         int numerator = 0;
         int exponent = 0;
-        score::bar_time bars;
-        bool placed = false;
-        std::int64_t bars_time = -1;
-        const auto base = static_cast<std::int64_t>(out.track.size());
+        const auto base = static_cast<std::int64_t>(row);
         const auto blob_base = static_cast<std::int64_t>(out.blob.size());
         out.blob.insert(out.blob.end(), record.payload.begin(), record.payload.end());
-        for (const score::track_event& e : record.events) {
-            out.track.push_back(static_cast<std::int32_t>(t));
-            out.tick.push_back(e.time);
-            // Events share ticks often, and the divisions are dear.
-            if (e.time != bars_time || moves) {
-                bars_time = e.time;
-                placed = metre.to_bars(e.time, bars);
-            }
-            if (placed) {
-                out.bar.push_back(bars.bar);
-                out.beat.push_back(bars.beat);
-                out.beat_tick.push_back(bars.tick);
+        const score::track_event* events = record.events.data();
+        for (std::size_t i = 0; i < record.events.size(); ++i, ++row) {
+            const score::track_event& e = events[i];
+            out.track[row] = static_cast<std::int32_t>(t);
+            out.tick[row] = e.time;
+            if (beat.holds(e.time) || metre.find_beat(e.time, beat)) {
+                out.bar[row] = beat.bar;
+                out.beat[row] = beat.beat;
+                out.beat_tick[row] = e.time - beat.begin;
             } else {
-                out.bar.push_back(no_value);
-                out.beat.push_back(no_value);
-                out.beat_tick.push_back(no_value);
+                out.bar[row] = out.beat[row] = out.beat_tick[row] = no_value;
             }
             const bool channel = e.type == score::event_type::channel;
-            out.kind.push_back(channel                              ? e.status & 0xF0
-                               : e.type == score::event_type::meta  ? 0xFF
-                               : e.type == score::event_type::sysex ? 0xF0
-                                                                    : 0xF7);
-            out.channel.push_back(static_cast<std::int8_t>(channel ? e.status & 0x0F : -1));
-            out.data1.push_back(channel ? e.first : e.type == score::event_type::meta ? e.status : 0);
-            out.data2.push_back(channel ? e.second : 0);
-            const bool paired = e.partner != score::no_event;
-            out.partner.push_back(paired ? base + e.partner : no_value);
-            out.note_length.push_back(e.is_start() ? record.events[static_cast<std::size_t>(e.partner)].time - e.time
-                                                   : no_value);
-            out.running.push_back(e.running ? 1 : 0);
-            out.status_mark.push_back(e.mark);
-            out.end_position.push_back(e.end_position);
-            out.offset.push_back(channel ? 0 : blob_base + e.payload);
-            out.length.push_back(channel ? 0 : e.length);
-            if (moves && score::is_time_signature(record, e, numerator, exponent)) {
+            out.kind[row] = static_cast<std::uint8_t>(channel                              ? e.status & 0xF0
+                                                      : e.type == score::event_type::meta  ? 0xFF
+                                                      : e.type == score::event_type::sysex ? 0xF0
+                                                                                           : 0xF7);
+            out.channel[row] = static_cast<std::int8_t>(channel ? e.status & 0x0F : -1);
+            out.data1[row] = channel ? e.first : e.type == score::event_type::meta ? e.status : 0;
+            out.data2[row] = channel ? e.second : 0;
+            out.partner[row] = e.partner != score::no_event ? base + e.partner : no_value;
+            out.note_length[row] = (e.status_case & score::status_case::start) != 0 && channel
+                                       ? events[static_cast<std::size_t>(e.partner)].time - e.time
+                                       : no_value;
+            out.running[row] = e.running ? 1 : 0;
+            out.status_mark[row] = channel ? marks[e.status_case] : score::status_as_rule;
+            out.end_position[row] = e.end_position;
+            out.offset[row] = channel ? 0 : blob_base + e.payload;
+            out.length[row] = channel ? 0 : e.length;
+            if (moves && !channel && score::is_time_signature(record, e, numerator, exponent)) {
                 moving.add_time_signature(e.time, numerator, exponent);
+                beat = score::beat_span{};
             }
         }
     }

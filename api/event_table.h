@@ -7,12 +7,33 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "score/song.h"
 
 namespace smfasm {
+
+// The storage of a table's row columns: new rows are left unset rather
+// than zeroed, since the table is sized once and every row then filled.
+template <class T>
+struct unset_allocator : std::allocator<T> {
+    unset_allocator() = default;
+    template <class U>
+    unset_allocator(const unset_allocator<U>& /*other*/) noexcept {}
+    template <class U>
+    void construct(U* at) noexcept {
+        ::new (static_cast<void*>(at)) U;
+    }
+    template <class U, class... Args>
+    void construct(U* at, Args&&... args) {
+        ::new (static_cast<void*>(at)) U(std::forward<Args>(args)...);
+    }
+};
+template <class T>
+using column = std::vector<T, unset_allocator<T>>;
 
 // Row values that stand for "none".
 inline constexpr std::int64_t no_value = -1;
@@ -35,30 +56,30 @@ struct event_table {
     std::vector<std::uint8_t> reverse;
 
     // One per event.
-    std::vector<std::int32_t> track;
-    std::vector<std::int64_t> tick;  // from the track's start
+    column<std::int32_t> track;
+    column<std::int64_t> tick;  // from the track's start
     // Bar, beat and tick within the beat where the metre places bars, else
     // no_value.
-    std::vector<std::int64_t> bar;
-    std::vector<std::int64_t> beat;
-    std::vector<std::int64_t> beat_tick;
+    column<std::int64_t> bar;
+    column<std::int64_t> beat;
+    column<std::int64_t> beat_tick;
     // 0x80 to 0xE0 for channel messages, 0xF0 and 0xF7 for SysEx packets,
     // 0xFF for meta events.
-    std::vector<std::uint8_t> kind;
-    std::vector<std::int8_t> channel;  // 0 to 15; -1 when no channel message
-    std::vector<std::uint8_t> data1;   // the first data byte, or the meta type
-    std::vector<std::uint8_t> data2;
+    column<std::uint8_t> kind;
+    column<std::int8_t> channel;  // 0 to 15; -1 when no channel message
+    column<std::uint8_t> data1;   // the first data byte, or the meta type
+    column<std::uint8_t> data2;
     // A paired note's start: ticks to its end; otherwise no_value.
-    std::vector<std::int64_t> note_length;
+    column<std::int64_t> note_length;
     // The row of a paired note's other end, or no_value.
-    std::vector<std::int64_t> partner;
-    std::vector<std::uint8_t> running;  // the file left out the status byte
+    column<std::int64_t> partner;
+    column<std::uint8_t> running;  // the file left out the status byte
     // What the score form's lines mark against the habits.
-    std::vector<std::uint8_t> status_mark;
-    std::vector<std::int32_t> end_position;
+    column<std::uint8_t> status_mark;
+    column<std::int32_t> end_position;
     // SysEx and meta payloads: the bytes after their length, in `blob`.
-    std::vector<std::int64_t> offset;
-    std::vector<std::int64_t> length;
+    column<std::int64_t> offset;
+    column<std::int64_t> length;
     std::vector<unsigned char> blob;
 };
 

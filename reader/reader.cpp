@@ -1,5 +1,6 @@
 #include "reader/reader.h"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstdio>
@@ -161,26 +162,13 @@ constexpr std::array<channel_message, 16> channel_messages = {
     not_channel,
 };
 
-// The score form holds every channel event with its status byte, whatever
-// its kind: the track is written once it has been read whole.
-template <int Kind>
-void hold_channel(int channel, int first, int second) {
-    on_score_channel(Kind | channel, first, second);
-}
-constexpr std::array<channel_message, 16> score_channel_messages = [] {
-    constexpr std::array<void (*)(int, int, int), 7> holders = {
-        hold_channel<0x80>, hold_channel<0x90>, hold_channel<0xA0>, hold_channel<0xB0>,
-        hold_channel<0xC0>, hold_channel<0xD0>, hold_channel<0xE0>};
-    std::array<channel_message, 16> table{};
-    for (std::size_t i = 0; i < holders.size(); ++i) table[8 + i] = {channel_messages[8 + i].data_bytes, holders[i]};
-    return table;
-}();
-
-// Score: the score form, which holds each channel event with whether its
-// status byte was left out; the tick form's loop keeps to its own table.
+// Score: the score form, which holds each event at its time, and channel
+// events with whether their status byte was left out, in the track's record.
 template <bool Score, class Bytes>
 void read_event_from(track_decoder& track, Bytes next_byte) {
-    state.current_time = wrap_add(state.current_time, decode_vlq([&next_byte] { return next_byte(); }));
+    const std::int32_t delta = decode_vlq([&next_byte] { return next_byte(); });
+    state.current_time = wrap_add(state.current_time, delta);
+    if constexpr (Score) track.held->clock += static_cast<std::uint32_t>(delta);
     const int b = next_byte();
     if (track.sysex_pending && b != 0xF7) report_fatal("didn't find expected continuation of a sysex");
 
@@ -193,14 +181,16 @@ void read_event_from(track_decoder& track, Bytes next_byte) {
         track.running_status = b;
     }
 
-    const channel_message& message =
-        (Score ? score_channel_messages : channel_messages)[static_cast<unsigned>(status) >> 4];
+    const channel_message& message = channel_messages[static_cast<unsigned>(status) >> 4];
     if (message.data_bytes != 0) {
         const int first = running ? b : next_byte();
         const int second = message.data_bytes == 2 ? next_byte() : 0;
         next_byte.settle();
-        if constexpr (Score) state.status_left_out = running ? 1 : 0;
-        message.handler(track.running_status & 0x0F, first, second);
+        if constexpr (Score) {
+            track.held->add_channel(status, first, second, running);
+        } else {
+            message.handler(track.running_status & 0x0F, first, second);
+        }
         return;
     }
 
@@ -237,6 +227,64 @@ void read_event(track_decoder& track) {
         if ((head & 0x80808080u) != 0x80808080u) return read_event_from<Score>(track, buffered_bytes{});
     }
     read_event_from<Score>(track, counted_bytes{});
+}
+
+// The score form's loop: channel events go straight into the held track,
+// read from the block through local copies of the cursor, the chunk's count,
+// the clock and the running status, with no call per event. Whatever else
+// comes (a meta event, SysEx, an overlong time step, a malformed event, the
+// block's last bytes) is left to read_event, which reports what is wrong
+// exactly as the tick form's loop does.
+void read_score_events(track_decoder& track) {
+    score::track_record& held = *track.held;
+    while (state.chunk_remaining > 0) {
+        const unsigned char* cursor = input.next;
+        const unsigned char* const first_read = cursor;
+        // Events begin before the chunk's end and with a whole event's room
+        // in the block: one bound for both, the count settled after the loop.
+        // A SysEx message waiting for its continuation leaves no room: only
+        // read_event may read on, and it stops at anything else.
+        const std::ptrdiff_t room = track.sysex_pending ? 0 : (input.end - cursor) - (longest_short_event - 1);
+        const unsigned char* const stop =
+            cursor + std::max<std::ptrdiff_t>(0, std::min<std::ptrdiff_t>(room, state.chunk_remaining));
+        const std::int64_t clock_before = held.clock;
+        std::int64_t clock = clock_before;
+        int running_status = track.running_status;
+        while (cursor < stop) {
+            const unsigned char* p = cursor;
+            std::uint32_t delta = *p++;
+            if (delta >= 0x80) {
+                delta &= 0x7F;
+                int more = 0;
+                while (*p >= 0x80 && more < 2) delta = delta << 7 | (*p++ & 0x7Fu), ++more;
+                if (*p >= 0x80) break;
+                delta = delta << 7 | *p++;
+            }
+            int status = *p;
+            const bool running = status < 0x80;
+            if (running) {
+                if (running_status == 0) break;
+                status = running_status;
+            } else if (status <= 0xEF) {
+                ++p;
+            } else {
+                break;
+            }
+            const int first = *p++;
+            const int second = (status & 0xE0) == 0xC0 ? 0 : *p++;
+            clock += delta;
+            held.add_channel_at(clock, status, first, second, running);
+            running_status = status;
+            cursor = p;
+        }
+        input.next = cursor;
+        const std::int32_t remaining = wrap_sub(state.chunk_remaining, static_cast<std::int32_t>(cursor - first_read));
+        state.chunk_remaining = remaining;
+        held.clock = clock;
+        state.current_time = wrap_add(state.current_time, static_cast<std::int32_t>(clock - clock_before));
+        track.running_status = running_status;
+        if (remaining > 0) read_event<true>(track);
+    }
 }
 
 }  // namespace
@@ -323,7 +371,8 @@ bool read_track_chunk() {
     // Tested only between events: an event running past the declared end is
     // read whole and the next tag is expected right after it.
     if (state.score_form != 0) {
-        while (state.chunk_remaining > 0) read_event<true>(track);
+        track.held = &score_held_track();
+        read_score_events(track);
     } else {
         while (state.chunk_remaining > 0) read_event<false>(track);
     }

@@ -3,12 +3,17 @@
 
 #include <cstdint>
 
+#include "score/track.h"
+
 namespace smfasm {
 
 // Decoder state of one track chunk, made afresh for each.
 struct track_decoder {
     int running_status = 0;
     bool sysex_pending = false;
+    // The score form's held track, which channel events are added to
+    // straight from the event loop; null in the tick form.
+    score::track_record* held = nullptr;
 };
 
 // The whole conversion of `state.input` into the listing.

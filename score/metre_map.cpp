@@ -1,5 +1,6 @@
 #include "score/metre_map.h"
 
+#include <algorithm>
 #include <limits>
 
 namespace smfasm::score {
@@ -83,6 +84,47 @@ bool metre_map::to_bars(std::int64_t time, bar_time& out) const {
     out.bar = s->first_bar + into / per_bar;
     out.beat = in_bar / s->ticks_per_beat + 1;
     out.tick = in_bar % s->ticks_per_beat;
+    return true;
+}
+
+bool metre_map::find_beat(std::int64_t time, beat_span& kept) const {
+    // Beats up to this many after the kept one are counted on to.
+    constexpr int most_counted = 4;
+    if (kept.span != 0 && time >= kept.begin && time < kept.segment_end) {
+        std::int64_t begin = kept.begin;
+        std::int64_t bar = kept.bar;
+        std::int64_t beat = kept.beat;
+        for (int k = 0; k < most_counted && time - begin >= kept.ticks_per_beat; ++k) {
+            begin += kept.ticks_per_beat;
+            if (++beat > kept.beats_per_bar) {
+                beat = 1;
+                ++bar;
+            }
+        }
+        if (time - begin < kept.ticks_per_beat) {
+            kept.begin = begin;
+            kept.bar = bar;
+            kept.beat = beat;
+            kept.span =
+                static_cast<std::uint64_t>(std::min<std::int64_t>(kept.ticks_per_beat, kept.segment_end - begin));
+            return true;
+        }
+    }
+    bar_time bars;
+    if (!to_bars(time, bars)) {
+        kept.span = 0;
+        return false;
+    }
+    const metre_segment* segment = segment_at(time);
+    const metre_segment* after = next(segment);
+    kept.begin = time - bars.tick;
+    kept.bar = bars.bar;
+    kept.beat = bars.beat;
+    kept.ticks_per_beat = segment->ticks_per_beat;
+    kept.beats_per_bar = segment->beats_per_bar;
+    kept.segment_end = after != nullptr ? after->start : std::numeric_limits<std::int64_t>::max();
+    // A signature that cuts the beat short ends it.
+    kept.span = static_cast<std::uint64_t>(std::min<std::int64_t>(kept.ticks_per_beat, kept.segment_end - kept.begin));
     return true;
 }
 

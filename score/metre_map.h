@@ -42,6 +42,22 @@ struct bar_time {
     std::int64_t tick = 0;
 };
 
+// One beat, as a reader going forward in time keeps it: most times fall in
+// the beat of the time before, and the beats after it are counted on to
+// rather than divided for.
+struct beat_span {
+    std::int64_t begin = 0;
+    std::uint64_t span = 0;  // the ticks it lasts, cut short by a following segment; 0 while none is kept
+    std::int64_t bar = 0;
+    std::int64_t beat = 0;
+    std::int64_t ticks_per_beat = 0;
+    std::int64_t beats_per_bar = 0;
+    std::int64_t segment_end = 0;  // where the next segment starts
+
+    bool holds(std::int64_t time) const { return static_cast<std::uint64_t>(time - begin) < span; }
+    bar_time at(std::int64_t time) const { return {bar, beat, time - begin}; }
+};
+
 class metre_map {
 public:
     // SMPTE files (division with its top bit set) and division 0 have no
@@ -73,6 +89,11 @@ public:
 
     // False when the time is to be written in ticks.
     bool to_bars(std::int64_t time, bar_time& out) const;
+
+    // Moves `kept` (of this map as it stands; none after any change) to the
+    // beat holding `time`; false, and none kept, when the time is to be
+    // written in ticks.
+    bool find_beat(std::int64_t time, beat_span& kept) const;
 
     // Changes with every change of the map, so that a caller can keep what
     // it worked out from it.

@@ -1,6 +1,6 @@
 #include "score/note_values.h"
 
-#include <cstdio>
+#include <charconv>
 
 namespace smfasm::score {
 
@@ -20,7 +20,8 @@ bool is_digit(char c) { return c >= '0' && c <= '9'; }
 }  // namespace
 
 std::string note_value_text(std::int64_t ticks, int division) {
-    if (division <= 0 || ticks <= 0) return {};
+    // The longest value is a dotted whole note.
+    if (division <= 0 || ticks <= 0 || ticks > std::int64_t{6} * division) return {};
     for (const value_form& form : forms) {
         // ticks = 4 x division x times / (denominator x over): the
         // denominator is that quotient, when it is a power of two to 64.
@@ -86,10 +87,15 @@ std::string bpm_comment(std::int64_t per_quarter) {
     // Four decimals: the tempo is no round number of beats, or it would be
     // written as one, and two decimals could show it as one all the same.
     const std::int64_t scaled = (std::int64_t{1200000000000} + per_quarter) / (2 * per_quarter);
+    // Written by hand rather than by snprintf, which costs a tempo line as
+    // much as a thousand others in a file of changing tempos.
     char text[32];
-    std::snprintf(text, sizeof text, "%lld.%04lld", static_cast<long long>(scaled / 10000),
-                  static_cast<long long>(scaled % 10000));
-    return text;
+    char* p = std::to_chars(text, text + 24, scaled / 10000).ptr;
+    *p++ = '.';
+    for (std::int64_t place = 1000, rest = scaled % 10000; place > 0; place /= 10) {
+        *p++ = static_cast<char>('0' + rest / place % 10);
+    }
+    return {text, static_cast<std::size_t>(p - text)};
 }
 
 }  // namespace smfasm::score

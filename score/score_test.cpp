@@ -80,6 +80,19 @@ TEST(MetreMap, EveryTimeReadsBackThroughItsBarsRunUnderRandomSignatures) {
             ASSERT_EQ((std::array{bars.bar, bars.beat, bars.tick}),
                       (std::array{it->second.bar, it->second.beat, it->second.tick}));
         }
+        // And in time order from a kept beat, counted on over steps short
+        // and long (within a beat, to the next beats, across signatures).
+        beat_span kept;
+        for (std::int64_t t = 0; t < time + 10000; t += below(4) == 0 ? below(3000) : below(60)) {
+            bar_time bars;
+            const bool placed = map.to_bars(t, bars);
+            ASSERT_EQ(kept.holds(t) || map.find_beat(t, kept), placed) << "round " << round << " time " << t;
+            if (!placed) continue;
+            const bar_time counted = kept.at(t);
+            ASSERT_EQ((std::array{counted.bar, counted.beat, counted.tick}),
+                      (std::array{bars.bar, bars.beat, bars.tick}))
+                << "round " << round << " time " << t;
+        }
     }
     EXPECT_GT(read_back, 5000U);
 }

@@ -88,32 +88,31 @@ void read_track(cursor& in, song_track& track) {
         const std::size_t event_start = in.offset();
         time += in.vlq();
         const int b = in.byte();
-        track_event& e = record.events.emplace_back();
-        e.time = time;
+        int status = b;
+        int first = 0;
         if (b < 0x80) {
             if (running_status == 0) throw stop{event_start, "running status with no status byte before it"};
-            e.running = true;
-            e.status = static_cast<std::uint8_t>(running_status);
-            e.first = static_cast<std::uint8_t>(b);
+            status = running_status;
+            first = b;
         } else if (b <= 0xEF) {
             running_status = b;
-            e.status = static_cast<std::uint8_t>(b);
-            e.first = data_byte(in);
+            first = data_byte(in);
         } else if (b == 0xF0 || b == 0xF7) {
-            e.type = b == 0xF0 ? event_type::sysex : event_type::arbitrary;
-            e.status = static_cast<std::uint8_t>(b);
+            record.clock = time;
+            track_event& e = record.add_other(b == 0xF0 ? event_type::sysex : event_type::arbitrary, b);
             hold_payload(in, record, e);
             continue;
         } else if (b == meta_status) {
-            e.type = event_type::meta;
-            e.status = data_byte(in);
-            hold_payload(in, record, e);
+            const int type = data_byte(in);
+            record.clock = time;
+            hold_payload(in, record, record.add_other(event_type::meta, type));
             continue;
         } else {
             throw stop{event_start, "a status byte that no event of a file starts with"};
         }
-        const unsigned kind = e.status & 0xF0u;
-        if (kind != 0xC0 && kind != 0xD0) e.second = data_byte(in);
+        const unsigned kind = static_cast<unsigned>(status) & 0xF0u;
+        const int second = kind != 0xC0 && kind != 0xD0 ? data_byte(in) : 0;
+        record.add_channel_at(time, status, first, second, b < 0x80);
     }
     track.found_length = in.offset() - start;
     track.habits = analyse_track(record);

@@ -7,57 +7,50 @@
 #include <vector>
 
 #include "score/habits.h"
+#include "score/tally.h"
+#include "score/track_event.h"
 
 namespace smfasm::score {
-
-enum class event_type : std::uint8_t { channel, sysex, arbitrary, meta };
-
-// What a line must say beyond its event's values.
-enum status_mark : std::uint8_t {
-    status_as_rule = 0,
-    status_written = 1,  // "status=1": the byte stands though the rule leaves it out
-    status_left_out = 2  // "status=0": running status where the rule writes the byte
-};
-
-inline constexpr std::int32_t no_event = -1;
-
-struct track_event {
-    std::int64_t time = 0;            // absolute tick from the track's start
-    std::uint32_t payload = 0;        // offset of SysEx and meta bytes in the track's payload store
-    std::int32_t length = 0;          // their count
-    std::int32_t partner = no_event;  // a note's start: its end; an end: its start
-    std::int32_t end_position = -1;   // a start whose end breaks the order rule: the end's place at its tick
-    event_type type = event_type::channel;
-    std::uint8_t status = 0;  // channel status byte, or meta type
-    std::uint8_t first = 0;
-    std::uint8_t second = 0;
-    bool running = false;  // the file left out the status byte
-    status_mark mark = status_as_rule;
-
-    bool is_start() const { return partner != no_event && (status & 0xF0) == 0x90 && second != 0; }
-    bool is_end() const { return partner != no_event && !is_start(); }
-};
 
 struct track_record {
     std::vector<track_event> events;
     std::vector<unsigned char> payload;
+    // The time of the event being added, from the track's start.
+    std::int64_t clock = 0;
+    // The analysis of the events added through add_channel and add_other,
+    // made as they come; analyse_track counts any others.
+    track_tally tally;
     void clear() {
         events.clear();
         payload.clear();
+        clock = 0;
+        tally.clear();
+    }
+    // A channel event at `clock`.
+    void add_channel(int status, int first, int second, bool running) {
+        add_channel_at(clock, status, first, second, running);
+    }
+    // Inlined always: the reader's loop calls it for nearly every event.
+    [[gnu::always_inline]] void add_channel_at(std::int64_t time, int status, int first, int second, bool running) {
+        events.push_back(channel_event(time, status, first, second, running));
+        tally.channel(events, events.size() - 1, time, static_cast<unsigned>(status), static_cast<unsigned>(first),
+                      static_cast<unsigned>(second), running);
+    }
+    // A SysEx or meta event at `clock`, its payload stored already.
+    track_event& add_other(event_type type, int status) {
+        track_event& e = events.emplace_back();
+        e.time = clock;
+        e.type = type;
+        e.status = static_cast<std::uint8_t>(status);
+        tally.other(events, events.size() - 1, clock);
+        return events.back();
     }
 };
 
 // Pairs notes first in, first out per channel and key, chooses the habits
-// that leave the fewest marks and sets the marks. What cannot pair (a note
-// that never ends, an end with nothing sounding) keeps partner no_event.
+// that leave the fewest marks and sets the end positions and status cases.
+// What cannot pair (a note that never ends, an end with nothing sounding)
+// keeps partner no_event.
 track_habits analyse_track(track_record& track);
-
-// Whether the event is a note's end: a note-off, or a note-on at velocity 0.
-inline bool ends_a_note(const track_event& e) {
-    return e.type == event_type::channel && ((e.status & 0xF0) == 0x80 || ((e.status & 0xF0) == 0x90 && e.second == 0));
-}
-
-// The velocity habit value of a paired end.
-inline int end_kind(const track_event& end) { return (end.status & 0xF0) == 0x90 ? end_by_note_on : end.second; }
 
 }  // namespace smfasm::score

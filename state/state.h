@@ -39,9 +39,6 @@ struct conversion_state {
     // Reader position.
     std::int32_t chunk_remaining = 0;
     std::int32_t current_time = 0;
-    // The channel event being reported came under running status (its
-    // status byte left out): the score form keeps such byte habits.
-    std::int32_t status_left_out = 0;
     message_buffer_t message_buffer;
     // Bytes of a chunk tag that the input ended inside (a cut file): the
     // listing then looks complete but is not; smfdis stays silent on it.

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "score/metre_map.h"
 #include "score/note_values.h"
@@ -15,6 +16,7 @@
 #include "state/state.h"
 #include "state/tables.h"
 #include "writer/output.h"
+#include "writer/score_time.h"
 #include "writer/writer.h"
 
 namespace smfasm {
@@ -26,34 +28,106 @@ using score::track_event;
 
 struct score_listing {
     score::track_record track;
-    score::metre_map metre;
     int format = 0;
     int division = 0;
-    bool holding = false;  // inside a track chunk
-    // The track's time so far, without the 32-bit wrap of the tick column.
-    std::int64_t time = 0;
-    std::int32_t last_current_time = 0;
+    bool holding = false;        // inside a track chunk
     std::int64_t line_time = 0;  // the time write_time() writes
 };
 score_listing score_state;
 
-// "Note ch=1 n=" for each channel, in both format sets: a Note line then
-// begins with one copy, as the tick form's channel lines do.
-using note_start_table = std::array<channel_start_text, 16>;
-constexpr note_start_table make_note_starts(const channel_format_set& formats) {
-    note_start_table starts{};
+// The fixed texts of the channel lines, made once for each format set, so
+// that a line is a few copies: its start by status byte ("On ch=1 n=", and
+// "Note ch=1 n=" by channel), and a note's name with the label after it
+// ("c#4 v=") by slot and note.
+struct line_texts {
+    // One byte short of a power of two, with the length byte: an entry is
+    // found with a shift.
+    using start_text = padded_text<31>;
+    using note_text = padded_text<15>;
+    std::array<start_text, 0x70> starts{};
+    std::array<start_text, 16> note_starts{};
+    std::array<std::array<note_text, 256>, 3> notes{};  // slot_note_on, slot_note_off, slot_poly_pressure
+};
+constexpr line_texts make_line_texts(const channel_format_set& formats) {
+    line_texts texts{};
+    for (std::size_t status = 0x80; status < 0xF0; ++status) {
+        texts.starts[status - 0x80].append(
+            formats.starts[score::slot_of_nibble[(status >> 4) & 7]][status & 0x0F].view());
+    }
     for (std::size_t channel = 0; channel < 16; ++channel) {
-        starts[channel].append(keyword::note);
-        starts[channel].append(" ch=");
+        line_texts::start_text& start = texts.note_starts[channel];
+        start.append(keyword::note);
+        start.append(" ch=");
         const char number[] = {static_cast<char>('0' + (channel + 1) / 10),
                                static_cast<char>('0' + (channel + 1) % 10)};
-        starts[channel].append(channel + 1 < 10 ? std::string_view(number + 1, 1) : std::string_view(number, 2));
-        starts[channel].append(formats.slots[slot_note_on].second.view());
+        start.append(channel + 1 < 10 ? std::string_view(number + 1, 1) : std::string_view(number, 2));
+        start.append(formats.slots[slot_note_on].second.view());
     }
-    return starts;
+    for (std::size_t slot = 0; slot < texts.notes.size(); ++slot) {
+        for (std::size_t note = 0; note < 256; ++note) {
+            texts.notes[slot][note].append(named_notes[note].view());
+            texts.notes[slot][note].append(formats.slots[slot].third.view());
+        }
+    }
+    return texts;
 }
-constexpr note_start_table short_note_starts = make_note_starts(short_channel_formats);
-constexpr note_start_table long_note_starts = make_note_starts(long_channel_formats);
+constexpr line_texts short_line_texts = make_line_texts(short_channel_formats);
+constexpr line_texts long_line_texts = make_line_texts(long_channel_formats);
+
+// The note lines' texts up to their last value whole, so that the
+// commonest lines copy one text: "On ch=1 n=c#4 v=" by status byte (0x80
+// to 0xAF) and note, then "Note ch=1 n=c#4 v=" by channel and note. Half
+// a MiB, made from line_texts when a format set is first used.
+struct note_line_texts {
+    static constexpr std::size_t note_row = 0x30;  // the first Note row, after the status bytes'
+    static constexpr std::size_t rows = note_row + 16;
+    using text = line_texts::start_text;
+    std::vector<text> texts;
+
+    // Made with fixed-size copies through a scratch line, as the texts are
+    // many and a small file's lines few.
+    explicit note_line_texts(const line_texts& from) {
+        texts.reserve(rows * 256);
+        for (std::size_t row = 0; row < rows; ++row) {
+            const bool note = row >= note_row;
+            const text& start = note ? from.note_starts[row - note_row] : from.starts[row];
+            const std::size_t slot = note ? slot_note_on : score::slot_of_nibble[(row >> 4) & 7];
+            for (const line_texts::note_text& value : from.notes[slot]) {
+                char line[text::capacity + line_texts::note_text::capacity + 2];
+                std::memcpy(line, start.text, text::capacity);
+                std::memcpy(line + start.size, value.text, line_texts::note_text::capacity);
+                text& t = texts.emplace_back();
+                std::memcpy(t.text, line, text::capacity);
+                t.size = static_cast<std::uint8_t>(start.size + value.size);
+            }
+        }
+    }
+    const text& of(std::size_t row, unsigned value) const { return texts[row << 8 | value]; }
+};
+// Each row's start and the longest note text after it fit the text.
+constexpr bool note_lines_fit(const line_texts& texts) {
+    std::size_t longest_note = 0;
+    for (const auto& slot : texts.notes) {
+        for (const auto& note : slot) longest_note = std::max<std::size_t>(longest_note, note.size);
+    }
+    for (std::size_t status = 0x80; status < 0xB0; ++status) {
+        if (texts.starts[status - 0x80].size + longest_note > note_line_texts::text::capacity) return false;
+    }
+    for (const auto& start : texts.note_starts) {
+        if (start.size + longest_note > note_line_texts::text::capacity) return false;
+    }
+    return true;
+}
+static_assert(note_lines_fit(short_line_texts) && note_lines_fit(long_line_texts));
+
+const note_line_texts& note_texts_of(const line_texts& texts) {
+    if (&texts == &long_line_texts) {
+        static const note_line_texts long_texts(long_line_texts);
+        return long_texts;
+    }
+    static const note_line_texts short_texts(short_line_texts);
+    return short_texts;
+}
 
 // Notes of a song have few lengths: the last one's text is kept.
 struct length_text {
@@ -62,39 +136,13 @@ struct length_text {
 };
 length_text last_length;
 
-// Events come in time order, so most fall in the beat of the event before:
-// its "bar:beat:" text is kept with the ticks it spans, as the tick form's
-// measure column does.
-struct score_beat {
-    std::uint32_t version = 0;  // of the metre map it was worked out from
-    std::int64_t begin = 0;
-    std::int64_t end = 0;  // empty until a beat is kept
-    char prefix[48] = {};
-    std::size_t size = 0;
-};
-score_beat kept_beat;
-
 void put_int64(std::int64_t value) {
     char* p = output_detail::cursor;
     p = std::to_chars(p, p + 24, value).ptr;
     output_commit(p);
 }
 
-// The time since the last event, as the reader keeps it in 32 bits.
-std::int64_t held_time() {
-    score_listing& s = score_state;
-    s.time += static_cast<std::uint32_t>(wrap_sub(state.current_time, s.last_current_time));
-    s.last_current_time = state.current_time;
-    return s.time;
-}
-
-track_event& hold(event_type type, int status) {
-    track_event& e = score_state.track.events.emplace_back();
-    e.time = held_time();
-    e.type = type;
-    e.status = static_cast<std::uint8_t>(status);
-    return e;
-}
+track_event& hold(event_type type, int status) { return score_state.track.add_other(type, status); }
 
 void hold_payload(track_event& e, std::int32_t length, const unsigned char* data) {
     std::vector<unsigned char>& payload = score_state.track.payload;
@@ -163,39 +211,57 @@ bool has_top_bit(const track_event& e, const track_event* end) {
     return e.first >= 0x80 || (two && e.second >= 0x80) || (end != nullptr && end->second >= 0x80);
 }
 
-// The rare fields after a channel line's values: marks and a Note's end.
-char* put_marks(char* p, const track_event& e, const track_event* end, const score::track_habits& habits) {
+// A Note's end where it breaks the track's habit: " end=" and its velocity, or "on".
+char* put_end_kind(char* p, int kind) {
+    constexpr std::string_view word = " end=";
+    p = std::copy(word.begin(), word.end(), p);
+    if (kind == score::end_by_note_on)
+        return std::copy(score::habit_word::end_on.begin(), score::habit_word::end_on.end(), p);
+    return format_byte(p, kind);
+}
+
+// The rare fields after a channel line's values and a Note's end: marks.
+[[gnu::noinline]] char* put_marks(char* p, const track_event& e, const track_event* end,
+                                  const score::track_habits& habits) {
+    const score::status_mark mark = score::mark_of(e, habits);
     const auto field = [&p](std::string_view word, std::int64_t value) {
         *p++ = ' ';
         p = std::copy(word.begin(), word.end(), p);
         *p++ = '=';
         p = std::to_chars(p, p + 24, value).ptr;
     };
-    if (end != nullptr && score::end_kind(*end) != habits.end_velocity) {
-        if (score::end_kind(*end) == score::end_by_note_on) {
-            *p++ = ' ';
-            p = std::copy(score::habit_word::end.begin(), score::habit_word::end.end(), p);
-            *p++ = '=';
-            p = std::copy(score::habit_word::end_on.begin(), score::habit_word::end_on.end(), p);
-        } else {
-            field(score::habit_word::end, end->second);
-        }
-    }
     if (end != nullptr && e.end_position >= 0) field(score::habit_word::end_position, e.end_position);
-    if (e.mark != score::status_as_rule) field(score::habit_word::status, e.mark == score::status_written ? 1 : 0);
-    if (end != nullptr && end->mark != score::status_as_rule) {
-        field(score::habit_word::end_status, end->mark == score::status_written ? 1 : 0);
+    if (mark != score::status_as_rule) field(score::habit_word::status, mark == score::status_written ? 1 : 0);
+    if (end != nullptr) {
+        if (const score::status_mark end_mark = score::mark_of(*end, habits); end_mark != score::status_as_rule) {
+            field(score::habit_word::end_status, end_mark == score::status_written ? 1 : 0);
+        }
     }
     if (has_top_bit(e, end)) field(score::habit_word::raw, 1);
     return p;
 }
 
+// A Note's length: a note value where one fits, else its ticks. Notes of a
+// song have few values: the last one's text is kept.
 char* put_length(char* p, std::int64_t ticks) {
+    constexpr std::string_view word = " len=";
+    const std::int64_t division = score_state.division;
+    // Past a dotted whole note (and in an SMPTE file) only ticks.
+    if (ticks <= 0 || ticks > 6 * division) {
+        p = std::copy(word.begin(), word.end(), p);
+        // Long notes' ticks run to six digits and more: four at a time.
+        if (ticks >= 10000 && ticks < 100000000) {
+            return format_4(format_below_10000(p, static_cast<std::uint32_t>(ticks / 10000)),
+                            static_cast<std::uint32_t>(ticks % 10000));
+        }
+        if (ticks >= 0 && ticks <= INT32_MAX) return format_int(p, static_cast<std::int32_t>(ticks));
+        return std::to_chars(p, p + 24, ticks).ptr;
+    }
     length_text& kept = last_length;
     if (kept.ticks != ticks) {
         kept.ticks = ticks;
         kept.text = padded_text<32>{};
-        kept.text.append(" len=");
+        kept.text.append(word);
         const std::string value = score::note_value_text(ticks, score_state.division);
         if (!value.empty()) {
             kept.text.append(value);
@@ -208,38 +274,43 @@ char* put_length(char* p, std::int64_t ticks) {
     return copy_fixed(p, kept.text);
 }
 
-// One channel line, built through a local pointer as the tick form's are:
-// the commonest lines of the score form too.
-void write_channel(const track_event& e, const score::track_habits& habits) {
-    const std::vector<track_event>& events = score_state.track.events;
-    const channel_slot slot = score::slot_of_status(e.status);
-    const channel_format& format = state.channel_formats->slots[slot];
-    const unsigned channel = e.status & 0x0Fu;
-    const bool start = e.is_start();
-    char* p = format_score_time(output_line(line_reserve));
-    if (start) {
-        p = copy_fixed(
-            p, (state.channel_formats == &long_channel_formats ? long_note_starts : short_note_starts)[channel]);
-    } else {
-        p = copy_fixed(p, state.channel_formats->starts[slot][channel]);
-    }
+// The values of a controller, pitch bend, program or pressure line.
+char* put_other_values(char* p, const track_event& e, channel_slot slot) {
     switch (slot) {
-        case slot_note_on:
-        case slot_note_off:
-        case slot_poly_pressure: p = copy_fixed(p, named_notes[e.first]); break;
-        case slot_pitch_bend: p = format_below_100000(p, e.first + e.second * 128u); break;
-        default: p = format_byte(p, e.first); break;
+        case slot_pitch_bend: return format_below_100000(p, e.first + e.second * 128u);
+        case slot_program:
+        case slot_channel_pressure: return format_byte(p, e.first);
+        default: break;
     }
-    if (slot != slot_pitch_bend && slot != slot_program && slot != slot_channel_pressure) {
-        p = format_byte(copy_fixed(p, format.third), e.second);
+    return format_byte(copy_fixed(format_byte(p, e.first), state.channel_formats->slots[slot].third), e.second);
+}
+
+// The commonest lines of the score form: a channel event's, or a Note's
+// with its end's length. Only a line with a mark or a data byte of 128 or
+// more takes put_marks.
+void write_channel(const track_event& e, const track_event* events, const line_texts& texts,
+                   const note_line_texts& note_texts, const score::track_habits& habits,
+                   const score::status_mark_table& marks) {
+    const unsigned status = e.status;
+    char* p = put_score_time(output_line(line_reserve), e.time);
+    const bool start = (e.status_case & score::status_case::start) != 0;
+    if (status < 0xB0) {
+        const std::size_t row = start ? note_line_texts::note_row + (status & 0x0Fu) : status - 0x80u;
+        p = format_byte(copy_fixed(p, note_texts.of(row, e.first)), e.second);
+    } else {
+        p = put_other_values(copy_fixed(p, texts.starts[status - 0x80]), e,
+                             score::slot_of_status(static_cast<int>(status)));
     }
-    const track_event* end = start ? &events[static_cast<std::size_t>(e.partner)] : nullptr;
-    if (end != nullptr) p = put_length(p, end->time - e.time);
-    if (e.mark != score::status_as_rule || has_top_bit(e, end) ||
-        (end != nullptr &&
-         (e.end_position >= 0 || end->mark != score::status_as_rule || score::end_kind(*end) != habits.end_velocity))) {
-        p = put_marks(p, e, end, habits);
+    bool marked = marks[e.status_case] != score::status_as_rule || ((e.first | e.second) & 0x80u) != 0;
+    const track_event* end = nullptr;
+    if (start) {
+        end = &events[static_cast<std::size_t>(e.partner)];
+        p = put_length(p, end->time - e.time);
+        if (const int kind = score::end_kind(*end); kind != habits.end_velocity) p = put_end_kind(p, kind);
+        marked = marked || marks[end->status_case] != score::status_as_rule || (end->second & 0x80u) != 0 ||
+                 e.end_position >= 0;
     }
+    if (marked) p = put_marks(p, e, end, habits);
     *p++ = '\n';
     output_commit(p);
 }
@@ -287,7 +358,10 @@ void write_meta(const track_event& e) {
         case meta_type::time_signature:
             if (fits(4) && data[1] <= 32) {
                 on_time_signature(data[0], data[1], data[2], data[3]);
-                if (moves_metre()) score_state.metre.add_time_signature(e.time, data[0], data[1]);
+                if (moves_metre()) {
+                    score_metre().add_time_signature(e.time, data[0], data[1]);
+                    forget_score_beat();
+                }
                 return;
             }
             break;
@@ -306,12 +380,20 @@ void write_held_track(bool complete) {
     score_listing& s = score_state;
     const score::track_habits habits = score::analyse_track(s.track);
     put_track_start(habits);
+    const track_event* events = s.track.events.data();
+    const score::status_mark_table marks = score::status_marks(habits);
+    const line_texts& texts = state.channel_formats == &long_channel_formats ? long_line_texts : short_line_texts;
+    const note_line_texts& note_texts = note_texts_of(texts);
     for (const track_event& e : s.track.events) {
-        if (e.is_end()) continue;
+        if (e.type == event_type::channel) {
+            if ((e.status_case & score::status_case::end) == 0)
+                write_channel(e, events, texts, note_texts, habits, marks);
+            continue;
+        }
         s.line_time = e.time;
         const unsigned char* data = s.track.payload.data() + e.payload;
         switch (e.type) {
-            case event_type::channel: write_channel(e, habits); break;
+            case event_type::channel: break;
             case event_type::sysex: write_sysex_line(e.length, data); break;
             case event_type::arbitrary: write_arbitrary_line(e.length, data); break;
             case event_type::meta: write_meta(e); break;
@@ -332,7 +414,8 @@ void score_header(int format, int division) {
     score_listing& s = score_state;
     s.format = format;
     s.division = (division & 0x8000) != 0 ? 0 : division;
-    s.metre.reset(s.division);
+    score_metre().reset(s.division);
+    forget_score_beat();
     s.track.clear();
     s.holding = false;
     last_length.ticks = -1;  // its text depends on the division
@@ -340,7 +423,10 @@ void score_header(int format, int division) {
 
 void score_track_start() {
     score_listing& s = score_state;
-    if (s.format == 2) s.metre.reset(s.division);
+    if (s.format == 2) {
+        score_metre().reset(s.division);
+        forget_score_beat();
+    }
     s.track.clear();
     // Room for the events the chunk can hold (at least two bytes each, most
     // three or four), so that holding them copies none again; only up to
@@ -351,8 +437,6 @@ void score_track_start() {
         s.track.events.reserve(std::min(static_cast<std::size_t>(state.chunk_remaining) / 3, most_reserved));
     }
     s.holding = true;
-    s.time = 0;
-    s.last_current_time = 0;
 }
 
 void score_track_end() { write_held_track(true); }
@@ -361,12 +445,7 @@ void score_listing_cut() {
     if (state.score_form != 0 && score_state.holding) write_held_track(false);
 }
 
-void on_score_channel(int status, int first, int second) {
-    track_event& e = hold(event_type::channel, status);
-    e.first = static_cast<std::uint8_t>(first);
-    e.second = static_cast<std::uint8_t>(second);
-    e.running = state.status_left_out != 0;
-}
+score::track_record& score_held_track() { return score_state.track; }
 
 void on_score_meta(int type, std::int32_t length, const unsigned char* data) {
     hold_payload(hold(event_type::meta, type), length, data);
@@ -376,42 +455,6 @@ void score_hold_sysex(bool arbitrary, std::int32_t length, const unsigned char* 
     hold_payload(hold(arbitrary ? event_type::arbitrary : event_type::sysex, 0), length, data);
 }
 
-char* format_score_time(char* p) {
-    const std::int64_t time = score_state.line_time;
-    score_beat& beat = kept_beat;
-    const score::metre_map& metre = score_state.metre;
-    if (time >= beat.begin && time < beat.end && beat.version == metre.version()) {
-        std::memcpy(p, beat.prefix, sizeof beat.prefix);
-        const auto tick = static_cast<std::uint32_t>(time - beat.begin);
-        p = tick < 1000 ? format_below_1000(p + beat.size, tick)
-                        : format_int(p + beat.size, static_cast<std::int32_t>(tick));
-        *p = ' ';
-        return p + 1;
-    }
-    score::bar_time bars;
-    if (metre.to_bars(time, bars)) {
-        // Bars, beats and ticks within a beat are 32-bit for any time a
-        // file can reach in 32-bit steps of a positive division.
-        char* q = format_int(beat.prefix, static_cast<std::int32_t>(bars.bar));
-        *q++ = ':';
-        q = format_int(q, static_cast<std::int32_t>(bars.beat));
-        *q++ = ':';
-        beat.size = static_cast<std::size_t>(q - beat.prefix);
-        beat.version = metre.version();
-        beat.begin = time - bars.tick;
-        const score::metre_segment* segment = metre.segment_at(time);
-        beat.end = beat.begin + segment->ticks_per_beat;
-        // A signature that cuts the beat short ends it.
-        if (const score::metre_segment* next = metre.next(segment); next != nullptr && next->start < beat.end) {
-            beat.end = next->start;
-        }
-        std::memcpy(p, beat.prefix, beat.size);
-        p = format_int(p + beat.size, static_cast<std::int32_t>(bars.tick));
-    } else {
-        p = std::to_chars(p, p + 24, time).ptr;
-    }
-    *p = ' ';
-    return p + 1;
-}
+char* format_score_time(char* p) { return put_score_time(p, score_state.line_time); }
 
 }  // namespace smfasm

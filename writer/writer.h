@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "score/track.h"
+
 namespace smfasm {
 
 // Time column and note text (the note text lives in one buffer, overwritten
@@ -39,12 +41,13 @@ void write_sysex_line(std::int32_t length, const unsigned char* data);
 void write_arbitrary_line(std::int32_t length, const unsigned char* data);
 
 // The score form. Its tracks are held whole and written at their end: the
-// reader hands channel and meta events over with these, and SysEx through
-// on_sysex and on_arbitrary as ever.
+// reader adds channel events to the held track itself, at its clock, and
+// hands meta events over with on_score_meta, SysEx through on_sysex and
+// on_arbitrary as ever.
 void score_header(int format, int division);
 void score_track_start();
 void score_track_end();
-void on_score_channel(int status, int first, int second);
+score::track_record& score_held_track();
 void on_score_meta(int type, std::int32_t length, const unsigned char* data);
 void score_hold_sysex(bool arbitrary, std::int32_t length, const unsigned char* data);
 // The time column of the line being written.

@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
+#include "score/metre_map.h"
 #include "state/state.h"
 #include "tests/support/in_process.h"
 #include "writer/writer.h"
@@ -436,6 +438,58 @@ TEST(TimeColumn, SuccessiveTimesReadAsFreshlyFormatted) {
     }
 }
 
+// The score form keeps the text of a beat and counts on to the beats and
+// bars after it: every line's bar:beat:tick must be the metre map's, across
+// steps short and long, signatures of every kind, and bars of more digits.
+TEST(TimeColumn, ScoreTimesAreTheMetreMapsWhateverTheSteps) {
+    using namespace test;
+    std::uint32_t seed = 99;
+    const auto below = [&seed](std::uint32_t n) { return ((seed = seed * 1664525u + 1013904223u) >> 8) % n; };
+    for (const int division : {96, 480, 7, 1}) {
+        score::metre_map metre;
+        metre.reset(division);
+        bytes events;
+        std::vector<std::string> columns;
+        std::int64_t time = 0;
+        for (int i = 0; i < 4000; ++i) {
+            const std::uint32_t kind = below(100);
+            const std::uint32_t step = kind < 60   ? below(division + 1)
+                                       : kind < 97 ? below(division * 9 + 1)
+                                                   : below(400000);
+            time += step;
+            // A TimeSig line's own time is placed before the bars it starts.
+            score::bar_time bars;
+            columns.push_back(metre.to_bars(time, bars) ? std::to_string(bars.bar) + ":" + std::to_string(bars.beat) +
+                                                              ":" + std::to_string(bars.tick)
+                                                        : std::to_string(time));
+            if (kind % 50 == 7) {
+                const int numerator = static_cast<int>(below(7));
+                const int exponent = static_cast<int>(below(6));
+                events += meta(step, 0x58,
+                               {static_cast<unsigned char>(numerator), static_cast<unsigned char>(exponent), 24, 8});
+                metre.add_time_signature(time, numerator, exponent);
+            } else {
+                events += vlq(step) + bytes{0xC0, 1};
+            }
+        }
+        lister_options score;
+        score.score = true;
+        const conversion_result result = convert_bytes(header(0, 1, division) + track(events + end_of_track()), score);
+        std::vector<std::string> got;
+        std::size_t at = result.listing.find("MTrk");
+        ASSERT_NE(at, std::string::npos);
+        for (at = result.listing.find('\n', at) + 1; at < result.listing.size();) {
+            const std::size_t end = result.listing.find('\n', at);
+            got.push_back(result.listing.substr(at, result.listing.find(' ', at) - at));
+            at = end + 1;
+        }
+        ASSERT_EQ(got.size(), columns.size() + 2) << "division " << division;  // and TrkEnd's two lines
+        for (std::size_t i = 0; i < columns.size(); ++i) {
+            ASSERT_EQ(got[i], columns[i]) << "division " << division << " event " << i;
+        }
+    }
+}
+
 // Data bytes are written from tables: every value, as number and as note
 // name, and every pitch-bend value the two bytes can make.
 TEST(ChannelLines, EveryDataByteValue) {
@@ -464,6 +518,60 @@ TEST(ChannelLines, EveryDataByteValue) {
         }
     });
     EXPECT_EQ(listing, expected);
+}
+
+// The score form writes a note line's text up to its last value as one
+// copy made per status byte or channel and note: every one of them, in
+// both formats, must read as the tick form's line does.
+TEST(ScoreLines, NoteLineTextsAsTheTickFormWritesThem) {
+    using namespace test;
+    bytes events;
+    const std::size_t paired = std::size_t{16} * 128;
+    for (unsigned channel = 0; channel < 16; ++channel) {
+        for (unsigned note = 0; note < 128; ++note) {
+            // A Note, its end a tick on.
+            events += {0x01, static_cast<unsigned char>(0x90 | channel), static_cast<unsigned char>(note),
+                       static_cast<unsigned char>(1 + note % 127)};
+            events += {0x01, static_cast<unsigned char>(0x80 | channel), static_cast<unsigned char>(note), 0x40};
+        }
+    }
+    const std::size_t unpaired = std::size_t{0x30} * 128;
+    for (unsigned status = 0x80; status < 0xB0; ++status) {
+        for (unsigned note = 0; note < 128; ++note) {
+            // Offs before the note-ons, which never end: each lists as it is.
+            events += {0x01, static_cast<unsigned char>(status), static_cast<unsigned char>(note),
+                       static_cast<unsigned char>(1 + note % 127)};
+        }
+    }
+    const bytes file = header(0, 1, 96) + track(events + end_of_track());
+    // Each channel line after its time column.
+    const auto bodies = [](const std::string& listing) {
+        std::vector<std::string> lines;
+        std::size_t at = 0;
+        for (std::size_t end; (end = listing.find('\n', at)) != std::string::npos; at = end + 1) {
+            const std::string line = listing.substr(at, end - at);
+            const std::size_t space = line.find(' ');
+            if (space != std::string::npos && line.find(" ch=") != std::string::npos)
+                lines.push_back(line.substr(space + 1));
+        }
+        return lines;
+    };
+    for (const bool long_formats : {false, true}) {
+        lister_options tick;
+        tick.note_names = 1;
+        tick.long_formats = long_formats;
+        lister_options score = tick;
+        score.score = true;
+        const std::vector<std::string> ticks = bodies(convert_bytes(file, tick).listing);
+        const std::vector<std::string> notes = bodies(convert_bytes(file, score).listing);
+        ASSERT_EQ(ticks.size(), paired * 2 + unpaired);
+        ASSERT_EQ(notes.size(), paired + unpaired);
+        for (std::size_t i = 0; i < paired; ++i) {
+            const std::string& start = ticks[i * 2];  // "On ch=..."
+            EXPECT_EQ(notes[i].rfind("Note" + start.substr(2) + " len=", 0), 0u) << notes[i] << " after " << start;
+        }
+        for (std::size_t i = 0; i < unpaired; ++i) EXPECT_EQ(notes[paired + i], ticks[paired * 2 + i]) << long_formats;
+    }
 }
 
 }  // namespace

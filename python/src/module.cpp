@@ -44,10 +44,10 @@ bytes_view view_of(const py::buffer_info& info) {
 }
 
 // A column handed to numpy without a copy: the array owns the vector.
-template <class T>
-py::array_t<T> column(std::vector<T>&& values) {
-    auto* owner = new std::vector<T>(std::move(values));
-    const py::capsule free_owner(owner, [](void* p) { delete static_cast<std::vector<T>*>(p); });
+template <class T, class Allocator>
+py::array_t<T> column(std::vector<T, Allocator>&& values) {
+    auto* owner = new std::vector<T, Allocator>(std::move(values));
+    const py::capsule free_owner(owner, [](void* p) { delete static_cast<std::vector<T, Allocator>*>(p); });
     return py::array_t<T>(static_cast<py::ssize_t>(owner->size()), owner->data(), free_owner);
 }
 

@@ -234,7 +234,10 @@ void on_time_signature(int numerator, int exponent, int clocks, int thirty_secon
 
 // The reference writes the tick form only; the reader reaches these only
 // in the score form.
-void on_score_channel(int, int, int) {}
+score::track_record& score_held_track() {
+    static score::track_record unused;
+    return unused;
+}
 void on_score_meta(int, std::int32_t, const unsigned char*) {}
 void score_listing_cut() {}
 
