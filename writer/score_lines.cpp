@@ -6,6 +6,7 @@
 #include <charconv>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -82,27 +83,35 @@ struct note_line_texts {
     static constexpr std::size_t note_row = 0x30;  // the first Note row, after the status bytes'
     static constexpr std::size_t rows = note_row + 16;
     using text = line_texts::start_text;
-    std::vector<text> texts;
+    const line_texts& from;
+    std::unique_ptr<text[]> texts{new text[rows * 256]};
+    std::array<bool, rows> made{};
 
-    // Made with fixed-size copies through a scratch line, as the texts are
-    // many and a small file's lines few.
-    explicit note_line_texts(const line_texts& from) {
-        texts.reserve(rows * 256);
-        for (std::size_t row = 0; row < rows; ++row) {
-            const bool note = row >= note_row;
-            const text& start = note ? from.note_starts[row - note_row] : from.starts[row];
-            const std::size_t slot = note ? slot_note_on : score::slot_of_nibble[(row >> 4) & 7];
-            for (const line_texts::note_text& value : from.notes[slot]) {
-                char line[text::capacity + line_texts::note_text::capacity + 2];
-                std::memcpy(line, start.text, text::capacity);
-                std::memcpy(line + start.size, value.text, line_texts::note_text::capacity);
-                text& t = texts.emplace_back();
-                std::memcpy(t.text, line, text::capacity);
-                t.size = static_cast<std::uint8_t>(start.size + value.size);
-            }
+    explicit note_line_texts(const line_texts& texts_from) : from(texts_from) {}
+
+    // A row is made when a line first needs it: a small file uses a few of
+    // them, and making all of them would cost it more than its listing.
+    // Made with fixed-size copies through a scratch line.
+    void make(std::size_t row) {
+        const bool note = row >= note_row;
+        const text& start = note ? from.note_starts[row - note_row] : from.starts[row];
+        const std::size_t slot = note ? slot_note_on : score::slot_of_nibble[(row >> 4) & 7];
+        text* t = &texts[row << 8];
+        for (const line_texts::note_text& value : from.notes[slot]) {
+            char line[text::capacity + line_texts::note_text::capacity + 2];
+            std::memcpy(line, start.text, text::capacity);
+            std::memcpy(line + start.size, value.text, line_texts::note_text::capacity);
+            std::memcpy(t->text, line, text::capacity);
+            t->size = static_cast<std::uint8_t>(start.size + value.size);
+            ++t;
         }
+        made[row] = true;
     }
-    const text& of(std::size_t row, unsigned value) const { return texts[row << 8 | value]; }
+    const text& of(std::size_t row, unsigned value) {
+        if (!made[row]) [[unlikely]]
+            make(row);
+        return texts[row << 8 | value];
+    }
 };
 // Each row's start and the longest note text after it fit the text.
 constexpr bool note_lines_fit(const line_texts& texts) {
@@ -120,12 +129,12 @@ constexpr bool note_lines_fit(const line_texts& texts) {
 }
 static_assert(note_lines_fit(short_line_texts) && note_lines_fit(long_line_texts));
 
-const note_line_texts& note_texts_of(const line_texts& texts) {
+note_line_texts& note_texts_of(const line_texts& texts) {
     if (&texts == &long_line_texts) {
-        static const note_line_texts long_texts(long_line_texts);
+        static note_line_texts long_texts(long_line_texts);
         return long_texts;
     }
-    static const note_line_texts short_texts(short_line_texts);
+    static note_line_texts short_texts(short_line_texts);
     return short_texts;
 }
 
@@ -289,7 +298,7 @@ char* put_other_values(char* p, const track_event& e, channel_slot slot) {
 // with its end's length. Only a line with a mark or a data byte of 128 or
 // more takes put_marks.
 void write_channel(const track_event& e, const track_event* events, const line_texts& texts,
-                   const note_line_texts& note_texts, const score::track_habits& habits,
+                   note_line_texts& note_texts, const score::track_habits& habits,
                    const score::status_mark_table& marks) {
     const unsigned status = e.status;
     char* p = put_score_time(output_line(line_reserve), e.time);
@@ -383,7 +392,7 @@ void write_held_track(bool complete) {
     const track_event* events = s.track.events.data();
     const score::status_mark_table marks = score::status_marks(habits);
     const line_texts& texts = state.channel_formats == &long_channel_formats ? long_line_texts : short_line_texts;
-    const note_line_texts& note_texts = note_texts_of(texts);
+    note_line_texts& note_texts = note_texts_of(texts);
     for (const track_event& e : s.track.events) {
         if (e.type == event_type::channel) {
             if ((e.status_case & score::status_case::end) == 0)
