@@ -18,6 +18,10 @@ contents=$(tar -tzf "$work"/smfasm-*.tgz)
 for file in package/README.md package/LICENSE package/package.json package/smfasm-core.wasm; do
   grep -qx "$file" <<<"$contents" || { echo "the tarball lacks $file"; echo "$contents"; exit 1; }
 done
+# The page loads the module and its glue before it is ready: they stay
+# within 100 KB gzipped.
+size=$(( $(gzip -9c "$package/smfasm-core.wasm" | wc -c) + $(gzip -9c "$package/smfasm-core.js" | wc -c) ))
+[ "$size" -le 100000 ] || { echo "the module and its glue are $size bytes gzipped, over 100000"; exit 1; }
 mkdir "$work/project"
 cd "$work/project"
 echo '{ "name": "example", "private": true, "type": "module" }' > package.json
