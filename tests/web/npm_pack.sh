@@ -22,6 +22,16 @@ done
 # within 100 KB gzipped.
 size=$(( $(gzip -9c "$package/smfasm-core.wasm" | wc -c) + $(gzip -9c "$package/smfasm-core.js" | wc -c) ))
 [ "$size" -le 100000 ] || { echo "the module and its glue are $size bytes gzipped, over 100000"; exit 1; }
+# npm test in either folder, run before anything is built, says what to
+# build first instead of failing in its tests.
+mkdir "$work/unbuilt"
+for folder in web/npm web/page; do
+  if (cd "$1/$folder" && SMFASM_BUILD="$work/unbuilt" npm test >"$work/npm-test.out" 2>&1); then
+    echo "npm test in $folder passed with nothing built"; exit 1
+  fi
+  grep -q "run first:" "$work/npm-test.out" && grep -q "cmake -S . -B build" "$work/npm-test.out" ||
+    { echo "npm test in $folder does not say what to build first:"; cat "$work/npm-test.out"; exit 1; }
+done
 mkdir "$work/project"
 cd "$work/project"
 echo '{ "name": "example", "private": true, "type": "module" }' > package.json
