@@ -12,13 +12,7 @@ namespace {
 constexpr auto later = [](const pending_end& a, const pending_end& b) {
     return std::tie(a.time, a.position, a.order) > std::tie(b.time, b.position, b.order);
 };
-constexpr auto later_unmarked = [](const auto& a, const auto& b) {
-    return a.time != b.time ? a.time > b.time : a.order > b.order;
-};
-// The same the other way round, as one expression of flags.
-constexpr auto earlier_unmarked = [](const auto& a, const auto& b) {
-    return (a.time < b.time) | ((a.time == b.time) & (a.order < b.order));
-};
+constexpr auto later_unmarked = [](const auto& a, const auto& b) { return a.time > b.time; };
 
 }  // namespace
 
@@ -35,7 +29,18 @@ void note_ends::add(const pending_end& end) {
             free_.pop_back();
             stored_[stored] = end;
         }
-        unmarked_.push_back({end.time, end.order, stored});
+        if (!tied_.empty() && end.time <= tied_time_) {
+            if (end.time == tied_time_) {
+                const tied_end tie{end.order, stored};
+                tied_.insert(std::upper_bound(tied_.begin(), tied_.end(), tie,
+                                              [](const tied_end& a, const tied_end& b) { return a.order > b.order; }),
+                             tie);
+                due_ = std::min(due_, end.time);
+                return;
+            }
+            untie();
+        }
+        unmarked_.push_back({end.time, stored});
         std::push_heap(unmarked_.begin(), unmarked_.end(), later_unmarked);
     }
     due_ = std::min(due_, end.time);
@@ -44,14 +49,13 @@ void note_ends::add(const pending_end& end) {
 const pending_end* note_ends::take_at_first_tick(bool whole) {
     const std::int64_t time = due_;
     const bool marked_here = !marked_.empty() && marked_.front().time == time;
-    const bool unmarked_here = !unmarked_.empty() && unmarked_.front().time == time;
+    const bool unmarked_here = unmarked_time() == time;
     if (marked_here && (marked_.front().position <= count_at(time) || (whole && !unmarked_here))) {
         std::pop_heap(marked_.begin(), marked_.end(), later);
         taken_ = marked_.back();
         marked_.pop_back();
     } else if (unmarked_here) {
-        const std::size_t stored = unmarked_.front().stored;
-        pop_unmarked();
+        const std::size_t stored = take_unmarked();
         taken_ = stored_[stored];
         free_.push_back(stored);
     } else {
@@ -59,6 +63,34 @@ const pending_end* note_ends::take_at_first_tick(bool whole) {
     }
     find_due();
     return &taken_;
+}
+
+std::size_t note_ends::take_unmarked() {
+    if (tied_.empty()) {
+        const unmarked_key first = unmarked_.front();
+        pop_unmarked();
+        // Nearly always the only end at its tick.
+        if (unmarked_.empty() || unmarked_.front().time != first.time) return first.stored;
+        tied_time_ = first.time;
+        tied_.push_back({stored_[first.stored].order, first.stored});
+        while (!unmarked_.empty() && unmarked_.front().time == first.time) {
+            const std::size_t stored = unmarked_.front().stored;
+            pop_unmarked();
+            tied_.push_back({stored_[stored].order, stored});
+        }
+        std::sort(tied_.begin(), tied_.end(), [](const tied_end& a, const tied_end& b) { return a.order > b.order; });
+    }
+    const std::size_t stored = tied_.back().stored;
+    tied_.pop_back();
+    return stored;
+}
+
+void note_ends::untie() {
+    for (const tied_end& tie : tied_) {
+        unmarked_.push_back({tied_time_, tie.stored});
+        std::push_heap(unmarked_.begin(), unmarked_.end(), later_unmarked);
+    }
+    tied_.clear();
 }
 
 void note_ends::pop_unmarked() {
@@ -74,7 +106,7 @@ void note_ends::pop_unmarked() {
     std::size_t hole = 0;
     std::size_t child = 1;
     for (; child + 1 < size; child = 2 * hole + 1) {
-        child += earlier_unmarked(keys[child + 1], keys[child]) ? 1 : 0;
+        child += keys[child + 1].time < keys[child].time ? 1 : 0;
         keys[hole] = keys[child];
         hole = child;
     }
@@ -84,7 +116,7 @@ void note_ends::pop_unmarked() {
     }
     while (hole > 0) {
         const std::size_t parent = (hole - 1) / 2;
-        if (!earlier_unmarked(last, keys[parent])) break;
+        if (last.time >= keys[parent].time) break;
         keys[hole] = keys[parent];
         hole = parent;
     }
