@@ -12,7 +12,6 @@ namespace {
 constexpr auto later = [](const pending_end& a, const pending_end& b) {
     return std::tie(a.time, a.position, a.order) > std::tie(b.time, b.position, b.order);
 };
-constexpr auto later_unmarked = [](const auto& a, const auto& b) { return a.time > b.time; };
 
 }  // namespace
 
@@ -40,8 +39,7 @@ void note_ends::add(const pending_end& end) {
             }
             untie();
         }
-        unmarked_.push_back({end.time, stored});
-        std::push_heap(unmarked_.begin(), unmarked_.end(), later_unmarked);
+        push_unmarked({end.time, stored});
     }
     due_ = std::min(due_, end.time);
 }
@@ -87,10 +85,22 @@ std::size_t note_ends::take_unmarked() {
 
 void note_ends::untie() {
     for (const tied_end& tie : tied_) {
-        unmarked_.push_back({tied_time_, tie.stored});
-        std::push_heap(unmarked_.begin(), unmarked_.end(), later_unmarked);
+        push_unmarked({tied_time_, tie.stored});
     }
     tied_.clear();
+}
+
+void note_ends::push_unmarked(unmarked_key key) {
+    unmarked_.push_back(key);
+    unmarked_key* keys = unmarked_.data();
+    std::size_t hole = unmarked_.size() - 1;
+    while (hole > 0) {
+        const std::size_t parent = (hole - 1) / arity;
+        if (keys[parent].time <= key.time) break;
+        keys[hole] = keys[parent];
+        hole = parent;
+    }
+    keys[hole] = key;
 }
 
 void note_ends::pop_unmarked() {
@@ -98,24 +108,30 @@ void note_ends::pop_unmarked() {
     unmarked_.pop_back();
     const std::size_t size = unmarked_.size();
     if (size == 0) return;
-    // The hole at the root goes down to a leaf by the earlier child, then
+    // The hole at the root goes down to a leaf by the earliest child, then
     // the last key goes up from there to its place, which is seldom far.
     // Each step down picks its child without a branch: with thousands of
     // notes sounding, which one it is cannot be foreseen.
     unmarked_key* keys = unmarked_.data();
     std::size_t hole = 0;
     std::size_t child = 1;
-    for (; child + 1 < size; child = 2 * hole + 1) {
-        child += keys[child + 1].time < keys[child].time ? 1 : 0;
-        keys[hole] = keys[child];
-        hole = child;
+    for (; child + 3 < size; child = arity * hole + 1) {
+        const std::size_t a = child + (keys[child + 1].time < keys[child].time ? 1 : 0);
+        const std::size_t b = child + 2 + (keys[child + 3].time < keys[child + 2].time ? 1 : 0);
+        const std::size_t earliest = keys[b].time < keys[a].time ? b : a;
+        keys[hole] = keys[earliest];
+        hole = earliest;
     }
     if (child < size) {
-        keys[hole] = keys[child];
-        hole = child;
+        std::size_t earliest = child;
+        for (std::size_t other = child + 1; other < size; ++other) {
+            if (keys[other].time < keys[earliest].time) earliest = other;
+        }
+        keys[hole] = keys[earliest];
+        hole = earliest;
     }
     while (hole > 0) {
-        const std::size_t parent = (hole - 1) / 2;
+        const std::size_t parent = (hole - 1) / arity;
         if (last.time >= keys[parent].time) break;
         keys[hole] = keys[parent];
         hole = parent;

@@ -83,8 +83,6 @@ private:
     // Takes the earliest unmarked end out, by time and then the habit's
     // order; returns where it is stored.
     std::size_t take_unmarked();
-    // Takes the earliest key out of the unmarked heap.
-    void pop_unmarked();
     // Gives the heap back the ends that share a tick (an end added before
     // them, which only a listing that goes back in time can do).
     void untie();
@@ -104,6 +102,13 @@ private:
         std::int64_t order;
         std::size_t stored;
     };
+    // The unmarked heap's own: four children to a key, so that a key goes
+    // half as many steps, each of which compares times held side by side.
+    static constexpr std::size_t arity = 4;
+    void push_unmarked(unmarked_key key);
+    // Takes the earliest key out of the unmarked heap.
+    void pop_unmarked();
+
     std::vector<pending_end> marked_;
     std::vector<unmarked_key> unmarked_;
     std::vector<tied_end> tied_;  // the latest in the habit's order first
