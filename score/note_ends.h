@@ -68,6 +68,20 @@ public:
     // The next end of all, at the track's end.
     const pending_end* next_any();
 
+    // Whether no marked end comes by `time`; then only time and order
+    // place the ends before an event at `time`, and next_unmarked_before
+    // does what next_before does.
+    bool unmarked_only_by(std::int64_t time) const { return marked_.empty() || marked_.front().time > time; }
+    // The next end before an event at `time`, or null, while
+    // unmarked_only_by(time): it stays valid until the next add.
+    const pending_end* next_unmarked_before(std::int64_t time) {
+        if (due_ > time) return nullptr;
+        const std::size_t stored = take_unmarked();
+        free_.push_back(stored);
+        due_ = std::min(unmarked_time(), marked_.empty() ? none_due : marked_.front().time);
+        return &stored_[stored];
+    }
+
 private:
     static constexpr std::int64_t none_due = std::numeric_limits<std::int64_t>::max();
     void find_due() { due_ = empty() ? none_due : first_time(); }
