@@ -137,7 +137,9 @@ const char* assembler::quick_score_lines(const char* p, const char* const end, s
     const std::size_t size_before = track_.size();
     // As in the tick form, with room made again after ends are placed.
     unsigned char* out = track_.room(static_cast<std::size_t>(end - p) / 2 + 8);
-    bool full = false;
+    // Where the run stops: moved to the line being read once the log is
+    // full, so that the line is still written but no other.
+    const char* limit = end;
     // The bar and beat of a line before ("4:1:") as text, and the tick
     // where that beat starts: a line in the same beat reads only its tick.
     // The metre map changes only on lines the general reader reads, which
@@ -148,7 +150,7 @@ const char* assembler::quick_score_lines(const char* p, const char* const end, s
     std::int64_t beat_start = 0;
     std::int64_t beat_ticks = 0;
     std::int64_t run_end = 0;
-    while (p < end) {
+    while (p < limit) {
         const char* q = p;
         std::int64_t time = 0;
         if ((load8(q) & beat_mask) == beat_text) {
@@ -251,7 +253,7 @@ const char* assembler::quick_score_lines(const char* p, const char* const end, s
                         running_status_ = running;
                         if (track_.size() != size_before) channel_status_ = running;
                         put_end(*e);
-                        full = log_.full();
+                        if (log_.full()) limit = p;
                         out = track_.room(static_cast<std::size_t>(end - p) / 2 + 8 + 8 * ends_.size());
                         running = running_status_;
                         written = written_time_;
@@ -276,7 +278,7 @@ const char* assembler::quick_score_lines(const char* p, const char* const end, s
                 if (track_.size() != size_before) channel_status_ = running;
                 place_ends_slowly(time);
                 // The ends may say a note runs too long.
-                full = log_.full();
+                if (log_.full()) limit = p;
                 out = track_.room(static_cast<std::size_t>(end - p) / 2 + 8);
                 written = written_time_;
                 previous = previous_time_;
@@ -312,7 +314,6 @@ const char* assembler::quick_score_lines(const char* p, const char* const end, s
             ending.velocity = end_kind == score::end_by_note_on ? 0 : end_kind;
             ends_.add(ending);
         }
-        if (full) break;
     }
     track_.commit(out);
     lines = number;
