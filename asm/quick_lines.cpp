@@ -229,7 +229,8 @@ const char* assembler::quick_score_lines(const char* p, const char* const end, s
             }
         }
         const char* const next = quick::line_end(q);
-        if (next == nullptr || !delta_fits(static_cast<std::int32_t>(wrap(time)), previous)) break;
+        // Measured in full: the score form's times run past 32 bits.
+        if (next == nullptr || static_cast<std::uint64_t>(time - written) > largest_step) break;
         if (!v.note && v.slot <= slot_note_off) {
             const std::size_t index = static_cast<std::size_t>(v.channel - 1) * 128 + static_cast<std::size_t>(v.first);
             std::uint32_t& sounding = sounding_[index];
