@@ -13,6 +13,20 @@ constexpr auto later = [](const pending_end& a, const pending_end& b) {
     return std::tie(a.time, a.position, a.order) > std::tie(b.time, b.position, b.order);
 };
 
+note_ends::end_key key_of(const pending_end& end, std::size_t stored) {
+    note_ends::end_key key{};
+    key.time = end.time;
+    key.stored = static_cast<std::uint32_t>(stored);
+    key.status = static_cast<std::uint8_t>(end.status);
+    key.key = static_cast<std::uint8_t>(end.key);
+    key.velocity = static_cast<std::uint8_t>(end.velocity);
+    // The status is a note-off's or a note-on's. An end with a status mark,
+    // or with a key of 128 and more (raw=1), is left to the general path.
+    key.plain = (end.status_mark == 0) & (static_cast<unsigned>(end.key) < 0x80) &
+                (static_cast<unsigned>(end.velocity) <= 0xFF);
+    return key;
+}
+
 }  // namespace
 
 void note_ends::add(const pending_end& end) {
@@ -30,7 +44,7 @@ void note_ends::add(const pending_end& end) {
         }
         if (!tied_.empty() && end.time <= tied_time_) {
             if (end.time == tied_time_) {
-                const tied_end tie{end.order, stored};
+                const tied_end tie{end.order, key_of(end, stored)};
                 tied_.insert(std::upper_bound(tied_.begin(), tied_.end(), tie,
                                               [](const tied_end& a, const tied_end& b) { return a.order > b.order; }),
                              tie);
@@ -39,7 +53,7 @@ void note_ends::add(const pending_end& end) {
             }
             untie();
         }
-        push_unmarked({end.time, stored});
+        push_unmarked(key_of(end, stored));
     }
     due_ = std::min(due_, end.time);
 }
@@ -53,9 +67,9 @@ const pending_end* note_ends::take_at_first_tick(bool whole) {
         taken_ = marked_.back();
         marked_.pop_back();
     } else if (unmarked_here) {
-        const std::size_t stored = take_unmarked();
-        taken_ = stored_[stored];
-        free_.push_back(stored);
+        const end_key taken = take_unmarked();
+        taken_ = stored_[taken.stored];
+        free_.push_back(taken.stored);
     } else {
         return nullptr;
     }
@@ -63,29 +77,29 @@ const pending_end* note_ends::take_at_first_tick(bool whole) {
     return &taken_;
 }
 
-std::size_t note_ends::take_unmarked() {
+note_ends::end_key note_ends::take_unmarked() {
     if (tied_.empty()) {
         const unmarked_key first = unmarked_.front();
         pop_unmarked();
         // Nearly always the only end at its tick.
-        if (unmarked_.empty() || unmarked_.front().time != first.time) return first.stored;
+        if (unmarked_.empty() || unmarked_.front().time != first.time) return first;
         tied_time_ = first.time;
-        tied_.push_back({stored_[first.stored].order, first.stored});
+        tied_.push_back({stored_[first.stored].order, first});
         while (!unmarked_.empty() && unmarked_.front().time == first.time) {
-            const std::size_t stored = unmarked_.front().stored;
+            const end_key next = unmarked_.front();
             pop_unmarked();
-            tied_.push_back({stored_[stored].order, stored});
+            tied_.push_back({stored_[next.stored].order, next});
         }
         std::sort(tied_.begin(), tied_.end(), [](const tied_end& a, const tied_end& b) { return a.order > b.order; });
     }
-    const std::size_t stored = tied_.back().stored;
+    const end_key taken = tied_.back().key;
     tied_.pop_back();
-    return stored;
+    return taken;
 }
 
 void note_ends::untie() {
     for (const tied_end& tie : tied_) {
-        push_unmarked({tied_time_, tie.stored});
+        push_unmarked(tie.key);
     }
     tied_.clear();
 }

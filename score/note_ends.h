@@ -28,6 +28,19 @@ struct pending_end {
 
 class note_ends {
 public:
+    // What the queue keeps of an unmarked end in its heap: with the bytes
+    // that a plain end writes, so that writing it needs no look at the rest,
+    // stored apart (with ten thousand notes sounding, each look would be a
+    // miss of the cache).
+    struct end_key {
+        std::int64_t time;
+        std::uint32_t stored;  // in stored_: no song holds 2^32 notes sounding at once
+        std::uint8_t status;
+        std::uint8_t key;
+        std::uint8_t velocity;
+        bool plain;  // no status mark, and a key below 128
+    };
+
     void clear() {
         marked_.clear();
         unmarked_.clear();
@@ -72,15 +85,17 @@ public:
     // place the ends before an event at `time`, and next_unmarked_before
     // does what next_before does.
     bool unmarked_only_by(std::int64_t time) const { return marked_.empty() || marked_.front().time > time; }
-    // The next end before an event at `time`, or null, while
-    // unmarked_only_by(time): it stays valid until the next add.
-    const pending_end* next_unmarked_before(std::int64_t time) {
-        if (due_ > time) return nullptr;
-        const std::size_t stored = take_unmarked();
-        free_.push_back(stored);
+    // The next end before an event at `time`, if there is one, while
+    // unmarked_only_by(time).
+    bool next_unmarked_before(std::int64_t time, end_key& taken) {
+        if (due_ > time) return false;
+        taken = take_unmarked();
+        free_.push_back(taken.stored);
         due_ = std::min(unmarked_time(), marked_.empty() ? none_due : marked_.front().time);
-        return &stored_[stored];
+        return true;
     }
+    // All of a taken end, until the next add.
+    const pending_end& stored(const end_key& taken) const { return stored_[taken.stored]; }
 
 private:
     static constexpr std::int64_t none_due = std::numeric_limits<std::int64_t>::max();
@@ -95,8 +110,8 @@ private:
         return unmarked_.empty() ? none_due : unmarked_.front().time;
     }
     // Takes the earliest unmarked end out, by time and then the habit's
-    // order; returns where it is stored.
-    std::size_t take_unmarked();
+    // order.
+    end_key take_unmarked();
     // Gives the heap back the ends that share a tick (an end added before
     // them, which only a listing that goes back in time can do).
     void untie();
@@ -108,13 +123,10 @@ private:
     // of its many moves and compares is small. Ends that share their tick
     // are few: once the earliest tick has more than one, they are all
     // taken out of the heap into tied_, sorted by the habit's order.
-    struct unmarked_key {
-        std::int64_t time;
-        std::size_t stored;  // in stored_
-    };
+    using unmarked_key = end_key;
     struct tied_end {
         std::int64_t order;
-        std::size_t stored;
+        end_key key;
     };
     // The unmarked heap's own: four children to a key, so that a key goes
     // half as many steps, each of which compares times held side by side.
