@@ -285,18 +285,22 @@ void assembler::event_line(field_cursor& c) {
 }
 
 void assembler::check_event(const time_field& t, event_kind kind, std::int32_t time) {
-    if (!delta_fits(time, previous_time_)) {
+    // The score form's times run past 32 bits: its steps are measured in
+    // full, or a step of 2^32 ticks and more would pass for a short one.
+    const std::int64_t now = score_ ? line_time_ : time;
+    const std::int64_t before = score_ ? written_time_ : previous_time_;
+    const bool fits = score_ ? now >= before && now - before <= largest_step : delta_fits(time, previous_time_);
+    if (!fits) {
         // Reported, but the line is still read and its time taken: later
         // lines are then judged against it, and a time signature still
         // moves the metre, so one slip gives one message.
-        const auto gap = static_cast<std::int32_t>(wrap(time) - wrap(previous_time_));
+        const std::int64_t gap = score_ ? now - before : static_cast<std::int32_t>(wrap(time) - wrap(previous_time_));
         if (gap < 0) {
-            log_.error(
-                *line_, t.at,
-                "time goes backwards: tick " + std::to_string(time) + " after tick " + std::to_string(previous_time_));
+            log_.error(*line_, t.at,
+                       "time goes backwards: tick " + std::to_string(now) + " after tick " + std::to_string(before));
         } else {
-            std::string text = "tick " + std::to_string(time) + " is " + std::to_string(gap) + " ticks after tick " +
-                               std::to_string(previous_time_) + ", more than a MIDI file can hold in one step (" +
+            std::string text = "tick " + std::to_string(now) + " is " + std::to_string(gap) + " ticks after tick " +
+                               std::to_string(before) + ", more than a MIDI file can hold in one step (" +
                                std::to_string(largest_delta) + ")";
             if (kind == event_kind::sysex && !options_.packets) {
                 text +=

@@ -320,5 +320,18 @@ TEST(Assembler, ScoreLinesReadQuicklyAsTheGeneralReaderReadsThem) {
     }
 }
 
+// The score form's times run past 32 bits: a step of 2^32 ticks and more
+// is too long, not taken for its last 32 bits, by either reader.
+TEST(Assembler, ScoreStepsOfTwoToThe32TicksAreTooLong) {
+    for (const std::string behind : {"", " #q"}) {
+        const result r = assemble_text("MFile 1 1 96 score\nMTrk\n0 Par ch=1 c=7 v=1" + behind +
+                                       "\n4294967300 Par ch=1 c=7 v=2" + behind + "\n4294967400 Meta TrkEnd\nTrkEnd\n");
+        EXPECT_EQ(r.errors, 1) << r.messages;
+        EXPECT_NE(r.messages.find("tick 4294967300 is 4294967300 ticks after tick 0, more than a MIDI file can hold"),
+                  std::string::npos)
+            << r.messages;
+    }
+}
+
 }  // namespace
 }  // namespace smfasm

@@ -124,14 +124,22 @@ static_assert([] {
 // bars kept from the line before. Whatever would warn (a beat or tick
 // beyond its bar or beat, a bar cut short, an off that ends no note, a
 // value above 127) and the status marks are left to the general reader.
-const char* assembler::quick_score_lines(const char* p, const char* const end, std::int64_t& number) {
+const char* assembler::quick_score_lines(const char* p, const char* const end, std::int64_t& lines) {
+    std::int64_t number = lines;
     std::size_t set = label_set_;
     // Kept in locals, and stored for the ends placed between lines.
     std::int64_t written = written_time_;
     std::int32_t previous = previous_time_;
+    int running = running_status_;
+    const unsigned running_slots = habits_.running;
+    // Once the run writes anything, the last status written is both the
+    // running status and the channel status; before, each keeps its own.
+    const std::size_t size_before = track_.size();
     // As in the tick form, with room made again after ends are placed.
     unsigned char* out = track_.room(static_cast<std::size_t>(end - p) / 2 + 8);
-    bool full = false;
+    // Where the run stops: moved to the line being read once the log is
+    // full, so that the line is still written but no other.
+    const char* limit = end;
     // The bar and beat of a line before ("4:1:") as text, and the tick
     // where that beat starts: a line in the same beat reads only its tick.
     // The metre map changes only on lines the general reader reads, which
@@ -142,7 +150,7 @@ const char* assembler::quick_score_lines(const char* p, const char* const end, s
     std::int64_t beat_start = 0;
     std::int64_t beat_ticks = 0;
     std::int64_t run_end = 0;
-    while (p < end) {
+    while (p < limit) {
         const char* q = p;
         std::int64_t time = 0;
         if ((load8(q) & beat_mask) == beat_text) {
@@ -221,7 +229,8 @@ const char* assembler::quick_score_lines(const char* p, const char* const end, s
             }
         }
         const char* const next = quick::line_end(q);
-        if (next == nullptr || !delta_fits(static_cast<std::int32_t>(wrap(time)), previous)) break;
+        // Measured in full: the score form's times run past 32 bits.
+        if (next == nullptr || static_cast<std::uint64_t>(time - written) > largest_step) break;
         if (!v.note && v.slot <= slot_note_off) {
             const std::size_t index = static_cast<std::size_t>(v.channel - 1) * 128 + static_cast<std::size_t>(v.first);
             std::uint32_t& sounding = sounding_[index];
@@ -234,14 +243,49 @@ const char* assembler::quick_score_lines(const char* p, const char* const end, s
         }
         if (ends_.due() <= time) {
             track_.commit(out);
-            written_time_ = written;
-            previous_time_ = previous;
-            place_ends_slowly(time);
-            // The ends may say a note runs too long.
-            full = log_.full();
-            out = track_.room(static_cast<std::size_t>(end - p) / 2 + 8);
-            written = written_time_;
-            previous = previous_time_;
+            out = track_.room(static_cast<std::size_t>(end - p) / 2 + 8 + 8 * ends_.size());
+            if (ends_.unmarked_only_by(time)) {
+                // Only time and order place them: written here, but for
+                // an end that needs a message or a mark.
+                score::note_ends::end_key e;
+                while (ends_.next_unmarked_before(time, e)) {
+                    if (!e.plain || e.time - written > largest_step) [[unlikely]] {
+                        track_.commit(out);
+                        written_time_ = written;
+                        running_status_ = running;
+                        if (track_.size() != size_before) channel_status_ = running;
+                        put_end(ends_.stored(e));
+                        if (log_.full()) limit = p;
+                        out = track_.room(static_cast<std::size_t>(end - p) / 2 + 8 + 8 * ends_.size());
+                        running = running_status_;
+                        written = written_time_;
+                        continue;
+                    }
+                    out = quick::put_delta(out, static_cast<std::uint32_t>(e.time - written));
+                    written = e.time;
+                    ends_.written(written);
+                    const int status = e.status;
+                    out[0] = static_cast<unsigned char>(status);
+                    out += status != running || ((running_slots >> score::slot_of_status(status)) & 1u) == 0 ? 1 : 0;
+                    out[0] = e.key;
+                    out[1] = e.velocity;
+                    out += 2;
+                    running = status;
+                }
+                previous = static_cast<std::int32_t>(wrap(written));
+            } else {
+                written_time_ = written;
+                previous_time_ = previous;
+                running_status_ = running;
+                if (track_.size() != size_before) channel_status_ = running;
+                place_ends_slowly(time);
+                // The ends may say a note runs too long.
+                if (log_.full()) limit = p;
+                out = track_.room(static_cast<std::size_t>(end - p) / 2 + 8);
+                written = written_time_;
+                previous = previous_time_;
+                running = running_status_;
+            }
         }
         out = quick::put_delta(out, static_cast<std::uint32_t>(time - written));
         written = time;
@@ -251,12 +295,11 @@ const char* assembler::quick_score_lines(const char* p, const char* const end, s
         // The running rule's test, for a first data byte below 128 and the
         // status of the slot; then the bytes as in the tick form.
         out[0] = static_cast<unsigned char>(status);
-        out += status != running_status_ || ((habits_.running >> v.slot) & 1u) == 0 ? 1 : 0;
+        out += status != running || ((running_slots >> v.slot) & 1u) == 0 ? 1 : 0;
         out[0] = static_cast<unsigned char>(v.first);
         out[1] = static_cast<unsigned char>(v.second);
         out += v.second >= 0 ? 2 : 1;
-        running_status_ = status;
-        channel_status_ = status;
+        running = status;
         ++number;
         p = next;
         if (v.note) {
@@ -273,11 +316,13 @@ const char* assembler::quick_score_lines(const char* p, const char* const end, s
             ending.velocity = end_kind == score::end_by_note_on ? 0 : end_kind;
             ends_.add(ending);
         }
-        if (full) break;
     }
     track_.commit(out);
+    lines = number;
     written_time_ = written;
     previous_time_ = previous;
+    running_status_ = running;
+    if (track_.size() != size_before) channel_status_ = running;
     label_set_ = set;
     return p;
 }

@@ -144,6 +144,47 @@ TEST(QuickLines, ReadAsTheGeneralReaderReadsThem) {
     }
 }
 
+// The same for the score form, where Note lines leave their ends to be
+// written between later lines: ends with marks of place or status, ends
+// that share ticks, and steps too long for a delta time.
+TEST(QuickLines, ScoreLinesAndTheirEndsAsTheGeneralReaderReadsThem) {
+    for (unsigned seed = 1; seed <= 40; ++seed) {
+        std::mt19937 random(seed);
+        const auto pick = [&random](int n) { return static_cast<int>(random() % static_cast<unsigned>(n)); };
+        const char* habits[] = {"", " end=on", " order=last running=all", " end=64 running=On,Off carry=1"};
+        std::vector<std::string> lines = {"MFile 1 1 96 score", cat("MTrk", habits[seed % 4])};
+        long long time = 0;
+        for (int event = 0; event < 400; ++event) {
+            time += pick(3) == 0 ? 0 : pick(pick(8) == 0 ? 5000 : 50);
+            std::string line = pick(4) == 0 ? cat(std::to_string(time / 384 + 1), ":",
+                                                  std::to_string(time % 384 / 96 + 1), ":", std::to_string(time % 96))
+                                            : std::to_string(time);
+            const std::string channel = cat(" ch=", std::to_string(1 + pick(3)), " n=", std::to_string(pick(40)));
+            const char* lengths[] = {"1/8", "1/4.", "1/16t", "0", "7", "300"};
+            switch (pick(6)) {
+                case 0: line += cat(" On", channel, " v=", std::to_string(pick(3))); break;
+                case 1: line += cat(" Off", channel, " v=9"); break;
+                case 2: line += " Par ch=1 c=7 v=100"; break;
+                default:
+                    line += cat(" Note", channel, " v=", std::to_string(1 + pick(127)),
+                                " len=", pick(200) == 0 ? "300000000" : lengths[pick(6)]);
+                    if (pick(4) == 0) line += pick(2) == 0 ? " end=on" : cat(" end=", std::to_string(pick(128)));
+                    if (pick(8) == 0) line += cat(" endpos=", std::to_string(1 + pick(3)));
+                    if (pick(10) == 0) line += cat(" endstatus=", std::to_string(pick(2)));
+                    break;
+            }
+            lines.push_back(line);
+        }
+        lines.push_back(std::to_string(time + 400) + " Meta TrkEnd");
+        lines.emplace_back("TrkEnd");
+        const std::string quick = joined(lines, "", "\n");
+        const std::string general = joined(lines, " #q", "\n");
+        listing_reader quickly(quick.data(), quick.size());
+        listing_reader generally(general.data(), general.size());
+        EXPECT_EQ(assembled(quickly), assembled(generally)) << quick;
+    }
+}
+
 // Read from a descriptor in blocks, runs of lines stop at every block's
 // end and go on in the next: a listing far longer than a block assembles
 // as it does from memory.

@@ -47,5 +47,31 @@ TEST(NoteEnds, ManyUnmarkedEndsComeByTimeAndOrder) {
     }
 }
 
+// Ends that share a tick wait apart from the others once the first of
+// them is taken: an end added at that tick joins them in the habit's order,
+// and one added before it (a listing going back in time) still comes first.
+TEST(NoteEnds, EndsSharingATickKeepTheirOrderAgainstLateAdds) {
+    note_ends ends;
+    ends.clear();
+    const auto add = [&ends](std::int64_t time, std::int64_t order) {
+        pending_end end;
+        end.time = time;
+        end.order = order;
+        end.key = static_cast<int>(order + 10);
+        ends.add(end);
+    };
+    add(10, 2);
+    add(20, 0);
+    add(10, 0);
+    add(10, 1);
+    std::vector<int> keys;
+    keys.push_back(ends.next_before(11)->key);
+    add(10, -1);
+    add(5, 3);
+    while (const pending_end* end = ends.next_any()) keys.push_back(end->key);
+    EXPECT_EQ(keys, (std::vector<int>{10, 13, 9, 11, 12, 10}));
+    EXPECT_TRUE(ends.empty());
+}
+
 }  // namespace
 }  // namespace smfasm::score
