@@ -283,9 +283,13 @@ function utf8Length(text, i) {
 
 // The assembler counts columns in bytes; an editor counts them as
 // JavaScript does, in UTF-16 code units. Finds each message's line in the
-// text (messages mostly come in line order, so the search goes on from
-// the last one).
-function lineColumns(text) {
+// listing, text or bytes (messages mostly come in line order, so the
+// search goes on from the last one), and counts its column there: in a
+// text by the UTF-8 length of each character, in bytes by decoding only
+// the part of the line before the column.
+function lineColumns(listing) {
+  const isBytes = listing instanceof Uint8Array;
+  const newline = isBytes ? 10 : '\n';
   let lineNumber = 1;
   let lineStart = 0;
   return (line, byteColumn) => {
@@ -295,14 +299,20 @@ function lineColumns(text) {
       lineStart = 0;
     }
     while (lineNumber < line) {
-      const end = text.indexOf('\n', lineStart);
+      const end = listing.indexOf(newline, lineStart);
       if (end < 0) return byteColumn;
       lineStart = end + 1;
       ++lineNumber;
     }
+    if (isBytes) {
+      let lineEnd = listing.indexOf(10, lineStart);
+      if (lineEnd < 0) lineEnd = listing.length;
+      const before = Math.min(byteColumn - 1, lineEnd - lineStart);
+      return decoder.decode(listing.subarray(lineStart, lineStart + before)).length + 1 + (byteColumn - 1 - before);
+    }
     let bytes = 0;
     let i = lineStart;
-    while (bytes < byteColumn - 1 && i < text.length && text[i] !== '\n') bytes += utf8Length(text, i++);
+    while (bytes < byteColumn - 1 && i < listing.length && listing[i] !== '\n') bytes += utf8Length(listing, i++);
     return i - lineStart + 1 + Math.max(0, byteColumn - 1 - bytes);
   };
 }
@@ -387,30 +397,6 @@ function bytesSource(bytes) {
   };
 }
 
-// lineColumns for a listing given as bytes: only the lines messages point
-// at are decoded.
-function byteLineColumns(bytes) {
-  let lineNumber = 1;
-  let lineStart = 0;
-  return (line, byteColumn) => {
-    if (line <= 0 || byteColumn <= 0) return byteColumn;
-    if (line < lineNumber) {
-      lineNumber = 1;
-      lineStart = 0;
-    }
-    while (lineNumber < line) {
-      const end = bytes.indexOf(10, lineStart);
-      if (end < 0) return byteColumn;
-      lineStart = end + 1;
-      ++lineNumber;
-    }
-    let lineEnd = bytes.indexOf(10, lineStart);
-    if (lineEnd < 0) lineEnd = bytes.length;
-    const before = Math.min(byteColumn - 1, lineEnd - lineStart);
-    return decoder.decode(bytes.subarray(lineStart, lineStart + before)).length + 1 + (byteColumn - 1 - before);
-  };
-}
-
 function assembleNow(text, options) {
   const isBytes = text instanceof Uint8Array;
   if (typeof text !== 'string' && !isBytes) throw new TypeError('smfasm.assemble: text must be a string or a Uint8Array');
@@ -421,7 +407,7 @@ function assembleNow(text, options) {
   try {
     const errors = core._smfasm_assemble(flags, name);
     const messages = [];
-    const column = isBytes ? byteLineColumns(text) : lineColumns(text);
+    const column = lineColumns(text);
     const count = core._smfasm_message_count();
     for (let i = 0; i < count; ++i) {
       const said = decoder.decode(heapBytes(core._smfasm_message_text(i), core._smfasm_message_text_size(i)));
