@@ -20,6 +20,9 @@
 #include "score/note_ends.h"
 
 namespace smfasm::assembly {
+namespace quick {
+struct channel_values;
+}
 
 inline bool is_time_start(char c) { return (c >= '0' && c <= '9') || c == '-'; }
 
@@ -188,6 +191,8 @@ private:
     // A note-on or note-off of a key 0 to 127 read by the general reader:
     // counted, and an off that ends no note said.
     void note_event(std::string_view note, std::size_t slot, int channel, int key, int velocity);
+    // A note counted by the quick readers; false for an off that ends none.
+    bool quick_sounding(const quick::channel_values& v, std::int64_t number);
     // Says which notes the track leaves sounding, and forgets them.
     void check_sounding_notes(const char* start);
     void put_channel(std::int32_t time, std::size_t slot, int channel, int first, int second);

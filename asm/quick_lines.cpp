@@ -32,6 +32,21 @@ assembler::measure_read assembler::quick_measure_time(const char* p, std::int32_
     return {p, time};
 }
 
+// A note-on or note-off counted against the notes sounding, for the
+// hanging-note warnings; false for an off that ends no note, which the
+// general reader says.
+[[gnu::always_inline]] inline bool assembler::quick_sounding(const quick::channel_values& v, std::int64_t number) {
+    const std::size_t index = static_cast<std::size_t>(v.channel - 1) * 128 + static_cast<std::size_t>(v.first);
+    std::uint32_t& sounding = sounding_[index];
+    if (v.slot == slot_note_on && v.second != 0) {
+        if (sounding++ == 0) struck_on_[index] = number + 1;
+        return true;
+    }
+    if (sounding == 0) return false;
+    --sounding;
+    return true;
+}
+
 // The commonest line by far: "1662 On ch=1 n=42 v=15". What the loop
 // changes is kept in locals and stored when it stops.
 template <bool Running>
@@ -61,17 +76,7 @@ const char* assembler::quick_tick_lines(const char* p, const char* const end, st
         if (q == nullptr) break;
         const char* const next = quick::line_end(q);
         if (next == nullptr || !delta_fits(time, previous)) break;
-        if (v.slot <= slot_note_off) {
-            const std::size_t index = static_cast<std::size_t>(v.channel - 1) * 128 + static_cast<std::size_t>(v.first);
-            std::uint32_t& sounding = sounding_[index];
-            if (v.slot == slot_note_on && v.second != 0) {
-                if (sounding++ == 0) struck_on_[index] = number + 1;
-            } else {
-                // An off that ends no note: the general reader says so.
-                if (sounding == 0) break;
-                --sounding;
-            }
-        }
+        if (v.slot <= slot_note_off && !quick_sounding(v, number)) break;
         // Without branches that the mix of events would make hard to
         // foresee: bytes not wanted are written over by the next.
         out = quick::put_delta(out, wrap(time) - wrap(previous));
@@ -231,16 +236,7 @@ const char* assembler::quick_score_lines(const char* p, const char* const end, s
         const char* const next = quick::line_end(q);
         // Measured in full: the score form's times run past 32 bits.
         if (next == nullptr || static_cast<std::uint64_t>(time - written) > largest_step) break;
-        if (!v.note && v.slot <= slot_note_off) {
-            const std::size_t index = static_cast<std::size_t>(v.channel - 1) * 128 + static_cast<std::size_t>(v.first);
-            std::uint32_t& sounding = sounding_[index];
-            if (v.slot == slot_note_on && v.second != 0) {
-                if (sounding++ == 0) struck_on_[index] = number + 1;
-            } else {
-                if (sounding == 0) break;
-                --sounding;
-            }
-        }
+        if (!v.note && v.slot <= slot_note_off && !quick_sounding(v, number)) break;
         if (ends_.due() <= time) {
             track_.commit(out);
             out = track_.room(static_cast<std::size_t>(end - p) / 2 + 8 + 8 * ends_.size());
