@@ -15,6 +15,7 @@ const ASSEMBLE_NO_RUNNING_STATUS = 2;
 const ASSEMBLE_STRICT = 4;
 
 let loading = null;
+let warming = null;
 let core = null;
 // Node's Buffer, when running in Node (see listingText).
 let nodeBuffer = null;
@@ -51,7 +52,23 @@ async function load(options) {
     }
   }
   core = await createSmfasmCore({ wasmBinary });
-  warmUp();
+  // Warmed up once the caller lets the event loop turn: init() (a page
+  // waiting to be ready) does not wait for it, the first conversion does.
+  warming = new Promise((resolve) => {
+    setTimeout(() => {
+      try {
+        warmUp();
+      } finally {
+        resolve();
+      }
+    }, 0);
+  });
+}
+
+// The module loaded and warmed up, for the conversions.
+async function loaded() {
+  await init();
+  await warming;
 }
 
 // A small file of every common kind of line, to list and assemble a few
@@ -167,7 +184,7 @@ function listingSource(text) {
  * as far as it got and `messages` says why.
  */
 export async function list(bytes, options = {}) {
-  await init();
+  await loaded();
   return listNow(bytes, options);
 }
 
@@ -259,7 +276,7 @@ function listDiagnostics(messages, ok) {
  * worker's message or a stream. Decode it only when text is needed.
  */
 export async function listBytes(bytes, options = {}) {
-  await init();
+  await loaded();
   const { listing, messages, diagnostics, ok } = runList(bytes, options, 'listBytes');
   return { bytes: listing.bytes(), messages, diagnostics, ok };
 }
@@ -325,7 +342,7 @@ function lineColumns(listing) {
  * warning as data, `text` as smfasm prints them.
  */
 export async function assemble(text, options = {}) {
-  await init();
+  await loaded();
   return assembleNow(text, options);
 }
 
@@ -336,7 +353,7 @@ export async function assemble(text, options = {}) {
  * number as the score listing's bar:beat:tick has it.
  */
 export async function song(bytes) {
-  await init();
+  await loaded();
   return songNow(bytes);
 }
 
