@@ -88,28 +88,7 @@ bool metre_map::to_bars(std::int64_t time, bar_time& out) const {
 }
 
 bool metre_map::find_beat(std::int64_t time, beat_span& kept) const {
-    // Beats up to this many after the kept one are counted on to.
-    constexpr int most_counted = 4;
-    if (kept.span != 0 && time >= kept.begin && time < kept.segment_end) {
-        std::int64_t begin = kept.begin;
-        std::int64_t bar = kept.bar;
-        std::int64_t beat = kept.beat;
-        for (int k = 0; k < most_counted && time - begin >= kept.ticks_per_beat; ++k) {
-            begin += kept.ticks_per_beat;
-            if (++beat > kept.beats_per_bar) {
-                beat = 1;
-                ++bar;
-            }
-        }
-        if (time - begin < kept.ticks_per_beat) {
-            kept.begin = begin;
-            kept.bar = bar;
-            kept.beat = beat;
-            kept.span =
-                static_cast<std::uint64_t>(std::min<std::int64_t>(kept.ticks_per_beat, kept.segment_end - begin));
-            return true;
-        }
-    }
+    if (kept.count_on(time)) return true;
     bar_time bars;
     if (!to_bars(time, bars)) {
         kept.span = 0;

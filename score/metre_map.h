@@ -4,6 +4,7 @@
 // written for.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -56,6 +57,33 @@ struct beat_span {
 
     bool holds(std::int64_t time) const { return static_cast<std::uint64_t>(time - begin) < span; }
     bar_time at(std::int64_t time) const { return {bar, beat, time - begin}; }
+
+    // Moves on to the beat holding `time` where that is at most a few beats
+    // after this one, in the same segment (lines come in time order, and
+    // most that leave a beat land a few on); false where it is not, for
+    // the map to find. Inline: the lister's time column calls it per line.
+    bool count_on(std::int64_t time) {
+        if (span == 0 || time < begin) return false;
+        constexpr int most_counted = 4;
+        std::int64_t from = begin;
+        std::int64_t counted_bar = bar;
+        std::int64_t counted_beat = beat;
+        for (int k = 0; k < most_counted && time - from >= ticks_per_beat; ++k) {
+            from += ticks_per_beat;
+            if (++counted_beat > beats_per_bar) {
+                counted_beat = 1;
+                ++counted_bar;
+            }
+        }
+        // A signature that cuts the beat short ends it.
+        const std::int64_t lasts = std::min(ticks_per_beat, segment_end - from);
+        if (time - from >= lasts) return false;
+        begin = from;
+        span = static_cast<std::uint64_t>(lasts);
+        bar = counted_bar;
+        beat = counted_beat;
+        return true;
+    }
 };
 
 class metre_map {

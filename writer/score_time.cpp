@@ -45,33 +45,6 @@ void set_prefix() {
     beat.size = static_cast<std::size_t>(q - beat.prefix);
 }
 
-// A beat shortly after the kept one, where the time lies in it (lines come
-// in time order, and most that leave a beat land a few on): counted on as
-// find_beat would, without its call.
-bool count_on(std::int64_t time) {
-    score::beat_span& place = beat.place;
-    if (place.span == 0 || time < place.begin) return false;
-    // Beats up to this many after the kept one, as find_beat counts.
-    constexpr int most_counted = 4;
-    std::int64_t begin = place.begin;
-    std::int64_t bar = place.bar;
-    std::int64_t number = place.beat;
-    for (int k = 0; k < most_counted && time - begin >= place.ticks_per_beat; ++k) {
-        begin += place.ticks_per_beat;
-        if (++number > place.beats_per_bar) {
-            number = 1;
-            ++bar;
-        }
-    }
-    const std::int64_t span = std::min(place.ticks_per_beat, place.segment_end - begin);
-    if (time - begin >= span) return false;
-    place.begin = begin;
-    place.span = static_cast<std::uint64_t>(span);
-    place.bar = bar;
-    place.beat = number;
-    return true;
-}
-
 }  // namespace
 
 score::metre_map& score_metre() { return metre; }
@@ -83,7 +56,7 @@ void forget_score_beat() {
 }
 
 char* score_time_detail::put_time_slowly(char* p, std::int64_t time) {
-    const bool placed = count_on(time) || metre.find_beat(time, beat.place);
+    const bool placed = beat.place.count_on(time) || metre.find_beat(time, beat.place);
     beat.quick_span = std::min<std::uint64_t>(beat.place.span, 1000);
     if (!placed) {
         p = std::to_chars(p, p + 24, time).ptr;
