@@ -11,14 +11,13 @@ import http from "node:http";
 import { createHash } from "node:crypto";
 import { tmpdir } from "node:os";
 import path from "node:path";
-import { fileURLToPath } from "node:url";
-import { chromium } from "playwright-core";
 import { startServer } from "./server.mjs";
+import { dist, openPageSession, closePageSession } from "./page_session.mjs";
 import { realFiles, nativeListing, nativeAssembly, denseFile } from "./native.mjs";
 
-const dist = path.resolve(path.dirname(fileURLToPath(import.meta.url)), "../dist");
 const shots = process.env.SMFASM_SCREENSHOTS ?? path.join(tmpdir(), "smfasm-web-screenshots");
 const work = mkdtempSync(path.join(tmpdir(), "smfasm-browser-"));
+let session;
 let server;
 let browser;
 let page;
@@ -26,19 +25,12 @@ const requests = [];
 
 before(async () => {
   mkdirSync(shots, { recursive: true });
-  server = await startServer(dist);
-  browser = await chromium.launch({ executablePath: process.env.CHROMIUM ?? "/usr/bin/chromium", args: ["--no-sandbox"], timeout: 30000 });
-  page = await browser.newPage({ viewport: { width: 1280, height: 860 }, acceptDownloads: true });
-  page.setDefaultTimeout(60000);
-  page.on("request", (request) => requests.push(request.url()));
-  page.on("pageerror", (error) => console.error(`page error: ${error.message}`));
-  await page.goto(server.url);
-  await page.waitForSelector("body[data-ready]");
+  session = await openPageSession({ watch: (p) => p.on("request", (request) => requests.push(request.url())) });
+  ({ server, browser, page } = session);
 });
 
 after(async () => {
-  await browser?.close();
-  await server?.close();
+  await closePageSession(session);
   rmSync(work, { recursive: true, force: true });
 });
 

@@ -8,36 +8,22 @@ import assert from "node:assert/strict";
 import { mkdirSync, mkdtempSync, readFileSync, rmSync, writeFileSync } from "node:fs";
 import { tmpdir } from "node:os";
 import path from "node:path";
-import { fileURLToPath } from "node:url";
-import { chromium } from "playwright-core";
-import { startServer } from "./server.mjs";
+import { openPageSession, closePageSession } from "./page_session.mjs";
 import { realFiles, nativeListing, nativeAssembly } from "./native.mjs";
 
-const dist = path.resolve(path.dirname(fileURLToPath(import.meta.url)), "../dist");
 const shots = process.env.SMFASM_SCREENSHOTS ?? path.join(tmpdir(), "smfasm-web-screenshots");
 const work = mkdtempSync(path.join(tmpdir(), "smfasm-music-"));
-let server;
-let browser;
+let session;
 let page;
 
 before(async () => {
   mkdirSync(shots, { recursive: true });
-  server = await startServer(dist);
-  browser = await chromium.launch({
-    executablePath: process.env.CHROMIUM ?? "/usr/bin/chromium", timeout: 30000,
-    args: ["--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run", "--disable-background-networking",
-      "--disable-component-update", "--disable-sync", "--autoplay-policy=no-user-gesture-required"],
-  });
-  page = await browser.newPage({ viewport: { width: 1280, height: 900 }, acceptDownloads: true });
-  page.setDefaultTimeout(60000);
-  page.on("pageerror", (error) => console.error(`page error: ${error.message}`));
-  await page.goto(server.url);
-  await page.waitForSelector("body[data-ready]");
+  session = await openPageSession({ height: 900, args: ["--autoplay-policy=no-user-gesture-required"] });
+  page = session.page;
 });
 
 after(async () => {
-  await browser?.close();
-  await server?.close();
+  await closePageSession(session);
   rmSync(work, { recursive: true, force: true });
 });
 
