@@ -58,6 +58,8 @@ struct stream_listing {
     // Meta events listed, as far as the listing got, with lines that do not
     // give their bytes back.
     inexact_meta_t inexact;
+    // Pitch bends, likewise.
+    inexact_bend_t inexact_bend;
 };
 
 // Lists `input` into `output` with the conversion's messages going to

@@ -83,6 +83,7 @@ stream_listing list_stream(std::FILE* input, const char* input_name, std::FILE* 
         result.not_midi = describe_not_midi(state.first_bytes, static_cast<std::size_t>(state.first_bytes_length));
     }
     result.inexact = state.inexact_meta;
+    result.inexact_bend = state.inexact_bend;
     return result;
 }
 

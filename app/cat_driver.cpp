@@ -138,6 +138,19 @@ void warn_about_inexact(const char* name, const inexact_meta_t& meta) {
                  static_cast<int>(meta.time), what.c_str());
 }
 
+void warn_about_inexact_bend(const char* name, const inexact_bend_t& bend) {
+    std::string more;
+    if (bend.count > 1) {
+        more = "; " + std::to_string(bend.count - 1) + " more such pitch bend" + (bend.count == 2 ? "" : "s") +
+               " in the file";
+    }
+    std::fprintf(stderr,
+                 "smfcat: %s: warning: track %d at tick %d: a pitch bend whose first data byte is %d (above 127), "
+                 "which the listing gives back as %d with the second byte one higher (--score gives it back)%s\n",
+                 name, static_cast<int>(bend.track), static_cast<int>(bend.time), static_cast<int>(bend.low),
+                 static_cast<int>(bend.low - 128), more.c_str());
+}
+
 // What smfdis lists without a word but a reader should know: the listing
 // looks complete and is not what the file claims to be.
 void warn_about(const char* name, const stream_listing& listing) {
@@ -184,6 +197,7 @@ int cat_file(const char* name, const lister_options& options) {
         print_messages(shown, messages.take());
     }
     if (listing.inexact.count > 0) warn_about_inexact(shown, listing.inexact);
+    if (listing.inexact_bend.count > 0) warn_about_inexact_bend(shown, listing.inexact_bend);
     if (listing.status == 0) warn_about(shown, listing);
     return listing.status == 0 ? 0 : 1;
 }

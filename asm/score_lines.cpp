@@ -169,6 +169,7 @@ void assembler::score_channel_event(field_cursor& c, std::size_t slot, bool note
     int first = 0;
     int second = -1;
     const char* note_end = first_at;
+    std::int64_t bend = -1;
     // A value above 127 cannot be a data byte: where it stands in the file
     // (a malformed one) the line says so with raw=1; anywhere else it is an
     // edit gone too far, refused below once the line's marks are read.
@@ -185,9 +186,10 @@ void assembler::score_channel_event(field_cursor& c, std::size_t slot, bool note
         note_end = c.position();
         data_value(first_at, first, "the note");
     } else if (slot == slot_pitch_bend) {
-        const bend_bytes bend = split_bend(c.number(0, largest_bend, "the pitch bend"));
-        first = bend.low;
-        second = bend.high;
+        bend = c.number(0, largest_bend, "the pitch bend");
+        const bend_bytes bend_split = split_bend(bend);
+        first = bend_split.low;
+        second = bend_split.high;
         if (first > 127 || second > 127) data_value(first_at, 128, "the pitch bend");
     } else {
         first = static_cast<int>(c.number(0, 255, "the value"));
@@ -207,6 +209,8 @@ void assembler::score_channel_event(field_cursor& c, std::size_t slot, bool note
     int status_mark = 0;
     int end_status_mark = 0;
     bool raw = false;
+    int low = -1;
+    const char* low_at = nullptr;
     while (!c.at_end()) {
         const char* start = c.position();
         const std::string_view key = field_key(c);
@@ -215,6 +219,9 @@ void assembler::score_channel_event(field_cursor& c, std::size_t slot, bool note
             status_mark = status_value(c);
         } else if (key == score::habit_word::raw) {
             raw = c.number(0, 1, "raw (0 or 1)") == 1;
+        } else if (slot == slot_pitch_bend && key == score::habit_word::low) {
+            low_at = value_at;
+            low = static_cast<int>(c.number(128, 255, "the pitch bend's first data byte (128 to 255)"));
         } else if (note && key == score::habit_word::length) {
             length_at = value_at;
             const char* p = value_at;
@@ -252,8 +259,22 @@ void assembler::score_channel_event(field_cursor& c, std::size_t slot, bool note
             end_status_mark = status_value(c);
         } else {
             field_cursor::fail(start, "unknown field \"" + std::string(key) + "\" (" +
-                                          (note ? "len, end, endpos, status, endstatus, raw" : "status, raw") + ")");
+                                          (note                      ? "len, end, endpos, status, endstatus, raw"
+                                           : slot == slot_pitch_bend ? "status, low, raw"
+                                                                     : "status, raw") +
+                                          ")");
         }
+    }
+    if (low >= 0) {
+        // The second byte is what the number holds beyond the first.
+        const std::int64_t rest = bend - low;
+        if (rest < 0 || rest % 128 != 0 || rest / 128 > 255) {
+            field_cursor::fail(low_at, "the pitch bend " + std::to_string(bend) + " is not " + std::to_string(low) +
+                                           " and 128 times a second byte");
+        }
+        first = low;
+        second = static_cast<int>(rest / 128);
+        if (over_at == nullptr) data_value(low_at, low, "the pitch bend's first data byte");
     }
     if (over_at != nullptr && !raw) {
         std::string text = over + " is not a MIDI data byte (0 to 127)";

@@ -141,6 +141,10 @@ bytes every_track(int index, std::size_t target) {
             t.push_back(static_cast<unsigned char>(rng.below(128)));
             const int high = s >> 4;
             if (high != 0xC && high != 0xD) t.push_back(static_cast<unsigned char>(rng.below(256)));
+            // Now and then a pitch bend's first byte with its top bit, which
+            // one number cannot tell from the second byte's lowest bit (only
+            // behind its status byte: under running status it would be one).
+            if (high == 0xE && t.back() >= 0xF0 && t.end()[-3] == s) t.end()[-2] |= 0x80;
             continue;
         }
         switch (kind) {

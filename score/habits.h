@@ -67,6 +67,9 @@ inline constexpr std::string_view end_status = "endstatus";
 // A data value of 128 or more, as a malformed file holds it: written as it
 // stands, where any other line's such value is refused.
 inline constexpr std::string_view raw = "raw";
+// A pitch bend's first data byte where its top bit is set: the line's one
+// number cannot tell that bit from the second byte's lowest.
+inline constexpr std::string_view low = "low";
 }  // namespace habit_word
 
 }  // namespace smfasm::score

@@ -19,4 +19,15 @@ struct inexact_meta_t {
     std::int32_t value = -1;
 };
 
+// Pitch bends whose first data byte has its top bit set (a malformed file):
+// the tick listing's one number cannot tell that byte's top bit from the
+// second byte's lowest, so the line assembles to other bytes. The score
+// form marks them and gives them back.
+struct inexact_bend_t {
+    std::int32_t count = 0;  // in the file; the rest tells of the first
+    std::int32_t track = 0;  // 1 for the first track
+    std::int32_t time = 0;   // in ticks
+    std::int32_t low = 0;    // the first data byte
+};
+
 }  // namespace smfasm

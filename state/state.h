@@ -51,6 +51,7 @@ struct conversion_state {
     // Meta events the listing will not give back exactly; smfdis stays
     // silent on them.
     inexact_meta_t inexact_meta;
+    inexact_bend_t inexact_bend;
 
     // Track counters and measure arithmetic, kept by the writer.
     std::int32_t tracks_started = 0;

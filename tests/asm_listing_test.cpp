@@ -147,6 +147,16 @@ TEST(AssemblerListing, FaultsOfHandWrittenListings) {
          ""},
         {"MFile 0 1 96 score\nMTrk\n1:1:0 Par ch=1 c=7 v=200 raw=1\n1:2:0 Meta TrkEnd\nTrkEnd\n", 0, "",
          "4d 54 72 6b 00 00 00 08 00 b0 07 c8 60 ff 2f 00"},
+        // A pitch bend's first byte with its top bit says so: the one number
+        // cannot.
+        {"MFile 0 1 96 score\nMTrk\n1:1:0 Pb ch=1 v=8320 low=128 raw=1\n1:2:0 Meta TrkEnd\nTrkEnd\n", 0, "",
+         "4d 54 72 6b 00 00 00 08 00 e0 80 40 60 ff 2f 00"},
+        {"MFile 0 1 96 score\nMTrk\n1:1:0 Pb ch=1 v=8320 low=129 raw=1\n1:2:0 Meta TrkEnd\nTrkEnd\n", 1,
+         "l.mtx:3:26: the pitch bend 8320 is not 129 and 128 times a second byte\n", ""},
+        {"MFile 0 1 96 score\nMTrk\n1:1:0 Pb ch=1 v=8320 low=128\n1:2:0 Meta TrkEnd\nTrkEnd\n", 1,
+         "l.mtx:3:26: the pitch bend's first data byte 128 is not a MIDI data byte (0 to 127); only a line that says "
+         "raw=1 writes such a value as it stands\n",
+         ""},
         // The score form's own faults: habits, Note lines, marks and bars.
         {score + "MTrk end=soft\n" + score_tail, 1,
          "l.mtx:2:10: expected end=on (notes end by note-on at velocity 0) or end=N (by note-off at velocity N)\n", ""},

@@ -46,6 +46,9 @@ TEST(Cat, CommandLines) {
     dir.write("odd.mid", header(1, 2, 96) + track(meta(0, 0x51, {0x07, 0xA1}) + end_of_track()) +
                              track(meta(7, 0x59, {0x00, 0x02}) + end_of_track()));
     dir.write("mode.mid", header(0, 1, 96) + track(meta(7, 0x59, {0x00, 0x02}) + end_of_track()));
+    // Pitch bends whose first byte has its top bit: 0x80 0x40 lists as 0x00 0x41 does.
+    dir.write("bend.mid",
+              header(0, 1, 96) + track(bytes{0x00, 0xE0, 0x80, 0x40, 0x05, 0xE0, 0xFF, 0x7F} + end_of_track()));
     const std::vector<std::string> before = names_in(dir);
     const std::string demo = source_file("examples/demo.txt");
     const std::string demo_bnv =
@@ -116,6 +119,13 @@ TEST(Cat, CommandLines) {
          "MFile 0 1 96\nMTrk\n7 KeySig 0 minor\n7 Meta TrkEnd\nTrkEnd\n",
          "smfcat: mode.mid: warning: track 1 at tick 7: a KeySig with mode 2 (0 major, 1 minor), which the listing "
          "gives back as 1\n",
+         0},
+        {{"bend.mid"},
+         "/dev/null",
+         "MFile 0 1 96\nMTrk\n0 Pb ch=1 v=8320\n5 Pb ch=1 v=16511\n5 Meta TrkEnd\nTrkEnd\n",
+         "smfcat: bend.mid: warning: track 1 at tick 0: a pitch bend whose first data byte is 128 (above 127), which "
+         "the listing gives back as 0 with the second byte one higher (--score gives it back); 1 more such pitch "
+         "bend in the file\n",
          0},
         // No MIDI file: said plainly, with what it looks like instead.
         {{"/dev/null"}, "/dev/null", "", "smfcat: /dev/null: warning: not a MIDI file: it is empty\n", 0},

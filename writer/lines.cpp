@@ -284,7 +284,16 @@ inline char* note_line(char* p, channel_slot which, int channel, int note, int v
     return end_line(format_byte(copy_fixed(p, slot(which).third), value));
 }
 
+// The line looks right and assembles to other bytes: counted, and the first
+// kept for the caller's warning.
+[[gnu::cold]] [[gnu::noinline]] void note_inexact_bend(int low) {
+    inexact_bend_t& seen = state.inexact_bend;
+    if (seen.count++ == 0) seen = {1, state.tracks_started, state.current_time, low};
+}
+
 inline char* pitch_bend_line(char* p, int channel, int low, int high) {
+    if (low > 0x7F) [[unlikely]]
+        note_inexact_bend(low);
     const auto value = static_cast<std::uint32_t>(low + high * 128);
     return end_line(format_below_100000(channel_start(p, slot_pitch_bend, channel), value));
 }

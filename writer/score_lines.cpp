@@ -214,8 +214,9 @@ void put_track_start(const score::track_habits& habits) {
 bool has_top_bit(const track_event& e, const track_event* end) {
     const channel_slot slot = score::slot_of_status(e.status);
     // A pitch bend is read back as one number, split anew: only a value
-    // that two data bytes cannot hold needs the mark.
-    if (slot == slot_pitch_bend) return e.first + e.second * 128 > 16383;
+    // that two data bytes cannot hold, or a first byte that the split would
+    // not give back, needs the mark.
+    if (slot == slot_pitch_bend) return e.first >= 0x80 || e.first + e.second * 128 > 16383;
     const bool two = slot != slot_program && slot != slot_channel_pressure;
     return e.first >= 0x80 || (two && e.second >= 0x80) || (end != nullptr && end->second >= 0x80);
 }
@@ -246,6 +247,7 @@ char* put_end_kind(char* p, int kind) {
             field(score::habit_word::end_status, end_mark == score::status_written ? 1 : 0);
         }
     }
+    if (e.first >= 0x80 && score::slot_of_status(e.status) == slot_pitch_bend) field(score::habit_word::low, e.first);
     if (has_top_bit(e, end)) field(score::habit_word::raw, 1);
     return p;
 }
