@@ -5,7 +5,6 @@
 // after typing stops. What the roll and the synthesizer show comes from the
 // core's reading of the bytes that text assembled to (song_data.js).
 import { ListingEditor } from "./editor.js";
-import { WorkerClient } from "./worker_client.js";
 import { FlagControls } from "./controls.js";
 import { PianoRoll } from "./piano_roll.js";
 import { attachRollInput } from "./roll_input.js";
@@ -16,7 +15,7 @@ import { arrangeSong as arrange } from "./performance.js";
 import { ProblemPanel, pageMessages } from "./problems.js";
 import { COMMANDS, fillHelp, planEdit, playSpan, withoutMarks } from "./commands.js";
 import { Status } from "./status.js";
-import { startWorker } from "./start_worker.js";
+import "./boot.js";
 
 // Long tasks on this thread, kept for the browser test and for anyone
 // curious in the console.
@@ -47,7 +46,8 @@ const page = {
   listings: 0,
 };
 
-const worker = new WorkerClient(globalThis.smfasmWorker ?? startWorker());
+// The worker, already asked whether the core has loaded (boot.js).
+const { client: worker, started } = globalThis.smfasmBoot;
 const status = new Status($("status"));
 const roll = new PianoRoll($("roll"), $("legend"));
 const flags = new FlagControls($("flags"), { onListChange: relist, onAssembleChange: () => scheduleAssemble(0) });
@@ -430,7 +430,7 @@ window.smfasmPage = {
 
 status.working("Loading…");
 setBusy(true);
-worker.request("start").then((answer) => {
+started.then((answer) => {
   setBusy(false);
   if (answer.kind !== "done") return status.failed(answer.error);
   document.body.dataset.ready = "true";
