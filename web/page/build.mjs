@@ -1,7 +1,12 @@
-// Builds the page into dist/: the page's script and the worker bundled by
+// Builds the page into dist/: the page's scripts and the worker bundled by
 // esbuild, the WebAssembly module beside them, the HTML, the style and the
 // demo tune, assembled from its listing by the package itself. The result is
 // static files that any server can serve.
+//
+// boot.js and worker.js are each one file, so that neither waits for
+// another before it runs: they start the core. main.js is split where it
+// imports what comes after the page is ready (later.js), into chunks
+// named later-*.js.
 import * as esbuild from "esbuild";
 import { copyFileSync, mkdirSync, readFileSync, rmSync, writeFileSync } from "node:fs";
 import { fileURLToPath } from "node:url";
@@ -32,10 +37,7 @@ const unusedSegmenter = {
 rmSync(dist, { recursive: true, force: true });
 mkdirSync(dist, { recursive: true });
 
-await esbuild.build({
-  entryPoints: {
-    boot: path.join(here, "src/boot.js"), main: path.join(here, "src/main.js"), worker: path.join(here, "src/worker.js"),
-  },
+const options = {
   outdir: dist,
   bundle: true,
   format: "esm",
@@ -48,8 +50,14 @@ await esbuild.build({
   external: ["node:*"],
   logLevel: "warning",
   plugins: [unusedSegmenter],
+};
+await esbuild.build({ ...options, entryPoints: { boot: path.join(here, "src/boot.js"), worker: path.join(here, "src/worker.js") } });
+const page = await esbuild.build({
+  ...options, entryPoints: { main: path.join(here, "src/main.js") }, splitting: true, chunkNames: "later-[hash]", metafile: true,
 });
-if (readFileSync(path.join(dist, "main.js"), "utf8").includes("Segmenter")) throw new Error("main.js makes a word segmenter as it loads");
+for (const file of Object.keys(page.metafile.outputs).filter((name) => name.endsWith(".js"))) {
+  if (readFileSync(file, "utf8").includes("Segmenter")) throw new Error(`${file} makes a word segmenter as it loads`);
+}
 
 for (const [from, to] of [
   [path.join(here, "src/index.html"), "index.html"],

@@ -361,6 +361,44 @@ test("the worker runs under the page's content security policy, served as the RE
   }
 });
 
+// The roll, the synthesizer, the problem panel and the commands load only
+// after the page is ready: held back here until a file has been opened.
+test("the page is usable as soon as it is ready: it takes typing, and a file opened before its later parts are in opens when they are", async () => {
+  const file = realFiles().find((f) => path.basename(f) === "coleraine.mid") ?? realFiles()[0];
+  const other = await browser.newPage();
+  let release;
+  const held = new Promise((resolve) => { release = resolve; });
+  let asked = 0;
+  await other.route(/\/later-[^/]*\.js$/, async (route) => {
+    asked++;
+    await held;
+    await route.continue();
+  });
+  try {
+    await other.goto(server.url);
+    await other.waitForSelector("body[data-ready]");
+    await other.waitForFunction(() => document.querySelector("#status").textContent.startsWith("Open or drop"));
+    assert.equal(await other.locator("#help-keys tr").count(), 0, "the later parts came in before the page was ready");
+    await other.keyboard.type("# typed at once");
+    assert.equal(await other.evaluate(() => window.smfasmPage.editorText()), "# typed at once");
+    await other.setInputFiles("#file-input", file);
+    await other.waitForFunction((name) => document.querySelector("#status").textContent === `${name} opens as soon as the page has loaded…`,
+      path.basename(file));
+    assert.equal(asked, 1);
+    release();
+    await other.waitForFunction(() => {
+      const s = window.smfasmPage.state();
+      return s.listings === 1 && !s.busy && s.assembled;
+    }, null, { polling: 50 });
+    assert.equal(await other.evaluate(() => window.smfasmPage.editorText()), nativeListing(file, { score: true }));
+    assert.ok((await other.evaluate(() => window.smfasmPage.roll().notes)) > 0);
+    assert.ok((await other.locator("#help-keys tr").count()) > 0);
+  } finally {
+    release();
+    await other.close();
+  }
+});
+
 test("the page fetches nothing but its own files", () => {
   const foreign = requests.filter((url) => !url.startsWith(server.url) && !/^(data|blob):/.test(url));
   assert.deepEqual(foreign, []);
