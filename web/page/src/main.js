@@ -61,6 +61,7 @@ const editor = new ListingEditor($("editor"), {
   },
   onCursorLine: showCursor,
 });
+
 function assembleOptions() {
   return { packets: page.listOptions?.packets ?? false, runningStatus: flags.runningStatus(), name: page.name ?? "listing" };
 }
