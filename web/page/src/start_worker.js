@@ -16,7 +16,7 @@ export function startWorker() {
   const script = new URL("worker.js", import.meta.url);
   const wasm = new URL("smfasm-core.wasm", import.meta.url);
   const stub = new Blob([`self.smfasmStart = { requests: [], wasm: fetch(${JSON.stringify(wasm.href)})
-  .then((response) => (response.ok ? response.arrayBuffer() : null), () => null) };
+  .then((response) => (response.ok ? response.arrayBuffer() : null)).catch(() => null) };
 self.onmessage = ({ data }) => self.smfasmStart.requests.push(data);
 import(${JSON.stringify(script.href)}).catch((error) => setTimeout(() => { throw error; }));
 `], { type: "text/javascript" });
