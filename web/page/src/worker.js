@@ -79,15 +79,16 @@ const guarded = (() => {
 })();
 
 // The core starts loading at once, from the bytes the worker's first lines
-// fetched meanwhile (start_worker.js) when they have them; every request
-// waits for it. Without those bytes (a worker started some other way, or a
-// fetch that failed) it loads from its URL, which says why it fails if it does.
+// fetched meanwhile (start_worker.js) when they have them; the page's first
+// request waits for it. Without those bytes (a worker started some other
+// way, or a fetch that failed) it loads from its URL, which says why it
+// fails if it does. Should it fail, each conversion tries again by itself.
 const start = self.smfasmStart ?? { requests: [], wasm: Promise.resolve(null) };
 const loaded = start.wasm.then((bytes) => init(bytes ? { wasmBinary: bytes } : { wasmUrl: new URL("smfasm-core.wasm", import.meta.url) }));
 
 const handlers = {
-  // Answers once the core has loaded, as every request waits for that.
-  start() {
+  async start() {
+    await loaded;
     return {};
   },
 
@@ -156,7 +157,6 @@ function receive(data) {
   queue = queue.then(async () => {
     try {
       if (!guarded) throw new Error("the worker runs without the page's content security policy, so it does nothing");
-      await loaded;
       const answer = await handlers[data.op](data.id, data);
       if (answer) reply(data.id, { kind: "done", ...answer });
     } catch (error) {
