@@ -16,9 +16,10 @@ import { mirrorChanges } from "./text_mirror.js";
 const loading = Annotation.define();
 
 export class ListingEditor {
-  // keys: key bindings that come before the editor's own.
+  // keys: key bindings that come before the editor's own (setKeys).
   constructor(parent, { onEdit, onCursorLine, keys = [] }) {
     this.keys = keys;
+    this.keyBindings = new Compartment();
     this.readOnly = new Compartment();
     this.onEdit = onEdit;
     this.onCursorLine = onCursorLine;
@@ -41,7 +42,7 @@ export class ListingEditor {
         lintGutter(),
         listingHighlighting(),
         this.readOnly.of(EditorState.readOnly.of(false)),
-        Prec.high(keymap.of(this.keys)),
+        this.keyBindings.of(Prec.high(keymap.of(this.keys))),
         keymap.of([...defaultKeymap, ...historyKeymap, ...searchKeymap, ...lintKeymap]),
         EditorView.updateListener.of((update) => this.#updated(update)),
         EditorView.contentAttributes.of({ "aria-label": "MIDI listing", spellcheck: "false" }),
@@ -70,6 +71,12 @@ export class ListingEditor {
   startLoading() {
     this.view.setState(this.#newState(""));
     this.setReadOnly(true);
+  }
+
+  // The page's own keys come in after the editor is made (main.js).
+  setKeys(keys) {
+    this.keys = keys;
+    this.view.dispatch({ effects: this.keyBindings.reconfigure(Prec.high(keymap.of(keys))) });
   }
 
   setReadOnly(on) {

@@ -4,19 +4,15 @@
 // keeps a copy of it that every edit updates, and assembles it shortly
 // after typing stops. What the roll and the synthesizer show comes from the
 // core's reading of the bytes that text assembled to (song_data.js).
+//
+// The page is ready once the editor takes input and the core answers; the
+// roll, the synthesizer, the problem panel and the commands come in just
+// after (later.js).
 import { ListingEditor } from "./editor.js";
-import { WorkerClient } from "./worker_client.js";
 import { FlagControls } from "./controls.js";
-import { PianoRoll } from "./piano_roll.js";
-import { attachRollInput } from "./roll_input.js";
-import { Player, renderOffline } from "./synth.js";
 import { acceptFiles, midiName, saveBytes } from "./files.js";
-import { SongView, keyNumber } from "./song_view.js";
-import { arrangeSong as arrange } from "./performance.js";
-import { ProblemPanel, pageMessages } from "./problems.js";
-import { COMMANDS, fillHelp, planEdit, playSpan, withoutMarks } from "./commands.js";
 import { Status } from "./status.js";
-import { startWorker } from "./start_worker.js";
+import "./boot.js";
 
 // Long tasks on this thread, kept for the browser test and for anyone
 // curious in the console.
@@ -47,13 +43,16 @@ const page = {
   listings: 0,
 };
 
-const worker = new WorkerClient(globalThis.smfasmWorker ?? startWorker());
+// The worker, already asked whether the core has loaded (boot.js).
+const { client: worker, started } = globalThis.smfasmBoot;
+// later.js and what the page makes of it, once it is in (startLater).
+let later = null;
+let roll = null;
+let player = null;
+let problems = null;
+let byId = null;
 const status = new Status($("status"));
-const roll = new PianoRoll($("roll"), $("legend"));
 const flags = new FlagControls($("flags"), { onListChange: relist, onAssembleChange: () => scheduleAssemble(0) });
-const player = new Player({ onPosition: (tick) => roll.setPlayhead(tick), onEnd: () => showPlaying(false) });
-const problems = new ProblemPanel($("problems"), { onPick: (line, column) => editor.goTo(line, column) });
-const byId = new Map(COMMANDS.map((c) => [c.id, c]));
 const editor = new ListingEditor($("editor"), {
   onEdit(changes) {
     worker.send("edit", { changes });
@@ -61,8 +60,6 @@ const editor = new ListingEditor($("editor"), {
     scheduleAssemble(ASSEMBLE_DELAY);
   },
   onCursorLine: showCursor,
-  // Escape stays the editor's (closing search) unless there is something to stop.
-  keys: COMMANDS.map((c) => ({ key: c.key, run: () => (c.stop ? stopKey() : (command(c), true)) })),
 });
 
 function assembleOptions() {
@@ -72,6 +69,7 @@ function assembleOptions() {
 // The editor's line in the roll: its time as a cursor, and its note, when
 // it begins one, outlined (only while the roll shows this very text).
 function showCursor(line) {
+  if (!roll) return;
   if (!page.view) return roll.setCursor(null);
   // A folded continuation line belongs to the line it continues.
   let n = line;
@@ -82,7 +80,7 @@ function showCursor(line) {
 
 function showSong(song, lines, { fit = false } = {}) {
   if (song) {
-    page.view = new SongView(song, lines);
+    page.view = new later.SongView(song, lines);
     page.viewVersion = page.version;
     page.performance = null;
     roll.names = page.view.score || page.listOptions?.noteNames === true;
@@ -105,7 +103,7 @@ function showProblems(messages) {
       const time = view.lineTime(m.line, text);
       if (!time) continue;
       const key = / (?:n|note)=([^ ]+)/.exec(text);
-      marks.push({ tick: time.tick, key: key ? keyNumber(key[1]) : null, severity: m.severity });
+      marks.push({ tick: time.tick, key: key ? later.keyNumber(key[1]) : null, severity: m.severity });
     }
   }
   roll.setProblems(marks);
@@ -186,6 +184,10 @@ function openNext() {
 }
 
 async function openFile(name, bytes) {
+  if (!later) {
+    status.working(`${name} opens as soon as the page has loaded…`);
+    await laterLoaded;
+  }
   if (page.busy) {
     const instead = page.next && page.next.name !== name ? `, instead of ${page.next.name}` : "";
     page.next = { name, bytes };
@@ -217,7 +219,7 @@ async function relist() {
   const answer = await receiveListing("relist", { list: wanted, assemble: assembleOptions() });
   if (answer.kind === "refused") {
     flags.show(page.listOptions);
-    const { messages } = pageMessages(answer.messages);
+    const { messages } = later.pageMessages(answer.messages);
     status.refused(messages);
     editor.showMessages(messages);
     problems.setMessages(messages);
@@ -240,7 +242,7 @@ async function assembleNow() {
     return false;
   }
   // A data value above 127 is an error here in both forms (problems.js).
-  const { messages, ok } = pageMessages(answer.messages);
+  const { messages, ok } = later.pageMessages(answer.messages);
   editor.showMessages(messages);
   problems.setMessages(messages);
   page.good = ok ? { version, bytes: answer.bytes } : null;
@@ -278,7 +280,7 @@ function showPlaying(on) {
 }
 
 function songPerformance() {
-  page.performance ??= arrange(page.view);
+  page.performance ??= later.arrangeSong(page.view);
   return page.performance;
 }
 
@@ -286,7 +288,7 @@ function songPerformance() {
 function play() {
   if (!page.view || page.view.count === 0) return;
   const song = songPerformance();
-  const span = page.viewVersion === page.version ? playSpan(editor, page.view) : null;
+  const span = page.viewVersion === page.version ? later.playSpan(editor, page.view) : null;
   const cursor = roll.cursor && roll.cursor.tick < song.endTick ? Math.max(roll.cursor.tick, 0) : 0;
   showPlaying(true);
   if (span) player.play(song, span.first, Math.max(span.last, span.first + 1));
@@ -332,14 +334,14 @@ async function command(c) {
   if (!current() && !(await assembleNow())) return refuse("The listing has errors: fix them before a command edits it");
   // Typing while it assembled makes it stale again: the next key press will do.
   if (!current()) return refuse("The listing changed while it assembled: try again");
-  let plan = planEdit(c, editor, page.view, Number($("bpm").value));
+  let plan = later.planEdit(c, editor, page.view, Number($("bpm").value));
   if (plan.error) return refuse(`${c.help}: ${plan.error}`);
   // The edit is tried on the worker's copy first: it is taken only if it
   // assembles with no error and no warning the text did not have already.
   const version = page.version;
   status.working(`${c.help}…`);
   let problem = await trial(plan);
-  const plain = problem && withoutMarks(plan);
+  const plain = problem && later.withoutMarks(plan);
   if (plain && !(await trial(plain))) {
     plan = plain;
     problem = null;
@@ -354,7 +356,7 @@ async function command(c) {
 async function trial(plan) {
   const answer = await worker.request("tryEdit", { changes: editor.mirrorOf(plan.changes), assemble: assembleOptions() });
   if (answer.kind !== "done") return answer.error ?? "an error";
-  const { messages } = pageMessages(answer.messages);
+  const { messages } = later.pageMessages(answer.messages);
   const error = messages.find((m) => m.severity === "error");
   if (error) return `line ${error.line}: ${error.message}`;
   const warnings = messages.filter((m) => m.severity === "warning");
@@ -372,38 +374,62 @@ $("demo").addEventListener("click", async () => {
 $("download").addEventListener("click", download);
 $("play").addEventListener("click", play);
 $("stop").addEventListener("click", stop);
-// A command from a button hands the keys back to the editor, where the
-// selection it worked on still is.
-for (const button of document.querySelectorAll("button[data-command]")) {
-  button.addEventListener("click", async () => {
-    await command(byId.get(button.dataset.command));
-    if (button.dataset.command !== "help") editor.focus();
+
+// Makes the parts of the page that came in after it was ready, and hands
+// them their keys, buttons and input.
+function startLater(parts) {
+  later = parts;
+  roll = new later.PianoRoll($("roll"), $("legend"));
+  player = new later.Player({ onPosition: (tick) => roll.setPlayhead(tick), onEnd: () => showPlaying(false) });
+  problems = new later.ProblemPanel($("problems"), { onPick: (line, column) => editor.goTo(line, column) });
+  byId = new Map(later.COMMANDS.map((c) => [c.id, c]));
+  // Escape stays the editor's (closing search) unless there is something to stop.
+  editor.setKeys(later.COMMANDS.map((c) => ({ key: c.key, run: () => (c.stop ? stopKey() : (command(c), true)) })));
+  // A command from a button hands the keys back to the editor, where the
+  // selection it worked on still is.
+  for (const button of document.querySelectorAll("button[data-command]")) {
+    button.addEventListener("click", async () => {
+      await command(byId.get(button.dataset.command));
+      if (button.dataset.command !== "help") editor.focus();
+    });
+  }
+  $("bpm").addEventListener("keydown", async (event) => {
+    if (event.key !== "Enter") return;
+    event.preventDefault();
+    await command(byId.get("tempo"));
+    editor.focus();
   });
+  later.fillHelp($("help-keys"));
+  later.attachRollInput(roll, {
+    container: $("roll"),
+    buttons: $("roll-buttons"),
+    // A note clicked: its line selected in the editor, when the roll shows this text.
+    onNote(note) {
+      const line = page.view.noteLine(note);
+      if (line > 0 && page.viewVersion === page.version) editor.selectLine(line);
+      else roll.setCursor(roll.cursor, note);
+    },
+    onTick: (tick) => roll.setCursor({ track: roll.cursor?.track ?? 0, tick }),
+  });
+  showCursor(editor.cursorLine());
 }
-$("bpm").addEventListener("keydown", async (event) => {
-  if (event.key !== "Enter") return;
-  event.preventDefault();
-  await command(byId.get("tempo"));
-  editor.focus();
-});
-fillHelp($("help-keys"));
-attachRollInput(roll, {
-  container: $("roll"),
-  buttons: $("roll-buttons"),
-  // A note clicked: its line selected in the editor, when the roll shows this text.
-  onNote(note) {
-    const line = page.view.noteLine(note);
-    if (line > 0 && page.viewVersion === page.version) editor.selectLine(line);
-    else roll.setCursor(roll.cursor, note);
-  },
-  onTick: (tick) => roll.setCursor({ track: roll.cursor?.track ?? 0, tick }),
+
+// Resolves once the later parts are in and made; a file opened before
+// then waits for it. Should they fail to load, nothing can open, and the
+// status line says why.
+let loadLater;
+const laterLoaded = new Promise((resolve) => {
+  loadLater = () => import("./later.js").then((parts) => {
+    startLater(parts);
+    resolve();
+  }, (error) => status.failed(`the page did not load completely (${error.message}): reload it`));
 });
 
 // What the browser test and the benchmark look at.
 window.smfasmPage = {
   longTasks,
   editorText: () => editor.text(),
-  renderOffline: (seconds) => renderOffline(songPerformance(), seconds),
+  renderOffline: (seconds) => later.renderOffline(songPerformance(), seconds),
   roll: () => ({
     tick0: roll.tick0, ticksPerPixel: roll.ticksPerPixel, keyTop: roll.keyTop, rowPixels: roll.rowPixels,
     selected: roll.selected, cursor: roll.cursor, playhead: roll.playhead, problems: roll.problems,
@@ -418,7 +444,7 @@ window.smfasmPage = {
     const y = 20 + (roll.keyTop - n.key[note] - 0.5) * roll.rowPixels;
     return { x, y };
   },
-  playing: () => player.playing !== null,
+  playing: () => (player?.playing ?? null) !== null,
   select: (first, last) => editor.selectLine(first, last),
   cursor: () => editor.cursor(),
   state: () => ({
@@ -430,12 +456,14 @@ window.smfasmPage = {
 
 status.working("Loading…");
 setBusy(true);
-worker.request("start").then((answer) => {
+started.then((answer) => {
   setBusy(false);
-  if (answer.kind !== "done") return status.failed(answer.error);
-  document.body.dataset.ready = "true";
-  performance.mark("page-ready");
-  status.idle();
-  editor.focus();
+  if (answer.kind === "done") {
+    document.body.dataset.ready = "true";
+    performance.mark("page-ready");
+    status.idle();
+    editor.focus();
+  } else status.failed(answer.error);
+  loadLater();
   openNext();
 });

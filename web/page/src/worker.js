@@ -78,8 +78,13 @@ const guarded = (() => {
   }
 })();
 
-// The core starts loading at once; the page's first request waits for it.
-const loaded = init({ wasmUrl: new URL("smfasm-core.wasm", import.meta.url) });
+// The core starts loading at once, from the bytes the worker's first lines
+// fetched meanwhile (start_worker.js) when they have them; the page's first
+// request waits for it. Without those bytes (a worker started some other
+// way, or a fetch that failed) it loads from its URL, which says why it
+// fails if it does. Should it fail, each conversion tries again by itself.
+const start = self.smfasmStart ?? { requests: [], wasm: Promise.resolve(null) };
+const loaded = start.wasm.then((bytes) => init(bytes ? { wasmBinary: bytes } : { wasmUrl: new URL("smfasm-core.wasm", import.meta.url) }));
 
 const handlers = {
   async start() {
@@ -148,7 +153,7 @@ const handlers = {
 };
 
 let queue = Promise.resolve();
-self.onmessage = ({ data }) => {
+function receive(data) {
   queue = queue.then(async () => {
     try {
       if (!guarded) throw new Error("the worker runs without the page's content security policy, so it does nothing");
@@ -158,4 +163,6 @@ self.onmessage = ({ data }) => {
       reply(data.id, { kind: "failed", error: String(error?.message ?? error) });
     }
   });
-};
+}
+self.onmessage = ({ data }) => receive(data);
+start.requests.splice(0).forEach(receive);

@@ -361,6 +361,79 @@ test("the worker runs under the page's content security policy, served as the RE
   }
 });
 
+// The worker fetches the WebAssembly module while its own script is still
+// on its way, and keeps the page's first request for it. Here its script is
+// held back until the module has been asked for, and that first fetch of
+// the module fails: the core then loads from its URL after all.
+test("the worker asks for the core before its script is in, keeps the page's first request, and loads the core anyway when that fetch fails", async () => {
+  const other = await browser.newPage();
+  let release;
+  const held = new Promise((resolve) => { release = resolve; });
+  const order = [];
+  await other.route(/\/worker\.js$/, async (route) => {
+    order.push("worker.js asked");
+    await held;
+    order.push("worker.js served");
+    await route.continue();
+  });
+  await other.route(/\/smfasm-core\.wasm$/, async (route) => {
+    order.push("module asked");
+    if (order.filter((step) => step === "module asked").length === 1) {
+      release();
+      await route.abort();
+    } else await route.continue();
+  });
+  try {
+    await other.goto(server.url);
+    await other.waitForSelector("body[data-ready]");
+    assert.deepEqual(order.filter((step) => step !== "worker.js asked"), ["module asked", "worker.js served", "module asked"]);
+    await other.setInputFiles("#file-input", realFiles()[0]);
+    await other.waitForFunction(() => window.smfasmPage.state().assembled, null, { polling: 50 });
+    assert.equal(await other.evaluate(() => window.smfasmPage.editorText()), nativeListing(realFiles()[0], { score: true }));
+  } finally {
+    release();
+    await other.close();
+  }
+});
+
+// The roll, the synthesizer, the problem panel and the commands load only
+// after the page is ready: held back here until a file has been opened.
+test("the page is usable as soon as it is ready: it takes typing, and a file opened before its later parts are in opens when they are", async () => {
+  const file = realFiles().find((f) => path.basename(f) === "coleraine.mid") ?? realFiles()[0];
+  const other = await browser.newPage();
+  let release;
+  const held = new Promise((resolve) => { release = resolve; });
+  let asked = 0;
+  await other.route(/\/later-[^/]*\.js$/, async (route) => {
+    asked++;
+    await held;
+    await route.continue();
+  });
+  try {
+    await other.goto(server.url);
+    await other.waitForSelector("body[data-ready]");
+    await other.waitForFunction(() => document.querySelector("#status").textContent.startsWith("Open or drop"));
+    assert.equal(await other.locator("#help-keys tr").count(), 0, "the later parts came in before the page was ready");
+    await other.keyboard.type("# typed at once");
+    assert.equal(await other.evaluate(() => window.smfasmPage.editorText()), "# typed at once");
+    await other.setInputFiles("#file-input", file);
+    await other.waitForFunction((name) => document.querySelector("#status").textContent === `${name} opens as soon as the page has loaded…`,
+      path.basename(file));
+    assert.equal(asked, 1);
+    release();
+    await other.waitForFunction(() => {
+      const s = window.smfasmPage.state();
+      return s.listings === 1 && !s.busy && s.assembled;
+    }, null, { polling: 50 });
+    assert.equal(await other.evaluate(() => window.smfasmPage.editorText()), nativeListing(file, { score: true }));
+    assert.ok((await other.evaluate(() => window.smfasmPage.roll().notes)) > 0);
+    assert.ok((await other.locator("#help-keys tr").count()) > 0);
+  } finally {
+    release();
+    await other.close();
+  }
+});
+
 test("the page fetches nothing but its own files", () => {
   const foreign = requests.filter((url) => !url.startsWith(server.url) && !/^(data|blob):/.test(url));
   assert.deepEqual(foreign, []);
