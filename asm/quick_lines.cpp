@@ -243,28 +243,27 @@ const char* assembler::quick_score_lines(const char* p, const char* const end, s
             if (ends_.unmarked_only_by(time)) {
                 // Only time and order place them: written here, but for
                 // an end that needs a message or a mark.
-                score::note_ends::end_key e;
-                while (ends_.next_unmarked_before(time, e)) {
-                    if (!e.plain || e.time - written > largest_step) [[unlikely]] {
+                while (const score::note_ends::entry* e = ends_.next_unmarked_before(time)) {
+                    if (!e->plain() || e->time - written > largest_step) [[unlikely]] {
                         track_.commit(out);
                         written_time_ = written;
                         running_status_ = running;
                         if (track_.size() != size_before) channel_status_ = running;
-                        put_end(ends_.stored(e));
+                        put_end(score::note_ends::record(*e));
                         if (log_.full()) limit = p;
                         out = track_.room(static_cast<std::size_t>(end - p) / 2 + 8 + 8 * ends_.size());
                         running = running_status_;
                         written = written_time_;
                         continue;
                     }
-                    out = quick::put_delta(out, static_cast<std::uint32_t>(e.time - written));
-                    written = e.time;
+                    out = quick::put_delta(out, static_cast<std::uint32_t>(e->time - written));
+                    written = e->time;
                     ends_.written(written);
-                    const int status = e.status;
+                    const int status = e->status;
                     out[0] = static_cast<unsigned char>(status);
                     out += status != running || ((running_slots >> score::slot_of_status(status)) & 1u) == 0 ? 1 : 0;
-                    out[0] = e.key;
-                    out[1] = e.velocity;
+                    out[0] = static_cast<unsigned char>(e->key);
+                    out[1] = e->velocity;
                     out += 2;
                     running = status;
                 }
