@@ -21,14 +21,18 @@ void note_ends::clear() {
     free_ = none;
     for (std::size_t word = 0; word < filled_.size(); ++word) {
         for (std::uint64_t filled = filled_[word]; filled != 0; filled &= filled - 1) {
-            buckets_[word * 64 + static_cast<std::size_t>(std::countr_zero(filled))] = list{};
+            const std::size_t bucket = word * 64 + static_cast<std::size_t>(std::countr_zero(filled));
+            buckets_[bucket] = list{};
+            sizes_[bucket] = 0;
         }
     }
     least_.fill(none_due);
     filled_ = {};
     words_filled_ = 0;
-    run_ = list{};
+    run_.clear();
+    head_ = 0;
     base_ = 0;
+    filed_after_ = 0;
     count_ = 0;
     group_time_ = -1;
     group_count_ = 0;
@@ -44,6 +48,7 @@ void note_ends::add_marked(const pending_end& end) {
 note_ends::list note_ends::take_bucket(std::size_t bucket) {
     const list taken = buckets_[bucket];
     buckets_[bucket].head = none;
+    sizes_[bucket] = 0;
     least_[bucket] = none_due;
     std::uint64_t& filled = filled_[bucket / 64];
     filled &= ~(std::uint64_t{1} << (bucket % 64));
@@ -59,52 +64,69 @@ void note_ends::gather(const list& from) {
     }
 }
 
-void note_ends::add_at_or_before_base(std::uint32_t at) {
-    node& added = pool_[at];
-    if (added.end.time == base_) {
-        if (run_.head == none) {
-            file(at);
-            return;
-        }
-        // Joins the ends being taken at the base time, in the habit's
-        // order: at the back or the front nearly always.
-        const std::int64_t order = added.end.order;
-        if (order >= pool_[run_.tail].end.order) {
-            pool_[run_.tail].next = at;
-            run_.tail = at;
-        } else if (order < pool_[run_.head].end.order) {
-            added.next = run_.head;
-            run_.head = at;
-        } else {
-            std::uint32_t before = run_.head;
-            while (pool_[pool_[before].next].end.order <= order) before = pool_[before].next;
-            added.next = pool_[before].next;
-            pool_[before].next = at;
-        }
+void note_ends::unrun() {
+    for (std::size_t i = head_; i < run_.size(); ++i) file(run_[i].at);
+    run_.clear();
+    head_ = 0;
+    filed_after_ = base_;
+}
+
+void note_ends::add_before_filed(std::uint32_t at) {
+    const std::int64_t time = pool_[at].end.time;
+    if (time < base_) {
+        // Before the base: only a listing that goes back in time adds such
+        // an end. Every end is filed again around its time as the new base.
+        moving_.clear();
+        for (std::size_t i = head_; i < run_.size(); ++i) moving_.push_back(run_[i].at);
+        run_.clear();
+        head_ = 0;
+        while (words_filled_ != 0) gather(take_bucket(first_bucket()));
+        base_ = time;
+        filed_after_ = time;
+        moving_.push_back(at);
+        for (const std::uint32_t n : moving_) file(n);
         return;
     }
-    // Before the base: only a listing that goes back in time adds such an
-    // end. Every end is filed again around its time as the new base.
-    moving_.clear();
-    gather(run_);
-    run_ = list{};
-    while (words_filled_ != 0) gather(take_bucket(first_bucket()));
-    base_ = added.end.time;
-    moving_.push_back(at);
-    for (const std::uint32_t n : moving_) file(n);
+    if (head_ == run_.size()) {
+        file(at);  // at the base time
+        return;
+    }
+    if (run_.size() - head_ >= run_most) {
+        // Many ends added into the run would each move all behind them.
+        unrun();
+        file(at);
+        return;
+    }
+    const run_end added{time, at};
+    run_.insert(std::upper_bound(run_.begin() + static_cast<std::ptrdiff_t>(head_), run_.end(), added,
+                                 [this](const run_end& a, const run_end& b) {
+                                     return a.time != b.time ? a.time < b.time : before_in_order(a.at, b.at);
+                                 }),
+                added);
 }
 
 void note_ends::settle() {
     for (;;) {
         const std::size_t first = first_bucket();
         const std::int64_t least = least_[first];
+        const std::uint32_t size = sizes_[first];
         const list bucket = take_bucket(first);
         base_ = least;
-        // A bucket of the lowest level holds ends of one time; so does a
-        // bucket of one end. Either is the run as it stands.
-        if (first < 256 || bucket.head == bucket.tail) {
-            run_ = bucket;
-            if (bucket.head != bucket.tail) sort_run();
+        // A bucket of the lowest level holds ends of one time; a small one
+        // is sorted whole.
+        if (first < 256 || size <= run_most) {
+            run_.clear();
+            head_ = 0;
+            for (std::uint32_t n = bucket.head;; n = pool_[n].next) {
+                run_.push_back({pool_[n].end.time, n});
+                if (n == bucket.tail) break;
+            }
+            if (size > 1) {
+                std::sort(run_.begin(), run_.end(), [this](const run_end& a, const run_end& b) {
+                    return a.time != b.time ? a.time < b.time : before_in_order(a.at, b.at);
+                });
+            }
+            filed_after_ = run_.back().time;
             return;
         }
         // Every end of the bucket goes to a lower level.
@@ -117,22 +139,6 @@ void note_ends::settle() {
         }
         words_filled_ = words_filled;
     }
-}
-
-void note_ends::sort_run() {
-    moving_.clear();
-    gather(run_);
-    const auto before = [this](std::uint32_t a, std::uint32_t b) { return pool_[a].end.order < pool_[b].end.order; };
-    if (std::is_sorted(moving_.begin(), moving_.end(), before)) return;
-    // Added latest first: the reverse habit.
-    if (std::is_sorted(moving_.rbegin(), moving_.rend(), before)) {
-        std::reverse(moving_.begin(), moving_.end());
-    } else {
-        std::stable_sort(moving_.begin(), moving_.end(), before);
-    }
-    run_.head = moving_.front();
-    for (std::size_t i = 0; i + 1 < moving_.size(); ++i) pool_[moving_[i]].next = moving_[i + 1];
-    run_.tail = moving_.back();
 }
 
 const pending_end* note_ends::take_at_first_tick(bool whole) {

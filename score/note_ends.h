@@ -75,10 +75,10 @@ public:
             pool_.emplace_back();
         }
         pool_[at].end = end;
-        if (end.time > base_) [[likely]] {
+        if (end.time > filed_after_) [[likely]] {
             file(at);
         } else {
-            add_at_or_before_base(at);
+            add_before_filed(at);
         }
         ++count_;
         due_ = std::min(due_, end.time);
@@ -141,6 +141,16 @@ private:
         std::uint32_t head = none;  // none: empty
         std::uint32_t tail = none;
     };
+    // An end of the run: its time beside it, so that sorting the run
+    // seldom looks at the node.
+    struct run_end {
+        std::int64_t time;
+        std::uint32_t at;
+    };
+    // A bucket of at most this many ends is sorted into the run whole
+    // rather than filed again level by level; a run grown past it by ends
+    // added into it goes back to the buckets.
+    static constexpr std::uint32_t run_most = 64;
 
     void add_marked(const pending_end& end);
     // Puts the end at `at` in its bucket: by the highest byte in which its
@@ -161,12 +171,14 @@ private:
             pool_[waiting.tail].next = at;
         }
         waiting.tail = at;
+        ++sizes_[bucket];
         least_[bucket] = std::min(least_[bucket], time);
         filled_[bucket / 64] |= std::uint64_t{1} << (bucket % 64);
         words_filled |= 1u << (bucket / 64);
     }
     void file(std::uint32_t at) { file(at, base_, words_filled_); }
-    void add_at_or_before_base(std::uint32_t at);
+    // An end at or before the last time filed in the buckets.
+    void add_before_filed(std::uint32_t at);
     std::int32_t count_at(std::int64_t time) const { return time == group_time_ ? group_count_ : 0; }
     // The end the rule writes next at the first pending tick; `whole`: the
     // tick has no more events of its own, so marked ends come in turn.
@@ -178,55 +190,65 @@ private:
     }
     // The earliest unmarked end's time, or none_due.
     std::int64_t unmarked_time() const {
-        if (run_.head != none) return base_;
+        if (head_ != run_.size()) return run_[head_].time;
         return words_filled_ == 0 ? none_due : least_[first_bucket()];
     }
     // Takes the earliest unmarked end out, by time and then the habit's
     // order: valid until the next add.
     const entry& take_unmarked() {
-        if (run_.head == none) settle();
-        const std::uint32_t at = run_.head;
+        if (head_ == run_.size()) settle();
+        const std::uint32_t at = run_[head_++].at;
+        if (head_ == run_.size()) {
+            run_.clear();
+            head_ = 0;
+            filed_after_ = base_;
+        }
         node& taken = pool_[at];
-        run_.head = at == run_.tail ? none : taken.next;
         taken.next = free_;
         free_ = at;
         --count_;
         return taken.end;
     }
-    // Makes the ends of the earliest pending time the run, in the habit's
-    // order, with that time as the base.
+    // Makes the run from the earliest bucket, filing the ends of larger
+    // buckets again until the earliest is small enough.
     void settle();
-    // Puts the run in the habit's order.
-    void sort_run();
+    // Puts the ends of the run back in the buckets.
+    void unrun();
     // Takes a bucket's list out, leaving it empty.
     list take_bucket(std::size_t bucket);
     // The nodes of a list, in its order, onto moving_.
     void gather(const list& from);
+    // Whether the end at `a` comes before the one at `b` of the same time.
+    bool before_in_order(std::uint32_t a, std::uint32_t b) const { return pool_[a].end.order < pool_[b].end.order; }
 
     // Marked ends, soonest first by time and place, in a heap: they are few.
     std::vector<pending_end> marked_;
     // The unmarked ends: a radix heap with a level of 256 buckets for each
-    // byte of a time. The base is the time of the ends taken last (no end
-    // is added before the event being written, and none is taken after
-    // it); an end waits in the level of the highest byte in which its time
-    // differs from the base, in the bucket of that byte's value, so that
-    // each bucket's ends come before those of the buckets after it. When
-    // none is at the base time, the first bucket that holds ends is filed
-    // again around its least time as the new base, into the levels below:
-    // an end moves down at most once a level (once or twice for a note of
-    // seconds), by relinking, where a heap thousands of notes deep
-    // compares and moves at each of a dozen steps. Ends of one time always
-    // share a bucket and keep the order they came in, which is the habit's
-    // order (or its reverse) as the assembler adds them: sorting them is
-    // nearly always one look.
+    // byte of a time. An end waits in the level of the highest byte in
+    // which its time differs from the base, in the bucket of that byte's
+    // value, so that each bucket's ends come before those of the buckets
+    // after it; the base is at most the time of the event being written,
+    // as no end is added before that. When the run is taken, the first
+    // bucket that holds ends becomes the next: sorted whole if it is small,
+    // else filed again around its least time as the new base, into the
+    // levels below. An end is filed once or twice and sorted among a few
+    // dozen, where a heap thousands of notes deep compares and moves at
+    // each of a dozen steps.
     std::vector<node> pool_;
     std::uint32_t free_ = none;  // a list of the nodes not in use, ended by none
     std::array<list, buckets> buckets_{};
+    std::array<std::uint32_t, buckets> sizes_{};
     std::array<std::int64_t, buckets> least_{};         // none_due where empty
     std::array<std::uint64_t, buckets / 64> filled_{};  // a bit for each bucket that holds ends
     std::uint32_t words_filled_ = 0;                    // a bit for each word of filled_ not 0
-    list run_;                                          // the ends at the base time, in the habit's order
+    // The earliest ends, sorted by time and the habit's order, from head_
+    // on: all come before those in the buckets.
+    std::vector<run_end> run_;
+    std::size_t head_ = 0;
     std::int64_t base_ = 0;
+    // The last time of the run, or the base when it is empty: an end after
+    // it goes to the buckets, which is all but certain.
+    std::int64_t filed_after_ = 0;
     std::size_t count_ = 0;
     std::vector<std::uint32_t> moving_;  // ends filed again, or sorted
     pending_end taken_;
