@@ -197,15 +197,15 @@ const char* assembler::quick_score_lines(const char* p, const char* const end, s
         quick::channel_values v;
         q = quick::channel_fields<true>(q + 1, set, v);
         if (q == nullptr) break;
-        // A Note's end, put in the queue once the line is known good.
-        std::int64_t length_column = 0;
-        std::int64_t length = 0;
-        int end_kind = 0;
+        // A Note's end, each field set below, put in the queue with its
+        // order once the line is known good.
+        score::note_ends::entry ending;
         std::int32_t end_position = score::pending_end{}.position;
         if (v.note) {
             // A velocity of 0 is an error: said by the general reader.
             if (v.second == 0 || !quick::label(q, length_mark)) break;
-            length_column = q - p + 1;
+            ending.column = q - p + 1;
+            std::int64_t length = 0;
             if (q[0] == '1' && q[1] == '/') {
                 q += 2;
                 const std::int64_t over = quick::number(q, 2);
@@ -217,7 +217,8 @@ const char* assembler::quick_score_lines(const char* p, const char* const end, s
                 length = quick::long_number(q, 9);
             }
             if (length < 0 || length > largest_step) break;
-            end_kind = habits_.end_velocity;
+            ending.time = time + length;
+            int end_kind = habits_.end_velocity;
             if (quick::label(q, end_mark)) {
                 if (q[0] == 'o' && q[1] == 'n' && (q[2] == ' ' || q[2] == '\n' || q[2] == '\r')) {
                     q += 2;
@@ -232,6 +233,12 @@ const char* assembler::quick_score_lines(const char* p, const char* const end, s
                 if (position < 0 || position > INT32_MAX - 1) break;
                 end_position = static_cast<std::int32_t>(position);
             }
+            const bool by_note_on = end_kind == score::end_by_note_on;
+            ending.line = number + 1;
+            ending.key = v.first;
+            ending.status = static_cast<std::uint8_t>((by_note_on ? 0x90 : 0x80) | (v.channel - 1));
+            ending.velocity = static_cast<std::uint8_t>(by_note_on ? 0 : end_kind);
+            ending.status_mark = 0;
         }
         const char* const next = quick::line_end(q);
         // Measured in full: the score form's times run past 32 bits.
@@ -298,18 +305,15 @@ const char* assembler::quick_score_lines(const char* p, const char* const end, s
         ++number;
         p = next;
         if (v.note) {
-            score::pending_end ending;
-            ending.time = time + length;
-            ending.position = end_position;
             ending.order = habits_.reverse ? -notes_begun_ : notes_begun_;
             ++notes_begun_;
-            ending.line = number;
-            ending.column = length_column;
-            const int end_channel = v.channel - 1;
-            ending.status = end_kind == score::end_by_note_on ? 0x90 | end_channel : 0x80 | end_channel;
-            ending.key = v.first;
-            ending.velocity = end_kind == score::end_by_note_on ? 0 : end_kind;
-            ends_.add(ending);
+            if (end_position == score::pending_end{}.position) [[likely]] {
+                ends_.add_unmarked(ending);
+            } else {
+                score::pending_end marked = score::note_ends::record(ending);
+                marked.position = end_position;
+                ends_.add(marked);
+            }
         }
     }
     track_.commit(out);
