@@ -133,8 +133,12 @@ const char* assembler::quick_score_lines(const char* p, const char* const end, s
     std::int64_t number = lines;
     std::size_t set = label_set_;
     // Kept in locals, and stored for the ends placed between lines.
+    // The score form's previous_time_ is always the last time written,
+    // wrapped: set where the run stops. Events written at the last time
+    // are counted here for the marks of ends, and given to ends_ where it
+    // is asked.
     std::int64_t written = written_time_;
-    std::int32_t previous = previous_time_;
+    std::int32_t at_written = ends_.count_at(written);
     int running = running_status_;
     const unsigned running_slots = habits_.running;
     // Once the run writes anything, the last status written is both the
@@ -253,6 +257,7 @@ const char* assembler::quick_score_lines(const char* p, const char* const end, s
                 while (const score::note_ends::entry* e = ends_.next_unmarked_before(time)) {
                     if (!e->plain() || e->time - written > largest_step) [[unlikely]] {
                         track_.commit(out);
+                        ends_.set_count(written, at_written);
                         written_time_ = written;
                         running_status_ = running;
                         if (track_.size() != size_before) channel_status_ = running;
@@ -261,11 +266,12 @@ const char* assembler::quick_score_lines(const char* p, const char* const end, s
                         out = track_.room(static_cast<std::size_t>(end - p) / 2 + 8 + 8 * ends_.size());
                         running = running_status_;
                         written = written_time_;
+                        at_written = ends_.count_at(written);
                         continue;
                     }
                     out = quick::put_delta(out, static_cast<std::uint32_t>(e->time - written));
+                    at_written = (e->time == written ? at_written : 0) + 1;
                     written = e->time;
-                    ends_.written(written);
                     const int status = e->status;
                     out[0] = static_cast<unsigned char>(status);
                     out += status != running || ((running_slots >> score::slot_of_status(status)) & 1u) == 0 ? 1 : 0;
@@ -274,10 +280,10 @@ const char* assembler::quick_score_lines(const char* p, const char* const end, s
                     out += 2;
                     running = status;
                 }
-                previous = static_cast<std::int32_t>(wrap(written));
             } else {
+                ends_.set_count(written, at_written);
                 written_time_ = written;
-                previous_time_ = previous;
+                previous_time_ = static_cast<std::int32_t>(wrap(written));
                 running_status_ = running;
                 if (track_.size() != size_before) channel_status_ = running;
                 place_ends_slowly(time);
@@ -285,14 +291,13 @@ const char* assembler::quick_score_lines(const char* p, const char* const end, s
                 if (log_.full()) limit = p;
                 out = track_.room(static_cast<std::size_t>(end - p) / 2 + 8);
                 written = written_time_;
-                previous = previous_time_;
+                at_written = ends_.count_at(written);
                 running = running_status_;
             }
         }
         out = quick::put_delta(out, static_cast<std::uint32_t>(time - written));
+        at_written = (time == written ? at_written : 0) + 1;
         written = time;
-        previous = static_cast<std::int32_t>(wrap(time));
-        ends_.written(time);
         const int status = v.status;
         // The running rule's test, for a first data byte below 128 and the
         // status of the slot; then the bytes as in the tick form.
@@ -318,8 +323,9 @@ const char* assembler::quick_score_lines(const char* p, const char* const end, s
     }
     track_.commit(out);
     lines = number;
+    ends_.set_count(written, at_written);
     written_time_ = written;
-    previous_time_ = previous;
+    previous_time_ = static_cast<std::int32_t>(wrap(written));
     running_status_ = running;
     if (track_.size() != size_before) channel_status_ = running;
     label_set_ = set;

@@ -93,6 +93,14 @@ public:
         group_time_ = time;
     }
 
+    // The events counted at `time`, which is the last time written or
+    // later; and the count set as a caller that wrote events kept it.
+    std::int32_t count_at(std::int64_t time) const { return time == group_time_ ? group_count_ : 0; }
+    void set_count(std::int64_t time, std::int32_t count) {
+        group_time_ = time;
+        group_count_ = count;
+    }
+
     // The next end to write before an event at `time`, or null: it is
     // taken out of the queue and stays valid until the next call.
     const pending_end* next_before(std::int64_t time);
@@ -179,7 +187,6 @@ private:
     void file(std::uint32_t at) { file(at, base_, words_filled_); }
     // An end at or before the last time filed in the buckets.
     void add_before_filed(std::uint32_t at);
-    std::int32_t count_at(std::int64_t time) const { return time == group_time_ ? group_count_ : 0; }
     // The end the rule writes next at the first pending tick; `whole`: the
     // tick has no more events of its own, so marked ends come in turn.
     const pending_end* take_at_first_tick(bool whole);
