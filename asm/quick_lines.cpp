@@ -250,8 +250,9 @@ const char* assembler::quick_score_lines(const char* p, const char* const end, s
         if (!v.note && v.slot <= slot_note_off && !quick_sounding(v, number)) break;
         if (ends_.due() <= time) {
             track_.commit(out);
-            out = track_.room(static_cast<std::size_t>(end - p) / 2 + 8 + 8 * ends_.size());
             if (ends_.unmarked_only_by(time)) {
+                // At most eight bytes an end.
+                out = track_.room(static_cast<std::size_t>(end - p) / 2 + 8 + 8 * ends_.unmarked_size());
                 // Only time and order place them: written here, but for
                 // an end that needs a message or a mark.
                 while (const score::note_ends::entry* e = ends_.next_unmarked_before(time)) {
@@ -263,7 +264,7 @@ const char* assembler::quick_score_lines(const char* p, const char* const end, s
                         if (track_.size() != size_before) channel_status_ = running;
                         put_end(score::note_ends::record(*e));
                         if (log_.full()) limit = p;
-                        out = track_.room(static_cast<std::size_t>(end - p) / 2 + 8 + 8 * ends_.size());
+                        out = track_.room(static_cast<std::size_t>(end - p) / 2 + 8 + 8 * ends_.unmarked_size());
                         running = running_status_;
                         written = written_time_;
                         at_written = ends_.count_at(written);

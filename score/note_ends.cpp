@@ -65,7 +65,7 @@ void note_ends::gather(const list& from) {
 }
 
 void note_ends::unrun() {
-    for (std::size_t i = head_; i < run_.size(); ++i) file(run_[i].at);
+    for (std::size_t i = head_; i < run_.size(); ++i) file(run_node(run_[i]));
     run_.clear();
     head_ = 0;
     filed_after_ = base_;
@@ -77,7 +77,7 @@ void note_ends::add_before_filed(std::uint32_t at) {
         // Before the base: only a listing that goes back in time adds such
         // an end. Every end is filed again around its time as the new base.
         moving_.clear();
-        for (std::size_t i = head_; i < run_.size(); ++i) moving_.push_back(run_[i].at);
+        for (std::size_t i = head_; i < run_.size(); ++i) moving_.push_back(run_node(run_[i]));
         run_.clear();
         head_ = 0;
         while (words_filled_ != 0) gather(take_bucket(first_bucket()));
@@ -97,12 +97,15 @@ void note_ends::add_before_filed(std::uint32_t at) {
         file(at);
         return;
     }
-    const run_end added{time, at};
-    run_.insert(std::upper_bound(run_.begin() + static_cast<std::ptrdiff_t>(head_), run_.end(), added,
-                                 [this](const run_end& a, const run_end& b) {
-                                     return a.time != b.time ? a.time < b.time : before_in_order(a.at, b.at);
-                                 }),
-                added);
+    // After the ends of earlier times, and of its own time before it in
+    // the habit's order.
+    const std::uint64_t added = run_end(time - base_, at);
+    auto place = std::upper_bound(run_.begin() + static_cast<std::ptrdiff_t>(head_), run_.end(), added | 0xFFFFFFFFu);
+    while (place != run_.begin() + static_cast<std::ptrdiff_t>(head_) && (place[-1] >> 32) == (added >> 32) &&
+           before_in_order(at, run_node(place[-1]))) {
+        --place;
+    }
+    run_.insert(place, added);
 }
 
 void note_ends::settle() {
@@ -114,19 +117,18 @@ void note_ends::settle() {
         base_ = least;
         // A bucket of the lowest level holds ends of one time; a small one
         // is sorted whole.
-        if (first < 256 || size <= run_most) {
+        if (first < 256 || (size <= run_most && first < sorted_levels * 256)) {
             run_.clear();
             head_ = 0;
             for (std::uint32_t n = bucket.head;; n = pool_[n].next) {
-                run_.push_back({pool_[n].end.time, n});
+                run_.push_back(run_end(pool_[n].end.time - least, n));
                 if (n == bucket.tail) break;
             }
             if (size > 1) {
-                std::sort(run_.begin(), run_.end(), [this](const run_end& a, const run_end& b) {
-                    return a.time != b.time ? a.time < b.time : before_in_order(a.at, b.at);
-                });
+                std::sort(run_.begin(), run_.end());
+                order_ties();
             }
-            filed_after_ = run_.back().time;
+            filed_after_ = run_time(run_.back());
             return;
         }
         // Every end of the bucket goes to a lower level.
@@ -138,6 +140,20 @@ void note_ends::settle() {
             n = next;
         }
         words_filled_ = words_filled;
+    }
+}
+
+void note_ends::order_ties() {
+    const auto time_of = [](std::uint64_t end) { return end >> 32; };
+    for (auto tie = std::adjacent_find(run_.begin(), run_.end(),
+                                       [&](std::uint64_t a, std::uint64_t b) { return time_of(a) == time_of(b); });
+         tie != run_.end();) {
+        auto after = tie + 1;
+        while (after != run_.end() && time_of(*after) == time_of(*tie)) ++after;
+        std::sort(tie, after,
+                  [this](std::uint64_t a, std::uint64_t b) { return before_in_order(run_node(a), run_node(b)); });
+        tie = std::adjacent_find(after, run_.end(),
+                                 [&](std::uint64_t a, std::uint64_t b) { return time_of(a) == time_of(b); });
     }
 }
 

@@ -50,6 +50,7 @@ public:
     void clear();
     bool empty() const { return marked_.empty() && count_ == 0; }
     std::size_t size() const { return marked_.size() + count_; }
+    std::size_t unmarked_size() const { return count_; }
     // The earliest end's time; only when not empty.
     std::int64_t first_time() const {
         return std::min(unmarked_time(), marked_.empty() ? none_due : marked_.front().time);
@@ -149,16 +150,19 @@ private:
         std::uint32_t head = none;  // none: empty
         std::uint32_t tail = none;
     };
-    // An end of the run: its time beside it, so that sorting the run
-    // seldom looks at the node.
-    struct run_end {
-        std::int64_t time;
-        std::uint32_t at;
-    };
+    // An end of the run as one number: its time after the base in the high
+    // half and its node in the low, so that the run sorts as plain
+    // numbers. Only buckets of less than 2^32 ticks are sorted.
+    static std::uint64_t run_end(std::int64_t after_base, std::uint32_t at) {
+        return static_cast<std::uint64_t>(after_base) << 32 | at;
+    }
+    std::int64_t run_time(std::uint64_t end) const { return base_ + static_cast<std::int64_t>(end >> 32); }
+    static std::uint32_t run_node(std::uint64_t end) { return static_cast<std::uint32_t>(end); }
+    static constexpr std::size_t sorted_levels = 5;
     // A bucket of at most this many ends is sorted into the run whole
     // rather than filed again level by level; a run grown past it by ends
     // added into it goes back to the buckets.
-    static constexpr std::uint32_t run_most = 64;
+    static constexpr std::uint32_t run_most = 128;
 
     void add_marked(const pending_end& end);
     // Puts the end at `at` in its bucket: by the highest byte in which its
@@ -197,14 +201,14 @@ private:
     }
     // The earliest unmarked end's time, or none_due.
     std::int64_t unmarked_time() const {
-        if (head_ != run_.size()) return run_[head_].time;
+        if (head_ != run_.size()) return run_time(run_[head_]);
         return words_filled_ == 0 ? none_due : least_[first_bucket()];
     }
     // Takes the earliest unmarked end out, by time and then the habit's
     // order: valid until the next add.
     const entry& take_unmarked() {
         if (head_ == run_.size()) settle();
-        const std::uint32_t at = run_[head_++].at;
+        const std::uint32_t at = run_node(run_[head_++]);
         if (head_ == run_.size()) {
             run_.clear();
             head_ = 0;
@@ -219,6 +223,8 @@ private:
     // Makes the run from the earliest bucket, filing the ends of larger
     // buckets again until the earliest is small enough.
     void settle();
+    // Sorts the run's ends of one time by the habit's order.
+    void order_ties();
     // Puts the ends of the run back in the buckets.
     void unrun();
     // Takes a bucket's list out, leaving it empty.
@@ -250,7 +256,7 @@ private:
     std::uint32_t words_filled_ = 0;                    // a bit for each word of filled_ not 0
     // The earliest ends, sorted by time and the habit's order, from head_
     // on: all come before those in the buckets.
-    std::vector<run_end> run_;
+    std::vector<std::uint64_t> run_;
     std::size_t head_ = 0;
     std::int64_t base_ = 0;
     // The last time of the run, or the base when it is empty: an end after
