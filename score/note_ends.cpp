@@ -22,11 +22,9 @@ void note_ends::clear() {
     for (std::size_t word = 0; word < filled_.size(); ++word) {
         for (std::uint64_t filled = filled_[word]; filled != 0; filled &= filled - 1) {
             const std::size_t bucket = word * 64 + static_cast<std::size_t>(std::countr_zero(filled));
-            buckets_[bucket] = list{};
-            sizes_[bucket] = 0;
+            buckets_[bucket] = bucket_ends{};
         }
     }
-    least_.fill(none_due);
     filled_ = {};
     words_filled_ = 0;
     run_.clear();
@@ -46,10 +44,8 @@ void note_ends::add_marked(const pending_end& end) {
 }
 
 note_ends::list note_ends::take_bucket(std::size_t bucket) {
-    const list taken = buckets_[bucket];
-    buckets_[bucket].head = none;
-    sizes_[bucket] = 0;
-    least_[bucket] = none_due;
+    const list taken = buckets_[bucket].ends;
+    buckets_[bucket] = bucket_ends{};
     std::uint64_t& filled = filled_[bucket / 64];
     filled &= ~(std::uint64_t{1} << (bucket % 64));
     if (filled == 0) words_filled_ &= ~(1u << (bucket / 64));
@@ -111,8 +107,8 @@ void note_ends::add_before_filed(std::uint32_t at) {
 void note_ends::settle() {
     for (;;) {
         const std::size_t first = first_bucket();
-        const std::int64_t least = least_[first];
-        const std::uint32_t size = sizes_[first];
+        const std::int64_t least = buckets_[first].least;
+        const std::uint32_t size = buckets_[first].size;
         const list bucket = take_bucket(first);
         base_ = least;
         // A bucket of the lowest level holds ends of one time; a small one

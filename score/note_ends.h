@@ -163,6 +163,11 @@ private:
     // rather than filed again level by level; a run grown past it by ends
     // added into it goes back to the buckets.
     static constexpr std::uint32_t run_most = 128;
+    struct bucket_ends {
+        list ends;
+        std::uint32_t size = 0;
+        std::int64_t least = none_due;  // none_due where empty
+    };
 
     void add_marked(const pending_end& end);
     // Puts the end at `at` in its bucket: by the highest byte in which its
@@ -176,15 +181,15 @@ private:
         // orders times below 0 too.
         const std::uint64_t ordered = static_cast<std::uint64_t>(time) ^ (std::uint64_t{1} << 63);
         const std::size_t bucket = level << 8 | ((ordered >> (8 * level)) & 0xFF);
-        list& waiting = buckets_[bucket];
-        if (waiting.head == none) {
-            waiting.head = at;
+        bucket_ends& waiting = buckets_[bucket];
+        if (waiting.ends.head == none) {
+            waiting.ends.head = at;
         } else {
-            pool_[waiting.tail].next = at;
+            pool_[waiting.ends.tail].next = at;
         }
-        waiting.tail = at;
-        ++sizes_[bucket];
-        least_[bucket] = std::min(least_[bucket], time);
+        waiting.ends.tail = at;
+        ++waiting.size;
+        waiting.least = std::min(waiting.least, time);
         filled_[bucket / 64] |= std::uint64_t{1} << (bucket % 64);
         words_filled |= 1u << (bucket / 64);
     }
@@ -202,7 +207,7 @@ private:
     // The earliest unmarked end's time, or none_due.
     std::int64_t unmarked_time() const {
         if (head_ != run_.size()) return run_time(run_[head_]);
-        return words_filled_ == 0 ? none_due : least_[first_bucket()];
+        return words_filled_ == 0 ? none_due : buckets_[first_bucket()].least;
     }
     // Takes the earliest unmarked end out, by time and then the habit's
     // order: valid until the next add.
@@ -249,9 +254,9 @@ private:
     // each of a dozen steps.
     std::vector<node> pool_;
     std::uint32_t free_ = none;  // a list of the nodes not in use, ended by none
-    std::array<list, buckets> buckets_{};
-    std::array<std::uint32_t, buckets> sizes_{};
-    std::array<std::int64_t, buckets> least_{};         // none_due where empty
+    // Apart from the queue itself, so that an assembler on a small stack
+    // (WebAssembly's) does not hold its 48 KiB.
+    std::vector<bucket_ends> buckets_ = std::vector<bucket_ends>(buckets);
     std::array<std::uint64_t, buckets / 64> filled_{};  // a bit for each bucket that holds ends
     std::uint32_t words_filled_ = 0;                    // a bit for each word of filled_ not 0
     // The earliest ends, sorted by time and the habit's order, from head_
