@@ -141,6 +141,13 @@ const char* assembler::quick_score_lines(const char* p, const char* const end, s
     std::int32_t at_written = ends_.count_at(written);
     int running = running_status_;
     const unsigned running_slots = habits_.running;
+    // The status the next channel event may leave out: the last one, where
+    // the track's habit repeats its kind; else none. One compare then
+    // tells whether a status byte is written.
+    const auto repeatable = [running_slots](int status) {
+        return status != 0 && ((running_slots >> score::slot_of_status(status)) & 1u) != 0 ? status : -1;
+    };
+    int repeats = repeatable(running);
     // Once the run writes anything, the last status written is both the
     // running status and the channel status; before, each keeps its own.
     const std::size_t size_before = track_.size();
@@ -266,6 +273,7 @@ const char* assembler::quick_score_lines(const char* p, const char* const end, s
                         if (log_.full()) limit = p;
                         out = track_.room(static_cast<std::size_t>(end - p) / 2 + 8 + 8 * ends_.unmarked_size());
                         running = running_status_;
+                        repeats = repeatable(running);
                         written = written_time_;
                         at_written = ends_.count_at(written);
                         continue;
@@ -275,11 +283,12 @@ const char* assembler::quick_score_lines(const char* p, const char* const end, s
                     written = e->time;
                     const int status = e->status;
                     out[0] = static_cast<unsigned char>(status);
-                    out += status != running || ((running_slots >> score::slot_of_status(status)) & 1u) == 0 ? 1 : 0;
+                    out += status != repeats ? 1 : 0;
                     out[0] = static_cast<unsigned char>(e->key);
                     out[1] = e->velocity;
                     out += 2;
                     running = status;
+                    repeats = repeatable(status);
                 }
             } else {
                 ends_.set_count(written, at_written);
@@ -294,6 +303,7 @@ const char* assembler::quick_score_lines(const char* p, const char* const end, s
                 written = written_time_;
                 at_written = ends_.count_at(written);
                 running = running_status_;
+                repeats = repeatable(running);
             }
         }
         out = quick::put_delta(out, static_cast<std::uint32_t>(time - written));
@@ -303,11 +313,12 @@ const char* assembler::quick_score_lines(const char* p, const char* const end, s
         // The running rule's test, for a first data byte below 128 and the
         // status of the slot; then the bytes as in the tick form.
         out[0] = static_cast<unsigned char>(status);
-        out += status != running || ((running_slots >> v.slot) & 1u) == 0 ? 1 : 0;
+        out += status != repeats ? 1 : 0;
         out[0] = static_cast<unsigned char>(v.first);
         out[1] = static_cast<unsigned char>(v.second);
         out += v.second >= 0 ? 2 : 1;
         running = status;
+        repeats = ((running_slots >> v.slot) & 1u) != 0 ? status : -1;
         ++number;
         p = next;
         if (v.note) {
