@@ -152,7 +152,8 @@ private:
     };
     // An end of the run as one number: its time after the base in the high
     // half and its node in the low, so that the run sorts as plain
-    // numbers. Only buckets of less than 2^32 ticks are sorted.
+    // numbers. Only buckets of levels 0 to 4, whose times lie less than
+    // 2^32 ticks apart, are sorted.
     static std::uint64_t run_end(std::int64_t after_base, std::uint32_t at) {
         return static_cast<std::uint64_t>(after_base) << 32 | at;
     }
@@ -268,7 +269,7 @@ private:
     // it goes to the buckets, which is all but certain.
     std::int64_t filed_after_ = 0;
     std::size_t count_ = 0;
-    std::vector<std::uint32_t> moving_;  // ends filed again, or sorted
+    std::vector<std::uint32_t> moving_;  // ends filed again around an earlier base
     pending_end taken_;
     std::int64_t group_time_ = -1;
     std::int32_t group_count_ = 0;
