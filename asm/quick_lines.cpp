@@ -133,10 +133,21 @@ const char* assembler::quick_score_lines(const char* p, const char* const end, s
     std::int64_t number = lines;
     std::size_t set = label_set_;
     // Kept in locals, and stored for the ends placed between lines.
+    // The score form's previous_time_ is always the last time written,
+    // wrapped: set where the run stops. Events written at the last time
+    // are counted here for the marks of ends, and given to ends_ where it
+    // is asked.
     std::int64_t written = written_time_;
-    std::int32_t previous = previous_time_;
+    std::int32_t at_written = ends_.count_at(written);
     int running = running_status_;
     const unsigned running_slots = habits_.running;
+    // The status the next channel event may leave out: the last one, where
+    // the track's habit repeats its kind; else none. One compare then
+    // tells whether a status byte is written.
+    const auto repeatable = [running_slots](int status) {
+        return status != 0 && ((running_slots >> score::slot_of_status(status)) & 1u) != 0 ? status : -1;
+    };
+    int repeats = repeatable(running);
     // Once the run writes anything, the last status written is both the
     // running status and the channel status; before, each keeps its own.
     const std::size_t size_before = track_.size();
@@ -197,15 +208,15 @@ const char* assembler::quick_score_lines(const char* p, const char* const end, s
         quick::channel_values v;
         q = quick::channel_fields<true>(q + 1, set, v);
         if (q == nullptr) break;
-        // A Note's end, put in the queue once the line is known good.
-        std::int64_t length_column = 0;
-        std::int64_t length = 0;
-        int end_kind = 0;
+        // A Note's end, each field set below, put in the queue with its
+        // order once the line is known good.
+        score::note_ends::entry ending;
         std::int32_t end_position = score::pending_end{}.position;
         if (v.note) {
             // A velocity of 0 is an error: said by the general reader.
             if (v.second == 0 || !quick::label(q, length_mark)) break;
-            length_column = q - p + 1;
+            ending.column = q - p + 1;
+            std::int64_t length = 0;
             if (q[0] == '1' && q[1] == '/') {
                 q += 2;
                 const std::int64_t over = quick::number(q, 2);
@@ -217,7 +228,8 @@ const char* assembler::quick_score_lines(const char* p, const char* const end, s
                 length = quick::long_number(q, 9);
             }
             if (length < 0 || length > largest_step) break;
-            end_kind = habits_.end_velocity;
+            ending.time = time + length;
+            int end_kind = habits_.end_velocity;
             if (quick::label(q, end_mark)) {
                 if (q[0] == 'o' && q[1] == 'n' && (q[2] == ' ' || q[2] == '\n' || q[2] == '\r')) {
                     q += 2;
@@ -232,6 +244,12 @@ const char* assembler::quick_score_lines(const char* p, const char* const end, s
                 if (position < 0 || position > INT32_MAX - 1) break;
                 end_position = static_cast<std::int32_t>(position);
             }
+            const bool by_note_on = end_kind == score::end_by_note_on;
+            ending.line = number + 1;
+            ending.key = v.first;
+            ending.status = static_cast<std::uint8_t>((by_note_on ? 0x90 : 0x80) | (v.channel - 1));
+            ending.velocity = static_cast<std::uint8_t>(by_note_on ? 0 : end_kind);
+            ending.status_mark = 0;
         }
         const char* const next = quick::line_end(q);
         // Measured in full: the score form's times run past 32 bits.
@@ -239,39 +257,43 @@ const char* assembler::quick_score_lines(const char* p, const char* const end, s
         if (!v.note && v.slot <= slot_note_off && !quick_sounding(v, number)) break;
         if (ends_.due() <= time) {
             track_.commit(out);
-            out = track_.room(static_cast<std::size_t>(end - p) / 2 + 8 + 8 * ends_.size());
             if (ends_.unmarked_only_by(time)) {
+                // At most eight bytes an end.
+                out = track_.room(static_cast<std::size_t>(end - p) / 2 + 8 + 8 * ends_.unmarked_size());
                 // Only time and order place them: written here, but for
                 // an end that needs a message or a mark.
-                score::note_ends::end_key e;
-                while (ends_.next_unmarked_before(time, e)) {
-                    if (!e.plain || e.time - written > largest_step) [[unlikely]] {
+                while (const score::note_ends::entry* e = ends_.next_unmarked_before(time)) {
+                    if (!e->plain() || e->time - written > largest_step) [[unlikely]] {
                         track_.commit(out);
+                        ends_.set_count(written, at_written);
                         written_time_ = written;
                         running_status_ = running;
                         if (track_.size() != size_before) channel_status_ = running;
-                        put_end(ends_.stored(e));
+                        put_end(score::note_ends::record(*e));
                         if (log_.full()) limit = p;
-                        out = track_.room(static_cast<std::size_t>(end - p) / 2 + 8 + 8 * ends_.size());
+                        out = track_.room(static_cast<std::size_t>(end - p) / 2 + 8 + 8 * ends_.unmarked_size());
                         running = running_status_;
+                        repeats = repeatable(running);
                         written = written_time_;
+                        at_written = ends_.count_at(written);
                         continue;
                     }
-                    out = quick::put_delta(out, static_cast<std::uint32_t>(e.time - written));
-                    written = e.time;
-                    ends_.written(written);
-                    const int status = e.status;
+                    out = quick::put_delta(out, static_cast<std::uint32_t>(e->time - written));
+                    at_written = (e->time == written ? at_written : 0) + 1;
+                    written = e->time;
+                    const int status = e->status;
                     out[0] = static_cast<unsigned char>(status);
-                    out += status != running || ((running_slots >> score::slot_of_status(status)) & 1u) == 0 ? 1 : 0;
-                    out[0] = e.key;
-                    out[1] = e.velocity;
+                    out += status != repeats ? 1 : 0;
+                    out[0] = static_cast<unsigned char>(e->key);
+                    out[1] = e->velocity;
                     out += 2;
                     running = status;
+                    repeats = repeatable(status);
                 }
-                previous = static_cast<std::int32_t>(wrap(written));
             } else {
+                ends_.set_count(written, at_written);
                 written_time_ = written;
-                previous_time_ = previous;
+                previous_time_ = static_cast<std::int32_t>(wrap(written));
                 running_status_ = running;
                 if (track_.size() != size_before) channel_status_ = running;
                 place_ends_slowly(time);
@@ -279,44 +301,43 @@ const char* assembler::quick_score_lines(const char* p, const char* const end, s
                 if (log_.full()) limit = p;
                 out = track_.room(static_cast<std::size_t>(end - p) / 2 + 8);
                 written = written_time_;
-                previous = previous_time_;
+                at_written = ends_.count_at(written);
                 running = running_status_;
+                repeats = repeatable(running);
             }
         }
         out = quick::put_delta(out, static_cast<std::uint32_t>(time - written));
+        at_written = (time == written ? at_written : 0) + 1;
         written = time;
-        previous = static_cast<std::int32_t>(wrap(time));
-        ends_.written(time);
         const int status = v.status;
         // The running rule's test, for a first data byte below 128 and the
         // status of the slot; then the bytes as in the tick form.
         out[0] = static_cast<unsigned char>(status);
-        out += status != running || ((running_slots >> v.slot) & 1u) == 0 ? 1 : 0;
+        out += status != repeats ? 1 : 0;
         out[0] = static_cast<unsigned char>(v.first);
         out[1] = static_cast<unsigned char>(v.second);
         out += v.second >= 0 ? 2 : 1;
         running = status;
+        repeats = ((running_slots >> v.slot) & 1u) != 0 ? status : -1;
         ++number;
         p = next;
         if (v.note) {
-            score::pending_end ending;
-            ending.time = time + length;
-            ending.position = end_position;
             ending.order = habits_.reverse ? -notes_begun_ : notes_begun_;
             ++notes_begun_;
-            ending.line = number;
-            ending.column = length_column;
-            const int end_channel = v.channel - 1;
-            ending.status = end_kind == score::end_by_note_on ? 0x90 | end_channel : 0x80 | end_channel;
-            ending.key = v.first;
-            ending.velocity = end_kind == score::end_by_note_on ? 0 : end_kind;
-            ends_.add(ending);
+            if (end_position == score::pending_end{}.position) [[likely]] {
+                ends_.add_unmarked(ending);
+            } else {
+                score::pending_end marked = score::note_ends::record(ending);
+                marked.position = end_position;
+                ends_.add(marked);
+            }
         }
     }
     track_.commit(out);
     lines = number;
+    ends_.set_count(written, at_written);
     written_time_ = written;
-    previous_time_ = previous;
+    previous_time_ = static_cast<std::int32_t>(wrap(written));
     running_status_ = running;
     if (track_.size() != size_before) channel_status_ = running;
     label_set_ = set;

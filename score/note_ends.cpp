@@ -7,55 +7,150 @@ namespace smfasm::score {
 
 namespace {
 
-// Heap orders: the root is the soonest. Function objects, so that the heap
-// functions inline them.
+// The marked heap's order: the root is the soonest. A function object, so
+// that the heap functions inline it.
 constexpr auto later = [](const pending_end& a, const pending_end& b) {
     return std::tie(a.time, a.position, a.order) > std::tie(b.time, b.position, b.order);
 };
 
-note_ends::end_key key_of(const pending_end& end, std::size_t stored) {
-    note_ends::end_key key{};
-    key.time = end.time;
-    key.stored = static_cast<std::uint32_t>(stored);
-    key.status = static_cast<std::uint8_t>(end.status);
-    key.key = static_cast<std::uint8_t>(end.key);
-    key.velocity = static_cast<std::uint8_t>(end.velocity);
-    // The status is a note-off's or a note-on's. An end with a status mark,
-    // or with a key of 128 and more (raw=1), is left to the general path.
-    key.plain = (end.status_mark == 0) & (static_cast<unsigned>(end.key) < 0x80) &
-                (static_cast<unsigned>(end.velocity) <= 0xFF);
-    return key;
-}
-
 }  // namespace
 
-void note_ends::add(const pending_end& end) {
-    if (end.marked()) {
-        marked_.push_back(end);
-        std::push_heap(marked_.begin(), marked_.end(), later);
-    } else {
-        std::size_t stored = stored_.size();
-        if (free_.empty()) {
-            stored_.push_back(end);
-        } else {
-            stored = free_.back();
-            free_.pop_back();
-            stored_[stored] = end;
+void note_ends::clear() {
+    marked_.clear();
+    pool_.clear();
+    free_ = none;
+    for (std::size_t word = 0; word < filled_.size(); ++word) {
+        for (std::uint64_t filled = filled_[word]; filled != 0; filled &= filled - 1) {
+            const std::size_t bucket = word * 64 + static_cast<std::size_t>(std::countr_zero(filled));
+            buckets_[bucket] = bucket_ends{};
         }
-        if (!tied_.empty() && end.time <= tied_time_) {
-            if (end.time == tied_time_) {
-                const tied_end tie{end.order, key_of(end, stored)};
-                tied_.insert(std::upper_bound(tied_.begin(), tied_.end(), tie,
-                                              [](const tied_end& a, const tied_end& b) { return a.order > b.order; }),
-                             tie);
-                due_ = std::min(due_, end.time);
-                return;
-            }
-            untie();
-        }
-        push_unmarked(key_of(end, stored));
     }
+    filled_ = {};
+    words_filled_ = 0;
+    run_.clear();
+    head_ = 0;
+    base_ = 0;
+    filed_after_ = 0;
+    count_ = 0;
+    group_time_ = -1;
+    group_count_ = 0;
+    due_ = none_due;
+}
+
+void note_ends::add_marked(const pending_end& end) {
+    marked_.push_back(end);
+    std::push_heap(marked_.begin(), marked_.end(), later);
     due_ = std::min(due_, end.time);
+}
+
+note_ends::list note_ends::take_bucket(std::size_t bucket) {
+    const list taken = buckets_[bucket].ends;
+    buckets_[bucket] = bucket_ends{};
+    std::uint64_t& filled = filled_[bucket / 64];
+    filled &= ~(std::uint64_t{1} << (bucket % 64));
+    if (filled == 0) words_filled_ &= ~(1u << (bucket / 64));
+    return taken;
+}
+
+void note_ends::gather(const list& from) {
+    if (from.head == none) return;
+    for (std::uint32_t n = from.head;; n = pool_[n].next) {
+        moving_.push_back(n);
+        if (n == from.tail) return;
+    }
+}
+
+void note_ends::unrun() {
+    for (std::size_t i = head_; i < run_.size(); ++i) file(run_node(run_[i]));
+    run_.clear();
+    head_ = 0;
+    filed_after_ = base_;
+}
+
+void note_ends::add_before_filed(std::uint32_t at) {
+    const std::int64_t time = pool_[at].end.time;
+    if (time < base_) {
+        // Before the base: only a listing that goes back in time adds such
+        // an end. Every end is filed again around its time as the new base.
+        moving_.clear();
+        for (std::size_t i = head_; i < run_.size(); ++i) moving_.push_back(run_node(run_[i]));
+        run_.clear();
+        head_ = 0;
+        while (words_filled_ != 0) gather(take_bucket(first_bucket()));
+        base_ = time;
+        filed_after_ = time;
+        moving_.push_back(at);
+        for (const std::uint32_t n : moving_) file(n);
+        return;
+    }
+    if (head_ == run_.size()) {
+        file(at);  // at the base time
+        return;
+    }
+    if (run_.size() - head_ >= run_most) {
+        // Many ends added into the run would each move all behind them.
+        unrun();
+        file(at);
+        return;
+    }
+    // After the ends of earlier times, and of its own time before it in
+    // the habit's order.
+    const std::uint64_t added = run_end(time - base_, at);
+    auto place = std::upper_bound(run_.begin() + static_cast<std::ptrdiff_t>(head_), run_.end(), added | 0xFFFFFFFFu);
+    while (place != run_.begin() + static_cast<std::ptrdiff_t>(head_) && (place[-1] >> 32) == (added >> 32) &&
+           before_in_order(at, run_node(place[-1]))) {
+        --place;
+    }
+    run_.insert(place, added);
+}
+
+void note_ends::settle() {
+    for (;;) {
+        const std::size_t first = first_bucket();
+        const std::int64_t least = buckets_[first].least;
+        const std::uint32_t size = buckets_[first].size;
+        const list bucket = take_bucket(first);
+        base_ = least;
+        // A bucket of the lowest level holds ends of one time; a small one
+        // is sorted whole.
+        if (first < 256 || (size <= run_most && first < sorted_levels * 256)) {
+            run_.clear();
+            head_ = 0;
+            for (std::uint32_t n = bucket.head;; n = pool_[n].next) {
+                run_.push_back(run_end(pool_[n].end.time - least, n));
+                if (n == bucket.tail) break;
+            }
+            if (size > 1) {
+                std::sort(run_.begin(), run_.end());
+                order_ties();
+            }
+            filed_after_ = run_time(run_.back());
+            return;
+        }
+        // Every end of the bucket goes to a lower level.
+        std::uint32_t words_filled = words_filled_;
+        for (std::uint32_t n = bucket.head;;) {
+            const std::uint32_t next = pool_[n].next;
+            file(n, least, words_filled);
+            if (n == bucket.tail) break;
+            n = next;
+        }
+        words_filled_ = words_filled;
+    }
+}
+
+void note_ends::order_ties() {
+    const auto time_of = [](std::uint64_t end) { return end >> 32; };
+    for (auto tie = std::adjacent_find(run_.begin(), run_.end(),
+                                       [&](std::uint64_t a, std::uint64_t b) { return time_of(a) == time_of(b); });
+         tie != run_.end();) {
+        auto after = tie + 1;
+        while (after != run_.end() && time_of(*after) == time_of(*tie)) ++after;
+        std::sort(tie, after,
+                  [this](std::uint64_t a, std::uint64_t b) { return before_in_order(run_node(a), run_node(b)); });
+        tie = std::adjacent_find(after, run_.end(),
+                                 [&](std::uint64_t a, std::uint64_t b) { return time_of(a) == time_of(b); });
+    }
 }
 
 const pending_end* note_ends::take_at_first_tick(bool whole) {
@@ -67,90 +162,12 @@ const pending_end* note_ends::take_at_first_tick(bool whole) {
         taken_ = marked_.back();
         marked_.pop_back();
     } else if (unmarked_here) {
-        const end_key taken = take_unmarked();
-        taken_ = stored_[taken.stored];
-        free_.push_back(taken.stored);
+        taken_ = record(take_unmarked());
     } else {
         return nullptr;
     }
-    find_due();
+    due_ = first_time();
     return &taken_;
-}
-
-note_ends::end_key note_ends::take_unmarked() {
-    if (tied_.empty()) {
-        const unmarked_key first = unmarked_.front();
-        pop_unmarked();
-        // Nearly always the only end at its tick.
-        if (unmarked_.empty() || unmarked_.front().time != first.time) return first;
-        tied_time_ = first.time;
-        tied_.push_back({stored_[first.stored].order, first});
-        while (!unmarked_.empty() && unmarked_.front().time == first.time) {
-            const end_key next = unmarked_.front();
-            pop_unmarked();
-            tied_.push_back({stored_[next.stored].order, next});
-        }
-        std::sort(tied_.begin(), tied_.end(), [](const tied_end& a, const tied_end& b) { return a.order > b.order; });
-    }
-    const end_key taken = tied_.back().key;
-    tied_.pop_back();
-    return taken;
-}
-
-void note_ends::untie() {
-    for (const tied_end& tie : tied_) {
-        push_unmarked(tie.key);
-    }
-    tied_.clear();
-}
-
-void note_ends::push_unmarked(unmarked_key key) {
-    unmarked_.push_back(key);
-    unmarked_key* keys = unmarked_.data();
-    std::size_t hole = unmarked_.size() - 1;
-    while (hole > 0) {
-        const std::size_t parent = (hole - 1) / arity;
-        if (keys[parent].time <= key.time) break;
-        keys[hole] = keys[parent];
-        hole = parent;
-    }
-    keys[hole] = key;
-}
-
-void note_ends::pop_unmarked() {
-    const unmarked_key last = unmarked_.back();
-    unmarked_.pop_back();
-    const std::size_t size = unmarked_.size();
-    if (size == 0) return;
-    // The hole at the root goes down to a leaf by the earliest child, then
-    // the last key goes up from there to its place, which is seldom far.
-    // Each step down picks its child without a branch: with thousands of
-    // notes sounding, which one it is cannot be foreseen.
-    unmarked_key* keys = unmarked_.data();
-    std::size_t hole = 0;
-    std::size_t child = 1;
-    for (; child + 3 < size; child = arity * hole + 1) {
-        const std::size_t a = child + (keys[child + 1].time < keys[child].time ? 1 : 0);
-        const std::size_t b = child + 2 + (keys[child + 3].time < keys[child + 2].time ? 1 : 0);
-        const std::size_t earliest = keys[b].time < keys[a].time ? b : a;
-        keys[hole] = keys[earliest];
-        hole = earliest;
-    }
-    if (child < size) {
-        std::size_t earliest = child;
-        for (std::size_t other = child + 1; other < size; ++other) {
-            if (keys[other].time < keys[earliest].time) earliest = other;
-        }
-        keys[hole] = keys[earliest];
-        hole = earliest;
-    }
-    while (hole > 0) {
-        const std::size_t parent = (hole - 1) / arity;
-        if (last.time >= keys[parent].time) break;
-        keys[hole] = keys[parent];
-        hole = parent;
-    }
-    keys[hole] = last;
 }
 
 const pending_end* note_ends::next_before(std::int64_t time) {
