@@ -84,10 +84,8 @@ struct track_tally {
         s.after_other = 0;
         track_event& e = all[i];
         e.time = time;
-        e.payload = 0;
-        e.length = 0;
         e.partner = no_event;
-        e.end_position = -1;
+        e.payload = 0;
         e.type = event_type::channel;
         e.status = static_cast<std::uint8_t>(status);
         e.first = static_cast<std::uint8_t>(first);
@@ -114,6 +112,7 @@ struct track_tally {
                 s.group_ends = true;
                 ++end_counts[status >= 0x90 ? 0 : 1 + static_cast<std::size_t>(second)];
                 all[start].partner = index;
+                all[start].end_position = -1;  // its link is done with
                 all[start].status_case |= status_case::start;
                 e.partner = start;
                 cell |= status_case::end;
