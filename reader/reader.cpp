@@ -279,7 +279,8 @@ void read_score_events(track_decoder& track) {
             const unsigned first = *p++;
             const unsigned second = (status & 0xE0) == 0xC0 ? 0 : *p++;
             clock += delta;
-            tally.channel(counting, notes, events, clock, static_cast<unsigned>(status), first, second, running);
+            tally.channel(counting, notes, events, delta != 0, clock, static_cast<unsigned>(status), first, second,
+                          running);
             running_status = status;
             cursor = p;
         }

@@ -46,10 +46,11 @@ void track_tally::catch_up(event_list& events) {
     track_event* const all = events.data();
     while (now.counted < events.size()) {
         const track_event e = all[now.counted];
+        const std::size_t i = now.counted;
         if (e.type == event_type::channel) {
-            channel(now, w, all, e.time, e.status, e.first, e.second, e.running);
+            channel(now, w, all, i > 0 && e.time != all[i - 1].time, e.time, e.status, e.first, e.second, e.running);
         } else {
-            other(now, all, e.time);
+            other(now, all);
         }
     }
 }

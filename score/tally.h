@@ -47,7 +47,6 @@ inline constexpr std::array<std::uint8_t, 16> slot_cases = [] {
 // byte stores may alias anything in memory), and puts it back after.
 struct tally_state {
     std::size_t counted = 0;   // events counted so far
-    std::int64_t time = 0;     // the last one's tick
     unsigned last_status = 0;  // of the last channel event
     unsigned after_other = 0;  // status_case::after_other when a meta event or SysEx came since
     // Where the last event's tick begins, and whether an end is among its events.
@@ -71,12 +70,15 @@ struct track_tally {
     waiting_notes& notes() { return waiting != nullptr ? *waiting : take_waiting(); }
 
     // Writes the channel event after those counted (s.counted) into `all`,
-    // which has room for it, and counts it. Inlined always: the reader's
-    // loop calls it for nearly every event, with the values at hand.
-    [[gnu::always_inline]] void channel(tally_state& s, waiting_notes& w, track_event* all, std::int64_t time,
-                                        unsigned status, unsigned first, unsigned second, bool running) {
+    // which has room for it, and counts it; `later` when its time is later
+    // than the event's before (the reader knows that from the time step).
+    // Inlined always: the reader's loop calls it for nearly every event,
+    // with the values at hand.
+    [[gnu::always_inline]] void channel(tally_state& s, waiting_notes& w, track_event* all, bool later,
+                                        std::int64_t time, unsigned status, unsigned first, unsigned second,
+                                        bool running) {
         const std::size_t i = s.counted++;
-        if (time != s.time) next_tick(s, all, i, time);
+        if (later) next_tick(s, all, i);
         unsigned cell = slot_cases[status >> 4] | (running ? status_case::ran : 0u) | s.after_other |
                         (status == s.last_status && first < 0x80 ? status_case::repeats : 0u);
         ++case_counts[cell];
@@ -122,9 +124,9 @@ struct track_tally {
     }
 
     // Counts the SysEx or meta event after those counted, written already.
-    void other(tally_state& s, const track_event* all, std::int64_t time) {
+    void other(tally_state& s, const track_event* all) {
         const std::size_t i = s.counted++;
-        if (time != s.time) next_tick(s, all, i, time);
+        if (i > 0 && all[i].time != all[i - 1].time) next_tick(s, all, i);
         s.after_other = status_case::after_other;
     }
 
@@ -138,13 +140,12 @@ struct track_tally {
 
 private:
     // The events from `i` on are at a later tick than those before.
-    void next_tick(tally_state& s, const track_event* all, std::size_t i, std::int64_t time) {
+    void next_tick(tally_state& s, const track_event* all, std::size_t i) {
         if (s.group_ends) {
             if (i - s.group > 1) count_group(all, s.group, i);
             s.group_ends = false;
         }
         s.group = i;
-        s.time = time;
     }
     void count_group(const track_event* all, std::size_t group, std::size_t end);
     static void list_key(waiting_notes& w, std::size_t key);

@@ -34,8 +34,9 @@ struct track_record {
     }
     void add_channel_at(std::int64_t time, int status, int first, int second, bool running) {
         if (tally.now.counted != events.size()) tally.catch_up(events);
+        const bool later = !events.empty() && time != events.back().time;
         events.room(1);
-        tally.channel(tally.now, tally.notes(), events.data(), time, static_cast<unsigned>(status),
+        tally.channel(tally.now, tally.notes(), events.data(), later, time, static_cast<unsigned>(status),
                       static_cast<unsigned>(first), static_cast<unsigned>(second), running);
         events.added(1);
     }
@@ -46,7 +47,7 @@ struct track_record {
         e.time = clock;
         e.type = type;
         e.status = static_cast<std::uint8_t>(status);
-        tally.other(tally.now, events.data(), clock);
+        tally.other(tally.now, events.data());
         return e;
     }
 };
