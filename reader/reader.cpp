@@ -254,7 +254,8 @@ void read_score_events(track_decoder& track) {
         score::track_event* const events = held.events.data();
         const std::int64_t clock_before = held.clock;
         std::int64_t clock = clock_before;
-        int running_status = track.running_status;
+        // The tally's last channel status is the running status: both
+        // change with every channel event and with nothing else.
         score::tally_state counting = tally.now;
         while (cursor < stop) {
             const unsigned char* p = cursor;
@@ -266,11 +267,11 @@ void read_score_events(track_decoder& track) {
                 if (*p >= 0x80) break;
                 delta = delta << 7 | *p++;
             }
-            int status = *p;
+            unsigned status = *p;
             const bool running = status < 0x80;
             if (running) {
-                if (running_status == 0) break;
-                status = running_status;
+                if (counting.last_status == 0) break;
+                status = counting.last_status;
             } else if (status <= 0xEF) {
                 ++p;
             } else {
@@ -279,9 +280,7 @@ void read_score_events(track_decoder& track) {
             const unsigned first = *p++;
             const unsigned second = (status & 0xE0) == 0xC0 ? 0 : *p++;
             clock += delta;
-            tally.channel(counting, notes, events, delta != 0, clock, static_cast<unsigned>(status), first, second,
-                          running);
-            running_status = status;
+            tally.channel(counting, notes, events, delta != 0, clock, status, first, second, running);
             cursor = p;
         }
         held.events.added(counting.counted - held.events.size());
@@ -291,7 +290,7 @@ void read_score_events(track_decoder& track) {
         state.chunk_remaining = remaining;
         held.clock = clock;
         state.current_time = wrap_add(state.current_time, static_cast<std::int32_t>(clock - clock_before));
-        track.running_status = running_status;
+        track.running_status = static_cast<int>(counting.last_status);
         if (remaining > 0) read_event<true>(track);
     }
 }
