@@ -49,9 +49,10 @@ struct tally_state {
     std::size_t counted = 0;   // events counted so far
     unsigned last_status = 0;  // of the last channel event
     unsigned after_other = 0;  // status_case::after_other when a meta event or SysEx came since
-    // Where the last event's tick begins, and whether an end is among its events.
-    std::size_t group = 0;
+    // Whether an end is among the events of the last event's tick, and
+    // then where that tick begins.
     bool group_ends = false;
+    std::size_t group = 0;
 };
 
 struct track_tally {
@@ -78,7 +79,7 @@ struct track_tally {
                                         std::int64_t time, unsigned status, unsigned first, unsigned second,
                                         bool running) {
         const std::size_t i = s.counted++;
-        if (later) next_tick(s, all, i);
+        if (later && s.group_ends) close_group(s, all, i);
         unsigned cell = slot_cases[status >> 4] | (running ? status_case::ran : 0u) | s.after_other |
                         (status == s.last_status && first < 0x80 ? status_case::repeats : 0u);
         ++case_counts[cell];
@@ -111,7 +112,7 @@ struct track_tally {
                     start == w.tail[key] ? no_event : static_cast<std::int32_t>(all[start].payload);
                 w.head[key] = next;
                 if (next == no_event) w.tail[key] = no_event;
-                s.group_ends = true;
+                if (!s.group_ends) open_group(s, all, i, time);
                 ++end_counts[status >= 0x90 ? 0 : 1 + static_cast<std::size_t>(second)];
                 all[start].partner = index;
                 all[start].end_position = -1;  // its link is done with
@@ -126,7 +127,7 @@ struct track_tally {
     // Counts the SysEx or meta event after those counted, written already.
     void other(tally_state& s, const track_event* all) {
         const std::size_t i = s.counted++;
-        if (i > 0 && all[i].time != all[i - 1].time) next_tick(s, all, i);
+        if (s.group_ends && all[i].time != all[i - 1].time) close_group(s, all, i);
         s.after_other = status_case::after_other;
     }
 
@@ -139,13 +140,17 @@ struct track_tally {
     void finish(const event_list& events);
 
 private:
-    // The events from `i` on are at a later tick than those before.
-    void next_tick(tally_state& s, const track_event* all, std::size_t i) {
-        if (s.group_ends) {
-            if (i - s.group > 1) count_group(all, s.group, i);
-            s.group_ends = false;
-        }
+    // The tick with an end among its events is over at `i`.
+    void close_group(tally_state& s, const track_event* all, std::size_t i) {
+        if (i - s.group > 1) count_group(all, s.group, i);
+        s.group_ends = false;
+    }
+    // The first end at the tick of events[i]: where that tick begins is
+    // looked for only now, since most ticks hold no end.
+    static void open_group(tally_state& s, const track_event* all, std::size_t i, std::int64_t time) {
+        while (i > 0 && all[i - 1].time == time) --i;
         s.group = i;
+        s.group_ends = true;
     }
     void count_group(const track_event* all, std::size_t group, std::size_t end);
     static void list_key(waiting_notes& w, std::size_t key);
