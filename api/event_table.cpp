@@ -166,13 +166,14 @@ void table_from_song(const score::song& song, event_table& out) {
             out.channel[row] = static_cast<std::int8_t>(channel ? e.status & 0x0F : -1);
             out.data1[row] = channel ? e.first : e.type == score::event_type::meta ? e.status : 0;
             out.data2[row] = channel ? e.second : 0;
-            out.partner[row] = e.partner != score::no_event ? base + e.partner : no_value;
+            const bool paired = channel && (e.is_start() || e.is_end());
+            out.partner[row] = paired ? base + e.partner : no_value;
             out.note_length[row] = (e.status_case & score::status_case::start) != 0 && channel
                                        ? events[static_cast<std::size_t>(e.partner)].time - e.time
                                        : no_value;
             out.running[row] = e.running ? 1 : 0;
             out.status_mark[row] = channel ? marks[e.status_case] : score::status_as_rule;
-            out.end_position[row] = e.end_position;
+            out.end_position[row] = channel && e.is_start() ? e.end_position : -1;
             out.offset[row] = channel ? 0 : blob_base + e.payload;
             out.length[row] = channel ? 0 : e.length;
             if (moves && !channel && score::is_time_signature(record, e, numerator, exponent)) {

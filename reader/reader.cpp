@@ -237,6 +237,8 @@ void read_event(track_decoder& track) {
 // exactly as the tick form's loop does.
 void read_score_events(track_decoder& track) {
     score::track_record& held = *track.held;
+    score::track_tally& tally = held.tally;
+    score::waiting_notes& notes = tally.notes();
     while (state.chunk_remaining > 0) {
         const unsigned char* cursor = input.next;
         const unsigned char* const first_read = cursor;
@@ -245,11 +247,16 @@ void read_score_events(track_decoder& track) {
         // A SysEx message waiting for its continuation leaves no room: only
         // read_event may read on, and it stops at anything else.
         const std::ptrdiff_t room = track.sysex_pending ? 0 : (input.end - cursor) - (longest_short_event - 1);
-        const unsigned char* const stop =
-            cursor + std::max<std::ptrdiff_t>(0, std::min<std::ptrdiff_t>(room, state.chunk_remaining));
+        const std::ptrdiff_t span = std::max<std::ptrdiff_t>(0, std::min<std::ptrdiff_t>(room, state.chunk_remaining));
+        const unsigned char* const stop = cursor + span;
+        // Every event takes two bytes at least.
+        held.events.room(static_cast<std::size_t>(span) / 2 + 1);
+        score::track_event* const events = held.events.data();
         const std::int64_t clock_before = held.clock;
         std::int64_t clock = clock_before;
-        int running_status = track.running_status;
+        // The tally's last channel status is the running status: both
+        // change with every channel event and with nothing else.
+        score::tally_state counting = tally.now;
         while (cursor < stop) {
             const unsigned char* p = cursor;
             std::uint32_t delta = *p++;
@@ -260,29 +267,30 @@ void read_score_events(track_decoder& track) {
                 if (*p >= 0x80) break;
                 delta = delta << 7 | *p++;
             }
-            int status = *p;
+            unsigned status = *p;
             const bool running = status < 0x80;
             if (running) {
-                if (running_status == 0) break;
-                status = running_status;
+                if (counting.last_status == 0) break;
+                status = counting.last_status;
             } else if (status <= 0xEF) {
                 ++p;
             } else {
                 break;
             }
-            const int first = *p++;
-            const int second = (status & 0xE0) == 0xC0 ? 0 : *p++;
+            const unsigned first = *p++;
+            const unsigned second = (status & 0xE0) == 0xC0 ? 0 : *p++;
             clock += delta;
-            held.add_channel_at(clock, status, first, second, running);
-            running_status = status;
+            tally.channel(counting, notes, events, delta != 0, clock, status, first, second, running);
             cursor = p;
         }
+        held.events.added(counting.counted - held.events.size());
+        tally.now = counting;
         input.next = cursor;
         const std::int32_t remaining = wrap_sub(state.chunk_remaining, static_cast<std::int32_t>(cursor - first_read));
         state.chunk_remaining = remaining;
         held.clock = clock;
         state.current_time = wrap_add(state.current_time, static_cast<std::int32_t>(clock - clock_before));
-        track.running_status = running_status;
+        track.running_status = static_cast<int>(counting.last_status);
         if (remaining > 0) read_event<true>(track);
     }
 }

@@ -28,7 +28,7 @@ std::size_t longest_rising(const std::vector<std::int64_t>& keys, std::vector<bo
     return tails.size();
 }
 
-std::size_t group_end(const std::vector<track_event>& events, std::size_t g) {
+std::size_t group_end(const event_list& events, std::size_t g) {
     std::size_t end = g + 1;
     while (end < events.size() && events[end].time == events[g].time) ++end;
     return end;
@@ -36,8 +36,7 @@ std::size_t group_end(const std::vector<track_event>& events, std::size_t g) {
 
 // The ends leading the tick's events at `g`, as the keys of their order
 // (their notes' starts), and the count of ends behind another event.
-std::size_t leading_ends(const std::vector<track_event>& events, std::size_t g, std::size_t end,
-                         std::vector<std::int64_t>& keys) {
+std::size_t leading_ends(const track_event* events, std::size_t g, std::size_t end, std::vector<std::int64_t>& keys) {
     keys.clear();
     std::size_t i = g;
     for (; i < end && events[i].is_end(); ++i) keys.push_back(events[i].partner);
@@ -48,9 +47,9 @@ std::size_t leading_ends(const std::vector<track_event>& events, std::size_t g, 
 
 }  // namespace
 
-bool count_end_group(const std::vector<track_event>& events, std::size_t g, std::array<std::size_t, 2>& costs) {
+bool count_end_group(const track_event* events, std::size_t g, std::size_t end, std::array<std::size_t, 2>& costs) {
     thread_local std::vector<std::int64_t> keys;
-    const std::size_t later = leading_ends(events, g, group_end(events, g), keys);
+    const std::size_t later = leading_ends(events, g, end, keys);
     const std::size_t ends = keys.size();
     if (ends < 2 && later == 0) return false;
     costs[0] += later;
@@ -62,7 +61,7 @@ bool count_end_group(const std::vector<track_event>& events, std::size_t g, std:
     return true;
 }
 
-void mark_end_groups(std::vector<track_event>& events, const std::vector<std::size_t>& groups, bool reverse) {
+void mark_end_groups(event_list& events, const std::vector<std::size_t>& groups, bool reverse) {
     std::vector<std::int64_t> keys;
     std::vector<bool> keep;
     const auto mark = [&events](std::size_t at, std::size_t group) {
@@ -70,7 +69,7 @@ void mark_end_groups(std::vector<track_event>& events, const std::vector<std::si
     };
     for (const std::size_t g : groups) {
         const std::size_t end = group_end(events, g);
-        leading_ends(events, g, end, keys);
+        leading_ends(events.data(), g, end, keys);
         const std::size_t ends = keys.size();
         if (ends > 1) {
             if (reverse) {

@@ -10,16 +10,17 @@
 #include <cstddef>
 #include <vector>
 
+#include "score/event_list.h"
 #include "score/track_event.h"
 
 namespace smfasm::score {
 
 // Adds the marks each order (first-begun, latest-begun) needs at the tick
-// whose events begin at `g`, their notes paired; false when neither needs
-// any, and the tick need not be marked.
-bool count_end_group(const std::vector<track_event>& events, std::size_t g, std::array<std::size_t, 2>& costs);
+// whose events are events[g] to events[end - 1], their notes paired; false
+// when neither needs any, and the tick need not be marked.
+bool count_end_group(const track_event* events, std::size_t g, std::size_t end, std::array<std::size_t, 2>& costs);
 
 // Sets the end positions the ticks at `groups` need in the chosen order.
-void mark_end_groups(std::vector<track_event>& events, const std::vector<std::size_t>& groups, bool reverse);
+void mark_end_groups(event_list& events, const std::vector<std::size_t>& groups, bool reverse);
 
 }  // namespace smfasm::score

@@ -58,30 +58,24 @@ struct beat_span {
     bool holds(std::int64_t time) const { return static_cast<std::uint64_t>(time - begin) < span; }
     bar_time at(std::int64_t time) const { return {bar, beat, time - begin}; }
 
-    // Moves on to the beat holding `time` where that is at most a few beats
-    // after this one, in the same segment (lines come in time order, and
-    // most that leave a beat land a few on); false where it is not, for
-    // the map to find. Inline: the lister's time column calls it per line.
+    // Moves on to the beat holding `time` where that is a later beat in the
+    // same segment (lines come in time order, and most that leave a beat
+    // stay in its segment); false where it is not, for the map to find.
+    // Inline: the lister's time column calls it whenever a line leaves
+    // its beat.
     bool count_on(std::int64_t time) {
         if (span == 0 || time < begin) return false;
-        constexpr int most_counted = 4;
-        std::int64_t from = begin;
-        std::int64_t counted_bar = bar;
-        std::int64_t counted_beat = beat;
-        for (int k = 0; k < most_counted && time - from >= ticks_per_beat; ++k) {
-            from += ticks_per_beat;
-            if (++counted_beat > beats_per_bar) {
-                counted_beat = 1;
-                ++counted_bar;
-            }
-        }
+        const std::int64_t beats_on = (time - begin) / ticks_per_beat;
+        const std::int64_t from = begin + beats_on * ticks_per_beat;
         // A signature that cuts the beat short ends it.
         const std::int64_t lasts = std::min(ticks_per_beat, segment_end - from);
         if (time - from >= lasts) return false;
+        // Bars run whole within a segment.
+        const std::int64_t index = beat - 1 + beats_on;
         begin = from;
         span = static_cast<std::uint64_t>(lasts);
-        bar = counted_bar;
-        beat = counted_beat;
+        bar += index / beats_per_bar;
+        beat = index % beats_per_bar + 1;
         return true;
     }
 };

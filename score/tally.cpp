@@ -11,16 +11,11 @@ thread_local waiting_notes thread_waiting;
 }  // namespace
 
 void track_tally::clear() {
-    counted = 0;
     end_counts = {};
     case_counts = {};
-    last_status = 0;
-    after_other = 0;
-    group = 0;
-    group_time = 0;
-    group_ends = false;
     groups.clear();
     order_costs = {};
+    now = tally_state{};
     waiting = nullptr;
 }
 
@@ -36,23 +31,33 @@ waiting_notes& track_tally::take_waiting() {
     return *waiting;
 }
 
-void track_tally::count_group(const std::vector<track_event>& events) {
-    if (count_end_group(events, group, order_costs)) groups.push_back(group);
+void track_tally::list_key(waiting_notes& w, std::size_t key) {
+    w.listed[key] = true;
+    w.used.push_back(static_cast<std::uint16_t>(key));
 }
 
-void track_tally::catch_up(std::vector<track_event>& events) {
-    while (counted < events.size()) {
-        const track_event& e = events[counted];
+void track_tally::count_group(const track_event* all, std::size_t group, std::size_t end) {
+    if (count_end_group(all, group, end, order_costs)) groups.push_back(group);
+}
+
+void track_tally::catch_up(event_list& events) {
+    if (now.counted == events.size()) return;
+    waiting_notes& w = notes();
+    track_event* const all = events.data();
+    while (now.counted < events.size()) {
+        const track_event e = all[now.counted];
+        const std::size_t i = now.counted;
         if (e.type == event_type::channel) {
-            channel(events, counted, e.time, e.status, e.first, e.second, e.running);
+            channel(now, w, all, i > 0 && e.time != all[i - 1].time, e.time, e.status, e.first, e.second, e.running);
         } else {
-            other(events, counted, e.time);
+            other(now, all);
         }
     }
 }
 
-void track_tally::finish(std::vector<track_event>& events) {
-    next_tick(events, events.size(), group_time);
+void track_tally::finish(const event_list& events) {
+    if (now.group_ends && events.size() - now.group > 1) count_group(events.data(), now.group, events.size());
+    now.group_ends = false;
     if (waiting == nullptr) return;
     for (const std::uint16_t key : waiting->used) {
         waiting->head[key] = waiting->tail[key] = no_event;

@@ -1,8 +1,8 @@
-// The track analysis's first half, made as each event is added (straight
-// from the reader's loop, where the event's values are at hand): notes
-// paired first in, first out per channel and key, each channel event's
-// status case, and the counts the habits are chosen by. analyse_track
-// chooses them once the track is whole.
+// The track analysis's first half, counted over the events as they are
+// added, a batch at a time (the reader counts each block it has read while
+// that is still in the cache): notes paired first in, first out per channel
+// and key, each channel event's status case, and the counts the habits are
+// chosen by. analyse_track chooses them once the track is whole.
 #pragma once
 
 #include <array>
@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "score/event_list.h"
 #include "score/track_event.h"
 
 namespace smfasm::score {
@@ -41,98 +42,118 @@ inline constexpr std::array<std::uint8_t, 16> slot_cases = [] {
     return cases;
 }();
 
+// What the tally carries from one event to the next. A loop that adds many
+// events keeps a copy in a local, where it stays in registers (the events'
+// byte stores may alias anything in memory), and puts it back after.
+struct tally_state {
+    std::size_t counted = 0;   // events counted so far
+    unsigned last_status = 0;  // of the last channel event
+    unsigned after_other = 0;  // status_case::after_other when a meta event or SysEx came since
+    // Whether an end is among the events of the last event's tick, and
+    // then where that tick begins.
+    bool group_ends = false;
+    std::size_t group = 0;
+};
+
 struct track_tally {
-    std::size_t counted = 0;  // events counted so far
     // Ends by note-on ([0]) and note-off at each velocity ([1 + v]).
     std::array<std::int64_t, 257> end_counts{};
     std::array<std::int64_t, status_case::rule_cases> case_counts{};
-    unsigned last_status = 0;  // of the channel event before
-    unsigned after_other = 0;  // status_case::after_other when a meta event or SysEx came since
     // Ticks of several events with an end among them, where the order of
     // ends may need marks (see analyse_track): where each begins, and
     // the marks each order would cost (first-begun, latest-begun).
-    std::size_t group = 0;
-    std::int64_t group_time = 0;
-    bool group_ends = false;
     std::vector<std::size_t> groups;
     std::array<std::size_t, 2> order_costs{};
+    tally_state now;
     waiting_notes* waiting = nullptr;
 
     void clear();
+    waiting_notes& notes() { return waiting != nullptr ? *waiting : take_waiting(); }
 
-    // Counts events[i], the channel event after those counted, with its
-    // values. The stores into the events come last: they may alias anything.
-    void channel(std::vector<track_event>& events, std::size_t i, std::int64_t time, unsigned status, unsigned first,
-                 unsigned second, bool running) {
-        counted = i + 1;
-        if (time != group_time) next_tick(events, i, time);
-        const unsigned cell = slot_cases[status >> 4] | (running ? status_case::ran : 0u) | after_other |
-                              (status == last_status && first < 0x80 ? status_case::repeats : 0u);
+    // Writes the channel event after those counted (s.counted) into `all`,
+    // which has room for it, and counts it; `later` when its time is later
+    // than the event's before (the reader knows that from the time step).
+    // Inlined always: the reader's loop calls it for nearly every event,
+    // with the values at hand.
+    [[gnu::always_inline]] void channel(tally_state& s, waiting_notes& w, track_event* all, bool later,
+                                        std::int64_t time, unsigned status, unsigned first, unsigned second,
+                                        bool running) {
+        const std::size_t i = s.counted++;
+        if (later && s.group_ends) close_group(s, all, i);
+        unsigned cell = slot_cases[status >> 4] | (running ? status_case::ran : 0u) | s.after_other |
+                        (status == s.last_status && first < 0x80 ? status_case::repeats : 0u);
         ++case_counts[cell];
-        last_status = status;
-        after_other = 0;
-        track_event* const all = events.data();
+        s.last_status = status;
+        s.after_other = 0;
+        track_event& e = all[i];
+        e.time = time;
+        e.partner = no_event;
+        e.payload = 0;
+        e.type = event_type::channel;
+        e.status = static_cast<std::uint8_t>(status);
+        e.first = static_cast<std::uint8_t>(first);
+        e.second = static_cast<std::uint8_t>(second);
+        e.running = running;
         // Notes: 0x80 to 0x9F.
-        if (status - 0x80u >= 0x20u) {
-            all[i].status_case = static_cast<std::uint8_t>(cell);
-            return;
-        }
-        waiting_notes& w = waiting != nullptr ? *waiting : take_waiting();
-        const std::size_t key = (status & 0x0Fu) << 8 | first;
-        const auto index = static_cast<std::int32_t>(i);
-        if (status >= 0x90 && second != 0) {
-            const std::int32_t tail = w.tail[key];
-            w.tail[key] = index;
-            if (tail != no_event) {
-                all[tail].payload = static_cast<std::uint32_t>(index);
-            } else {
-                w.head[key] = index;
-                if (!w.listed[key]) {
-                    w.listed[key] = true;
-                    w.used.push_back(static_cast<std::uint16_t>(key));
+        if (status - 0x80u < 0x20u) {
+            const std::size_t key = (status & 0x0Fu) << 8 | first;
+            const auto index = static_cast<std::int32_t>(i);
+            if (status >= 0x90 && second != 0) {
+                const std::int32_t tail = w.tail[key];
+                w.tail[key] = index;
+                if (tail != no_event) {
+                    all[tail].payload = static_cast<std::uint32_t>(index);
+                } else {
+                    w.head[key] = index;
+                    if (!w.listed[key]) list_key(w, key);
                 }
+            } else if (const std::int32_t start = w.head[key]; start != no_event) {
+                const std::int32_t next =
+                    start == w.tail[key] ? no_event : static_cast<std::int32_t>(all[start].payload);
+                w.head[key] = next;
+                if (next == no_event) w.tail[key] = no_event;
+                if (!s.group_ends) open_group(s, all, i, time);
+                ++end_counts[status >= 0x90 ? 0 : 1 + static_cast<std::size_t>(second)];
+                all[start].partner = index;
+                all[start].end_position = -1;  // its link is done with
+                all[start].status_case |= status_case::start;
+                e.partner = start;
+                cell |= status_case::end;
             }
-            all[i].status_case = static_cast<std::uint8_t>(cell);
-        } else if (const std::int32_t start = w.head[key]; start != no_event) {
-            const std::int32_t next = start == w.tail[key] ? no_event : static_cast<std::int32_t>(all[start].payload);
-            w.head[key] = next;
-            if (next == no_event) w.tail[key] = no_event;
-            group_ends = true;
-            ++end_counts[status >= 0x90 ? 0 : 1 + static_cast<std::size_t>(second)];
-            all[start].partner = index;
-            all[start].status_case |= status_case::start;
-            all[i].partner = start;
-            all[i].status_case = static_cast<std::uint8_t>(cell | status_case::end);
-        } else {
-            all[i].status_case = static_cast<std::uint8_t>(cell);
         }
+        e.status_case = static_cast<std::uint8_t>(cell);
     }
 
-    // Counts events[i], the SysEx or meta event after those counted.
-    void other(const std::vector<track_event>& events, std::size_t i, std::int64_t time) {
-        counted = i + 1;
-        if (time != group_time) next_tick(events, i, time);
-        after_other = status_case::after_other;
+    // Counts the SysEx or meta event after those counted, written already.
+    void other(tally_state& s, const track_event* all) {
+        const std::size_t i = s.counted++;
+        if (s.group_ends && all[i].time != all[i - 1].time) close_group(s, all, i);
+        s.after_other = status_case::after_other;
     }
 
-    // Counts the events added some other way.
-    void catch_up(std::vector<track_event>& events);
+    // Counts the events added to `events` without the tally (tests build
+    // tracks so).
+    void catch_up(event_list& events);
 
     // The track is whole: its last tick counted, the starts still waiting
     // let go.
-    void finish(std::vector<track_event>& events);
+    void finish(const event_list& events);
 
 private:
-    // The events from `i` on are at a later tick than those before.
-    void next_tick(const std::vector<track_event>& events, std::size_t i, std::int64_t time) {
-        if (group_ends) {
-            if (i - group > 1) count_group(events);
-            group_ends = false;
-        }
-        group = i;
-        group_time = time;
+    // The tick with an end among its events is over at `i`.
+    void close_group(tally_state& s, const track_event* all, std::size_t i) {
+        if (i - s.group > 1) count_group(all, s.group, i);
+        s.group_ends = false;
     }
-    void count_group(const std::vector<track_event>& events);
+    // The first end at the tick of events[i]: where that tick begins is
+    // looked for only now, since most ticks hold no end.
+    static void open_group(tally_state& s, const track_event* all, std::size_t i, std::int64_t time) {
+        while (i > 0 && all[i - 1].time == time) --i;
+        s.group = i;
+        s.group_ends = true;
+    }
+    void count_group(const track_event* all, std::size_t group, std::size_t end);
+    static void list_key(waiting_notes& w, std::size_t key);
     waiting_notes& take_waiting();
 };
 

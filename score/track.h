@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "score/event_list.h"
 #include "score/habits.h"
 #include "score/tally.h"
 #include "score/track_event.h"
@@ -13,12 +14,13 @@
 namespace smfasm::score {
 
 struct track_record {
-    std::vector<track_event> events;
+    event_list events;
     std::vector<unsigned char> payload;
     // The time of the event being added, from the track's start.
     std::int64_t clock = 0;
-    // The analysis of the events added through add_channel and add_other,
-    // made as they come; analyse_track counts any others.
+    // The analysis of the events added through add_channel and add_other
+    // (or straight through the tally), made as they come; analyse_track
+    // counts any others.
     track_tally tally;
     void clear() {
         events.clear();
@@ -30,20 +32,23 @@ struct track_record {
     void add_channel(int status, int first, int second, bool running) {
         add_channel_at(clock, status, first, second, running);
     }
-    // Inlined always: the reader's loop calls it for nearly every event.
-    [[gnu::always_inline]] void add_channel_at(std::int64_t time, int status, int first, int second, bool running) {
-        events.push_back(channel_event(time, status, first, second, running));
-        tally.channel(events, events.size() - 1, time, static_cast<unsigned>(status), static_cast<unsigned>(first),
-                      static_cast<unsigned>(second), running);
+    void add_channel_at(std::int64_t time, int status, int first, int second, bool running) {
+        if (tally.now.counted != events.size()) tally.catch_up(events);
+        const bool later = !events.empty() && time != events.back().time;
+        events.room(1);
+        tally.channel(tally.now, tally.notes(), events.data(), later, time, static_cast<unsigned>(status),
+                      static_cast<unsigned>(first), static_cast<unsigned>(second), running);
+        events.added(1);
     }
     // A SysEx or meta event at `clock`, its payload stored already.
     track_event& add_other(event_type type, int status) {
+        if (tally.now.counted != events.size()) tally.catch_up(events);
         track_event& e = events.emplace_back();
         e.time = clock;
         e.type = type;
         e.status = static_cast<std::uint8_t>(status);
-        tally.other(events, events.size() - 1, clock);
-        return events.back();
+        tally.other(tally.now, events.data());
+        return e;
     }
 };
 

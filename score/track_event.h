@@ -38,22 +38,36 @@ inline constexpr unsigned count = 256;
 inline constexpr unsigned of_slot(channel_slot slot) { return static_cast<unsigned>(slot) * 8; }
 }  // namespace status_case
 
+// 24 bytes: a track of the densest kind holds a few hundred thousand, read
+// once as they come and once as their lines are written, so their size is
+// what those passes cost in memory traffic. A channel event and a SysEx or
+// meta event share two fields' room, each reading only its own.
 struct track_event {
-    std::int64_t time = 0;            // absolute tick from the track's start
-    std::uint32_t payload = 0;        // offset of SysEx and meta bytes in the track's payload store (see waiting_notes)
-    std::int32_t length = 0;          // their count
-    std::int32_t partner = no_event;  // a note's start: its end; an end: its start
-    std::int32_t end_position = -1;   // a start whose end breaks the order rule: the end's place at its tick
+    std::int64_t time = 0;  // absolute tick from the track's start
+    union {
+        std::int32_t partner = no_event;  // a channel event: a note's start its end, an end its start
+        std::int32_t length;              // a SysEx or meta event: its payload's byte count
+    };
+    union {
+        // A SysEx or meta event: the offset of its payload in the track's
+        // payload store. A note's start while it waits for its end: the
+        // start struck after it on its key (see waiting_notes).
+        std::uint32_t payload = 0;
+        // A note's start once paired: -1, or where its end stands at its
+        // tick when that breaks the order rule.
+        std::int32_t end_position;
+    };
     event_type type = event_type::channel;
     std::uint8_t status = 0;  // channel status byte, or meta type
     std::uint8_t first = 0;
     std::uint8_t second = 0;
     bool running = false;          // the file left out the status byte
-    std::uint8_t status_case = 0;  // set by analyse_track, see status_case
+    std::uint8_t status_case = 0;  // set by the tally, see status_case
 
-    bool is_start() const { return partner != no_event && (status & 0xF0) == 0x90 && second != 0; }
-    bool is_end() const { return partner != no_event && !is_start(); }
+    bool is_start() const { return (status_case & status_case::start) != 0; }
+    bool is_end() const { return (status_case & status_case::end) != 0; }
 };
+static_assert(sizeof(track_event) == 24);
 
 // A channel event as the reader holds it: `running` when the file left out
 // its status byte.

@@ -76,7 +76,7 @@ track_record random_track(std::uint32_t seed) {
 // The events in the order the assembler writes them from the listing: each
 // line's event in turn, the ends of the notes before it by the rule.
 std::vector<std::size_t> placed(const track_record& track, const track_habits& habits) {
-    const std::vector<track_event>& events = track.events;
+    const event_list& events = track.events;
     note_ends ends;
     ends.clear();
     std::vector<std::size_t> order;
@@ -107,7 +107,7 @@ TEST(TrackAnalysis, TheRuleAndTheMarksGiveEveryTrackBackInItsOwnOrderAndBytes) {
     for (std::uint32_t seed = 1; seed <= 300; ++seed) {
         track_record track = random_track(seed);
         const track_habits habits = analyse_track(track);
-        const std::vector<track_event>& events = track.events;
+        const event_list& events = track.events;
 
         std::vector<std::size_t> expected(events.size());
         for (std::size_t i = 0; i < expected.size(); ++i) expected[i] = i;
@@ -193,7 +193,7 @@ TEST(TrackAnalysis, PairsFirstInFirstOutAndLeavesWhatCannotPair) {
     add(30, 0x80, 60, 7);   // 4: ends the second (2)
     add(40, 0x91, 60, 70);  // 5: another channel, never ends
     const track_habits habits = analyse_track(track);
-    const std::vector<track_event>& e = track.events;
+    const event_list& e = track.events;
     EXPECT_EQ(e[0].partner, no_event);
     EXPECT_EQ(e[1].partner, 3);
     EXPECT_EQ(e[2].partner, 4);

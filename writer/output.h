@@ -183,6 +183,16 @@ inline char* output_line(std::size_t bytes) {
     return output_detail::cursor;
 }
 inline void output_commit(char* end) { output_detail::cursor = end; }
+// For a run of lines assembled through one local pointer, with the room
+// checked against the buffer's end rather than through the cursor: `p`
+// itself while `bytes` more fit after it, else (the lines before handed
+// on) the start of the emptied buffer.
+inline char* output_line_after(char* p, std::size_t bytes) {
+    if (static_cast<std::size_t>(output_detail::buffer + output_detail::buffer_size - p) >= bytes) return p;
+    output_commit(p);
+    output_flush();
+    return output_detail::cursor;
+}
 template <std::size_t Capacity>
 inline char* copy_fixed(char* dest, const padded_text<Capacity>& text) {
     std::memcpy(dest, text.text, Capacity);

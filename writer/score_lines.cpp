@@ -297,13 +297,13 @@ char* put_other_values(char* p, const track_event& e, channel_slot slot) {
 }
 
 // The commonest lines of the score form: a channel event's, or a Note's
-// with its end's length. Only a line with a mark or a data byte of 128 or
-// more takes put_marks.
-void write_channel(const track_event& e, const track_event* events, const line_texts& texts,
-                   note_line_texts& note_texts, const score::track_habits& habits,
-                   const score::status_mark_table& marks) {
+// with its end's length, at `p` (a line's room reserved). Only a line with
+// a mark or a data byte of 128 or more takes put_marks.
+char* write_channel(char* p, const track_event& e, const track_event* events, const line_texts& texts,
+                    note_line_texts& note_texts, const score::track_habits& habits,
+                    const score::status_mark_table& marks) {
     const unsigned status = e.status;
-    char* p = put_score_time(output_line(line_reserve), e.time);
+    p = put_score_time(p, e.time);
     const bool start = (e.status_case & score::status_case::start) != 0;
     if (status < 0xB0) {
         const std::size_t row = start ? note_line_texts::note_row + (status & 0x0Fu) : status - 0x80u;
@@ -323,7 +323,7 @@ void write_channel(const track_event& e, const track_event* events, const line_t
     }
     if (marked) p = put_marks(p, e, end, habits);
     *p++ = '\n';
-    output_commit(p);
+    return p;
 }
 
 void write_tempo(std::int32_t per_quarter) {
@@ -395,12 +395,20 @@ void write_held_track(bool complete) {
     const score::status_mark_table marks = score::status_marks(habits);
     const line_texts& texts = state.channel_formats == &long_channel_formats ? long_line_texts : short_line_texts;
     note_line_texts& note_texts = note_texts_of(texts);
-    for (const track_event& e : s.track.events) {
-        if (e.type == event_type::channel) {
-            if ((e.status_case & score::status_case::end) == 0)
-                write_channel(e, events, texts, note_texts, habits, marks);
-            continue;
+    const track_event* const last = events + s.track.events.size();
+    for (const track_event* at = events; at != last; ++at) {
+        if (at->type == event_type::channel) {
+            // A run of channel lines through one local pointer; a paired
+            // end has no line of its own.
+            char* p = output_line(line_reserve);
+            for (; at != last && at->type == event_type::channel; ++at) {
+                if ((at->status_case & score::status_case::end) != 0) continue;
+                p = write_channel(output_line_after(p, line_reserve), *at, events, texts, note_texts, habits, marks);
+            }
+            output_commit(p);
+            if (at == last) break;
         }
+        const track_event& e = *at;
         s.line_time = e.time;
         const unsigned char* data = s.track.payload.data() + e.payload;
         switch (e.type) {
