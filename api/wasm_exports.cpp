@@ -19,6 +19,7 @@
 #include "api/convert.h"
 #include "api/memory_stream.h"
 #include "api/song_arrays.h"
+#include "state/tables.h"
 
 namespace {
 
@@ -198,6 +199,21 @@ double smfasm_message_line(int i) { return static_cast<double>(message(i).line);
 double smfasm_message_column(int i) { return static_cast<double>(message(i).column); }
 const char* smfasm_message_text(int i) { return message(i).text.data(); }
 std::size_t smfasm_message_text_size(int i) { return message(i).text.size(); }
+
+// The names of keys 0 to 127 as the listings write them, each behind a
+// line end ("c0\nc#0\n..."), ending in a zero byte: a page that writes or
+// labels a note spells it from the lister's own table.
+const char* smfasm_note_names() {
+    static const std::string names = [] {
+        std::string text;
+        for (std::size_t key = 0; key < 128; ++key) {
+            text.append(named_notes[key].view());
+            text.push_back('\n');
+        }
+        return text;
+    }();
+    return names.c_str();
+}
 
 // Frees the last result, once JavaScript has copied it out.
 void smfasm_release() { release(); }

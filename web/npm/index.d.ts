@@ -142,6 +142,8 @@ export interface SongData {
   tracks: number;
   /** The tick of the last track end. */
   endTick: number;
+  /** The names of keys 0 to 127 as the listings write them ("c5" is 60, "c#5" 61), indexed by key. */
+  noteNames: readonly string[];
   /** In file order of their starts, track by track. Pairs as the score form does: first in, first out per channel and key. */
   notes: SongNotes;
   /** Note ends with nothing sounding to end. */

@@ -372,13 +372,25 @@ const SONG_ARRAYS = [
 // Header fields before the arrays' addresses and lengths.
 const SONG_HEADER = 3;
 
+// The names of keys 0 to 127 as the listings spell them, read from the
+// core's table once.
+let noteNames = null;
+function noteNamesNow() {
+  if (noteNames === null) {
+    const start = core._smfasm_note_names();
+    const text = decoder.decode(heapBytes(start, core.HEAPU8.indexOf(0, start) - start));
+    noteNames = Object.freeze(text.split('\n').slice(0, 128));
+  }
+  return noteNames;
+}
+
 function songNow(bytes) {
   if (!(bytes instanceof Uint8Array)) throw new TypeError('smfasm.song: bytes must be a Uint8Array');
   const input = copyIn(bytes);
   try {
     const failed = core._smfasm_song(input, bytes.length) !== 0;
     const said = messagesText();
-    const result = { ok: !failed, messages: [], format: 0, division: 0, tracks: 0, endTick: 0 };
+    const result = { ok: !failed, messages: [], format: 0, division: 0, tracks: 0, endTick: 0, noteNames: noteNamesNow() };
     if (said !== '') result.messages.push({ line: 0, column: 0, severity: failed ? 'error' : 'warning', text: said });
     const table = new Uint32Array(core.HEAPU8.buffer, core._smfasm_song_table(), SONG_HEADER + 2 * SONG_ARRAYS.length);
     [result.format, result.division, result.tracks] = table;

@@ -103,7 +103,7 @@ function showProblems(messages) {
       const time = view.lineTime(m.line, text);
       if (!time) continue;
       const key = / (?:n|note)=([^ ]+)/.exec(text);
-      marks.push({ tick: time.tick, key: key ? later.keyNumber(key[1]) : null, severity: m.severity });
+      marks.push({ tick: time.tick, key: key ? later.keyNumber(key[1], view.song.noteNames) : null, severity: m.severity });
     }
   }
   roll.setProblems(marks);

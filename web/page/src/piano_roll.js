@@ -6,7 +6,6 @@
 // pixels, not drawn one call each: a dense file has millions of them. A
 // note that never ends is drawn striped to the end of the song, and lines
 // the assembler refused are marked along the top in red.
-import { noteName } from "./song_view.js";
 import { countWhile } from "./sorted.js";
 
 export const TRACK_COLOURS = [
@@ -384,7 +383,7 @@ export class PianoRoll {
       const y = RULER + (this.keyTop - key - 0.5) * this.rowPixels;
       if (y < RULER || y > height) continue;
       g.fillStyle = BLACK_KEYS.has(key % 12) ? "#9ca3af" : "#374151";
-      const label = this.names ? noteName(key) : String(key);
+      const label = this.names ? (this.view?.song.noteNames?.[key] ?? String(key)) : String(key);
       g.fillText(label, 4, y);
       this.keyLabels.push(label);
     }

@@ -8,20 +8,9 @@
 // in time order; a track's end moves out to its last note's end; and the
 // time signatures, which place every bar:beat:tick, stay where they are
 // unless whole bars come and go.
-import { keyNumber, noteName } from "./song_view.js";
-
 const KEEP_IN_DELETED_BARS = /^(Tempo|TimeSig|KeySig|SMPTE|PrCh|ProgCh|Par|Param|Pb|ChPr|ChanPr|SysEx|Arb|SeqSpec|Meta)$/;
 const TEXT_META = /^Meta (Text|Lyric|Marker|Cue)\b/;
 const METRE_AT_BAR = /^(TimeSig|Tempo|KeySig)$/;
-
-// The ticks of a score length: 1/8, 1/4. (dotted), 1/8t (triplet), 3/4, or ticks.
-export function lengthTicks(text, division) {
-  if (/^\d+$/.test(text)) return Number(text);
-  const found = /^(\d+)\/(\d+)([.t]?)$/.exec(text);
-  if (!found) return NaN;
-  const ticks = (Number(found[1]) * 4 * division) / Number(found[2]);
-  return found[3] === "." ? ticks * 1.5 : found[3] === "t" ? (ticks * 2) / 3 : ticks;
-}
 
 // A line as the commands see it: the block of an event line and its folded
 // continuation lines, with any comment or blank lines before it.
@@ -43,7 +32,12 @@ function blocksOf(lines, view, track) {
     }
     const body = text.slice(space + 1);
     const keyword = body.split(" ", 1)[0];
-    blocks.push({ lines: [...pending, lines[i]], first: pending.length, time, tick, body, keyword });
+    // A Note's key, channel and length as the core read them from this
+    // very text, not read again here.
+    const index = keyword === "Note" ? view.noteOfLine(lines[i].number) : -1;
+    const n = view.song.notes;
+    const note = index < 0 ? null : { key: n.key[index], channel: n.channel[index], length: Math.max(n.length[index], 0) };
+    blocks.push({ lines: [...pending, lines[i]], first: pending.length, time, tick, body, keyword, note });
     pending = [];
   }
   return { blocks, trailing: pending };
@@ -53,11 +47,8 @@ const isEnd = (block) => /^Meta TrkEnd\b/.test(block.body) || /^Meta 0x2f\b/i.te
 const selected = (block, from, to) => block.lines.some((l) => l.number >= from && l.number <= to);
 
 // The ticks a Note block sounds to.
-function noteEnd(block, division) {
-  if (block.keyword !== "Note") return block.tick;
-  const len = / len=([^ ]+)/.exec(block.body);
-  const ticks = len ? lengthTicks(len[1], division) : 0;
-  return block.tick + (Number.isFinite(ticks) ? ticks : 0);
+function noteEnd(block) {
+  return block.note ? block.tick + block.note.length : block.tick;
 }
 
 function withTime(block, time) {
@@ -98,12 +89,12 @@ function replacement(track, newLines) {
 
 // The track's end line moved out, if need be, to the last note's end and
 // the last event; the end kept last.
-function closeTrack(blocks, division, position) {
+function closeTrack(blocks, position) {
   const end = blocks.findIndex(isEnd);
   if (end < 0) return blocks;
   let last = 0;
   blocks.forEach((b, i) => {
-    if (i !== end) last = Math.max(last, noteEnd(b, division));
+    if (i !== end) last = Math.max(last, noteEnd(b));
   });
   let closing = blocks[end];
   if (closing.tick < last) closing = { ...withTime(closing, position(last)), tick: last };
@@ -123,7 +114,7 @@ export function selectionSpan(tracks, view, from, to) {
     for (const block of blocksOf(track.lines, view, index).blocks) {
       if (!selected(block, from, to)) continue;
       first = Math.min(first, block.tick);
-      last = Math.max(last, noteEnd(block, view.song.division));
+      last = Math.max(last, noteEnd(block));
     }
   });
   return first === Infinity ? null : { first, last, touched };
@@ -136,13 +127,9 @@ function refuse(reason) {
 // A changed note that would sound over another of its key and channel, or
 // null. Such notes cannot be told apart in a MIDI file: each end would end
 // the one begun first, and the lengths would come back swapped.
-function clash(blocks, changed, division) {
+function clash(blocks, changed) {
   const sounding = new Map();
-  const of = (block) => {
-    const key = / (?:n|note)=([^ ]+)/.exec(block.body);
-    const channel = / ch=(\d+)/.exec(block.body);
-    return key && channel ? `${channel[1]}/${keyNumber(key[1])}` : null;
-  };
+  const of = (block) => (block.note ? `${block.note.channel}/${block.note.key}` : null);
   for (const block of blocks) {
     if (block.keyword !== "Note") continue;
     const key = of(block);
@@ -153,9 +140,9 @@ function clash(blocks, changed, division) {
   }
   for (const block of blocks) {
     if (!changed.has(block)) continue;
-    const end = noteEnd(block, division);
+    const end = noteEnd(block);
     for (const other of sounding.get(of(block)) ?? []) {
-      if (other !== block && other.tick < end && block.tick < noteEnd(other, division)) return block;
+      if (other !== block && other.tick < end && block.tick < noteEnd(other)) return block;
     }
   }
   return null;
@@ -181,22 +168,23 @@ export function transpose(tracks, view, from, to, semitones) {
         continue;
       }
       const found = / (n|note)=([^ ]+)/.exec(block.body);
-      const key = found ? keyNumber(found[2]) : NaN;
-      if (!Number.isFinite(key)) return refuse(`line ${block.lines[block.first].number} has no key to transpose`);
+      if (!found || !block.note) return refuse(`line ${block.lines[block.first].number} has no key to transpose`);
+      const names = view.song.noteNames;
+      const key = block.note.key;
       const next = key + semitones;
       if (next < 0 || next > 127) {
-        return refuse(`line ${block.lines[block.first].number}: ${noteName(key)} would go past the keyboard (c0 to g10)`);
+        return refuse(`line ${block.lines[block.first].number}: ${names[key]} would go past the keyboard (${names[0]} to ${names[127]})`);
       }
-      const written = /^\d+$/.test(found[2]) ? String(next) : noteName(next);
+      const written = /^\d+$/.test(found[2]) ? String(next) : names[next];
       const body = block.body.replace(found[0], ` ${found[1]}=${written}`);
       const lines = block.lines.slice();
       lines[block.first] = { number: lines[block.first].number, text: `${block.time} ${body}` };
-      const done = { ...block, lines, body };
+      const done = { ...block, lines, body, note: { ...block.note, key: next } };
       moved.push(done);
       changedBlocks.add(done);
       changed = true;
     }
-    const overlap = clash(moved, changedBlocks, view.song.division);
+    const overlap = clash(moved, changedBlocks);
     if (overlap) return refuse(clashReason(overlap, view, index));
     if (changed) changes.push(replacement(track, flatten(moved, trailing)));
   }
@@ -207,7 +195,6 @@ export function transpose(tracks, view, from, to, semitones) {
 // signatures and track ends excepted, and puts each track back in order.
 export function shift(tracks, view, from, to, ticks) {
   const changes = [];
-  const division = view.song.division;
   const select = { from: Infinity, to: -Infinity };
   for (const [index, track] of tracks.entries()) {
     if (track.end < from || track.start > to) continue;
@@ -230,8 +217,8 @@ export function shift(tracks, view, from, to, ticks) {
     // their tick.
     const order = next.map((b, i) => ({ b, i }));
     order.sort((p, q) => p.b.tick - q.b.tick || !!p.b.moved - !!q.b.moved || p.i - q.i);
-    const sorted = closeTrack(order.map((p) => p.b), division, (t) => view.position(t, index));
-    const overlap = clash(sorted, new Set(sorted.filter((b) => b.moved)), division);
+    const sorted = closeTrack(order.map((p) => p.b), (t) => view.position(t, index));
+    const overlap = clash(sorted, new Set(sorted.filter((b) => b.moved)));
     if (overlap) return refuse(clashReason(overlap, view, index));
     // The moved lines stay selected where they went (the line count is kept).
     let at = track.start + 1;
@@ -262,7 +249,7 @@ function rewriteTimes(tracks, view, indices, move) {
     }
     // What stays at a bar's start stays before what moves onto it.
     const ordered = next.map((b, i) => ({ b, i })).sort((p, q) => p.b.tick - q.b.tick || p.i - q.i).map((p) => p.b);
-    const closed = closeTrack(ordered, view.song.division, (t) => move({ tick: t, time: String(t), reposition: true }, index).time);
+    const closed = closeTrack(ordered, (t) => move({ tick: t, time: String(t), reposition: true }, index).time);
     const lines = flatten(closed, trailing);
     if (lines.length !== track.lines.length || lines.some((l, i) => l !== track.lines[i].text)) {
       changes.push(replacement(track, lines));
@@ -382,6 +369,6 @@ export function setTempo(tracks, view, from, to, bpm) {
   if (ranged && !next.some((b) => isTempo(b) && b.tick === span.last)) {
     place(make(span.last, before ? before.body : "Tempo 120bpm"));
   }
-  const closed = closeTrack(next, view.song.division, (t) => view.position(t, index));
+  const closed = closeTrack(next, (t) => view.position(t, index));
   return { changes: [replacement(track, flatten(closed, trailing))] };
 }

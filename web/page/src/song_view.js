@@ -6,20 +6,15 @@
 // truth, as of the text that last assembled.
 import { countWhile } from "./sorted.js";
 
-export const NOTE_NAMES = ["c", "c#", "d", "d#", "e", "f", "f#", "g", "g#", "a", "a#", "b"];
-
-export function noteName(key) {
-  return `${NOTE_NAMES[key % 12]}${Math.floor(key / 12)}`;
-}
-
-// A note name (as the listings write them, in either case, with # or b)
-// or a number; NaN when it is neither.
-export function keyNumber(text) {
+// A key as a listing writes it: a number, or a name in the core's spelling
+// (song.noteNames: "c5", "c#5"; in either case, and a flat as the key below
+// its letter), also past the keyboard; NaN when it is neither.
+export function keyNumber(text, names) {
   if (/^\d+$/.test(text)) return Number(text);
-  const found = /^([a-gA-G])([#b]?)(-?\d+)$/.exec(text);
-  if (!found) return NaN;
-  const base = NOTE_NAMES.indexOf(found[1].toLowerCase());
-  return base + (found[2] === "#" ? 1 : found[2] === "b" ? -1 : 0) + 12 * Number(found[3]);
+  const found = /^([a-g])(#?|b?)(\d+)$/.exec(text.toLowerCase());
+  if (!found || !names) return NaN;
+  const base = names.indexOf(`${found[1]}${found[2] === "#" ? "#" : ""}0`);
+  return base < 0 ? NaN : base - (found[2] === "b" ? 1 : 0) + 12 * Number(found[3]);
 }
 
 // Every note's end (a note that never ends sounds to the song's end);

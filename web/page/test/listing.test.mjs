@@ -9,7 +9,7 @@ import path from "node:path";
 import { realFiles, nativeListing } from "./native.mjs";
 import { tokenizeLines } from "../src/listing_language.js";
 import { listingLines, linesOf } from "../src/listing_lines.js";
-import { SongView, noteName } from "../src/song_view.js";
+import { SongView } from "../src/song_view.js";
 import { startOrder } from "../src/song_order.js";
 import * as smfasm from "../../npm/index.js";
 
@@ -71,7 +71,7 @@ test("each of the core's notes is found on its line, in both forms, and each suc
       for (let i = 0; i < view.count; i++) {
         const line = listing[view.noteLine(i) - 1];
         const where = `${path.basename(file)} ${JSON.stringify(options)} note ${i}: ${line}`;
-        assert.ok(line.includes(`=${noteName(n.key[i])} `), where);
+        assert.ok(line.includes(`=${view.song.noteNames[n.key[i]]} `), where);
         assert.equal(view.lineTime(view.noteLine(i), line).tick, n.start[i], where);
         assert.equal(view.noteOfLine(view.noteLine(i)), i, where);
       }
