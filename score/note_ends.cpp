@@ -151,9 +151,11 @@ void note_ends::sort_run(std::uint64_t spread) {
         // has little to move.
         const auto slot_bits = static_cast<int>(std::bit_width(size));
         const int shift = std::max(0, static_cast<int>(std::bit_width(spread)) - slot_bits);
-        std::array<std::uint32_t, (run_most << 1) + 1> starts{};
-        for (const std::uint64_t end : run_) ++starts[((end >> 32) >> shift) + 1];
         const std::size_t slots = (spread >> shift) + 1;
+        // Only the slots used are cleared.
+        std::array<std::uint32_t, (run_most << 1) + 1> starts;
+        std::fill_n(starts.begin(), slots + 1, 0);
+        for (const std::uint64_t end : run_) ++starts[((end >> 32) >> shift) + 1];
         for (std::size_t slot = 1; slot < slots; ++slot) starts[slot] += starts[slot - 1];
         dealt_.resize(size);
         for (const std::uint64_t end : run_) dealt_[starts[(end >> 32) >> shift]++] = end;
