@@ -8,6 +8,7 @@
 #include <random>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "asm/listing_reader.h"
@@ -317,6 +318,38 @@ TEST(Assembler, ScoreLinesReadQuicklyAsTheGeneralReaderReadsThem) {
             at = end + 1;
         }
         EXPECT_EQ(assembled_with_messages(listing), assembled_with_messages(commented)) << listing;
+    }
+}
+
+// bar:beat:tick on the lines the general reader reads (a Meta, a TimeSig)
+// gives the time the same line gives in ticks; each time beyond its beat or
+// bar, or in a bar cut short, is still said.
+TEST(Assembler, ScoreTimesOnOtherLinesAreTheirTicksAndWarnAsTheyDid) {
+    // 4/4 at 96 ticks a beat, then 3/4 from tick 192, which cuts bar 1 short.
+    const std::vector<std::pair<std::string, std::string>> times = {
+        {"1:1:0", "0"},   {"1:2:95", "191"}, {"1:3:0", "192"},  {"1:3:0", "192"},
+        {"2:1:5", "197"}, {"2:4:0", "480"},  {"3:1:96", "576"}, {"4:1:0", "768"},
+    };
+    const std::vector<std::string> events = {
+        "Meta Text \"a\"", "Meta Text \"b\"", "TimeSig 3/4 24 8", "Meta Text \"x\"",
+        "Meta Text \"c\"", "Meta Text \"d\"", "Meta Text \"e\"",  "Meta TrkEnd",
+    };
+    std::string bars = "MFile 0 1 96 score\nMTrk\n";
+    std::string ticks = bars;
+    for (std::size_t i = 0; i < times.size(); ++i) {
+        bars += times[i].first + " " + events[i] + "\n";
+        ticks += times[i].second + " " + events[i] + "\n";
+    }
+    const result by_bars = assemble_text(bars + "TrkEnd\n");
+    const result by_ticks = assemble_text(ticks + "TrkEnd\n");
+    EXPECT_EQ(by_bars.errors, 0) << by_bars.messages;
+    EXPECT_EQ(by_bars.hex, by_ticks.hex);
+    EXPECT_EQ(by_ticks.messages, "");
+    for (const char* said :
+         {"t.mtx:6:1: warning: bar 1 ends early, where the time signature changes",
+          "t.mtx:8:3: warning: beat 4 is beyond its bar, which has 3 beats (they count from 1)",
+          "t.mtx:9:5: warning: tick 96 is beyond its beat, which has 96 ticks (they count from 0)"}) {
+        EXPECT_NE(by_bars.messages.find(said), std::string::npos) << by_bars.messages;
     }
 }
 

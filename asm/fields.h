@@ -84,6 +84,9 @@ public:
         if (!at_end()) unexpected_text();
     }
 
+    // Moves past text read by other means (the quick reader's).
+    void skip_to(const char* p) { p_ = p; }
+
     // Letters: a keyword.
     std::string_view word() {
         const char* start = p_;

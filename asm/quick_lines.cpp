@@ -306,8 +306,10 @@ const char* assembler::quick_score_lines(const char* p, const char* const end, s
                 repeats = repeatable(running);
             }
         }
-        out = quick::put_delta(out, static_cast<std::uint32_t>(time - written));
-        at_written = (time == written ? at_written : 0) + 1;
+        // Checked above to fit: a step of 0 stays at the tick.
+        const auto step = static_cast<std::uint32_t>(time - written);
+        out = quick::put_delta(out, step);
+        at_written = (step == 0 ? at_written : 0) + 1;
         written = time;
         const int status = v.status;
         // The running rule's test, for a first data byte below 128 and the

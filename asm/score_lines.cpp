@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "asm/assembly.h"
+#include "asm/quick_fields.h"
 #include "score/note_values.h"
 #include "state/keywords.h"
 
@@ -113,6 +114,29 @@ void assembler::score_track_end() {
 
 std::int64_t assembler::score_time(field_cursor& c, const char*& at) {
     at = c.position();
+    {
+        // The lister's bar:beat:tick, in a beat of its bar before the metre
+        // changes, read as the quick reader reads its lines; anything else
+        // below, which warns where a listing is probably wrong.
+        const char* q = at;
+        const std::int64_t bar = quick::long_number(q, 10);
+        if (bar >= 1 && bar <= INT32_MAX && *q == ':') {
+            ++q;
+            const std::int64_t beat = quick::number(q, 3);
+            const char* tick_at = q + 1;
+            const std::int64_t tick = beat >= 1 && *q == ':' ? quick::number(tick_at, 6) : -1;
+            // Bars with no beats fail these too.
+            const score::bar_run& run = score_metre_.run_of_bar(bar);
+            if (tick >= 0 && beat <= run.beats_per_bar && tick < run.ticks_per_beat) {
+                const std::int64_t time =
+                    run.start + (bar - run.first_bar) * run.ticks_per_bar + (beat - 1) * run.ticks_per_beat + tick;
+                if (time < run.next_start) {
+                    c.skip_to(tick_at);
+                    return time;
+                }
+            }
+        }
+    }
     const std::int64_t first = c.number(0, std::int64_t{1} << 50, "the time");
     if (!c.looking_at(":")) return first;
     c.expect(":", ":");

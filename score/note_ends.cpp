@@ -116,12 +116,16 @@ void note_ends::settle() {
         if (first < 256 || (size <= run_most && first < sorted_levels * 256)) {
             run_.clear();
             head_ = 0;
+            std::int64_t latest = least;
             for (std::uint32_t n = bucket.head;; n = pool_[n].next) {
-                run_.push_back(run_end(pool_[n].end.time - least, n));
+                const std::int64_t time = pool_[n].end.time;
+                latest = std::max(latest, time);
+                run_.push_back(run_end(time - least, n));
                 if (n == bucket.tail) break;
             }
             if (size > 1) {
-                std::sort(run_.begin(), run_.end());
+                // Ends of one time need only the habit's order.
+                if (latest != least) sort_run(static_cast<std::uint64_t>(latest - least));
                 order_ties();
             }
             filed_after_ = run_time(run_.back());
@@ -136,6 +140,35 @@ void note_ends::settle() {
             n = next;
         }
         words_filled_ = words_filled;
+    }
+}
+
+void note_ends::sort_run(std::uint64_t spread) {
+    const std::size_t size = run_.size();
+    if (size > small_run) {
+        // Dealt by the high bits of their times into about as many slots
+        // as there are ends, so that few share a slot and the sort behind
+        // has little to move.
+        const auto slot_bits = static_cast<int>(std::bit_width(size));
+        const int shift = std::max(0, static_cast<int>(std::bit_width(spread)) - slot_bits);
+        const std::size_t slots = (spread >> shift) + 1;
+        // Only the slots used are cleared.
+        std::array<std::uint32_t, (run_most << 1) + 1> starts;
+        std::fill_n(starts.begin(), slots + 1, 0);
+        for (const std::uint64_t end : run_) ++starts[((end >> 32) >> shift) + 1];
+        for (std::size_t slot = 1; slot < slots; ++slot) starts[slot] += starts[slot - 1];
+        dealt_.resize(size);
+        for (const std::uint64_t end : run_) dealt_[starts[(end >> 32) >> shift]++] = end;
+        run_.swap(dealt_);
+    }
+    // Insertion: ends dealt into slots are nearly in order, and a short
+    // run's few compares cost less than any setting up.
+    std::uint64_t* const ends = run_.data();
+    for (std::size_t i = 1; i < size; ++i) {
+        const std::uint64_t end = ends[i];
+        std::size_t at = i;
+        for (; at > 0 && ends[at - 1] > end; --at) ends[at] = ends[at - 1];
+        ends[at] = end;
     }
 }
 

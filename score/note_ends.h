@@ -229,6 +229,11 @@ private:
     // Makes the run from the earliest bucket, filing the ends of larger
     // buckets again until the earliest is small enough.
     void settle();
+    // Sorts the run by time and node; `spread`: its last time after the
+    // base. With few compares whose outcome is hard to foresee: a run
+    // holds a few dozen ends in any order.
+    void sort_run(std::uint64_t spread);
+    static constexpr std::size_t small_run = 8;
     // Sorts the run's ends of one time by the habit's order.
     void order_ties();
     // Puts the ends of the run back in the buckets.
@@ -263,6 +268,7 @@ private:
     // The earliest ends, sorted by time and the habit's order, from head_
     // on: all come before those in the buckets.
     std::vector<std::uint64_t> run_;
+    std::vector<std::uint64_t> dealt_;  // the run dealt by time, swapped in
     std::size_t head_ = 0;
     std::int64_t base_ = 0;
     // The last time of the run, or the base when it is empty: an end after
