@@ -8,6 +8,15 @@ namespace {
 
 thread_local waiting_notes thread_waiting;
 
+// Forgets every start still waiting, by the keys that were used.
+void let_go(waiting_notes& w) {
+    for (const std::uint16_t key : w.used) {
+        w.head[key] = w.tail[key] = no_event;
+        w.listed[key] = false;
+    }
+    w.used.clear();
+}
+
 }  // namespace
 
 void track_tally::clear() {
@@ -23,11 +32,7 @@ waiting_notes& track_tally::take_waiting() {
     // A track given up half counted (a file that ended early) may have
     // left starts behind.
     waiting = &thread_waiting;
-    for (const std::uint16_t key : waiting->used) {
-        waiting->head[key] = waiting->tail[key] = no_event;
-        waiting->listed[key] = false;
-    }
-    waiting->used.clear();
+    let_go(*waiting);
     return *waiting;
 }
 
@@ -59,11 +64,7 @@ void track_tally::finish(const event_list& events) {
     if (now.group_ends && events.size() - now.group > 1) count_group(events.data(), now.group, events.size());
     now.group_ends = false;
     if (waiting == nullptr) return;
-    for (const std::uint16_t key : waiting->used) {
-        waiting->head[key] = waiting->tail[key] = no_event;
-        waiting->listed[key] = false;
-    }
-    waiting->used.clear();
+    let_go(*waiting);
     waiting = nullptr;
 }
 
