@@ -156,6 +156,15 @@ const char* assembler::quick_score_lines(const char* p, const char* const end, s
     // Where the run stops: moved to the line being read once the log is
     // full, so that the line is still written but no other.
     const char* limit = end;
+    // The locals handed to the members, for the general writer's ends and
+    // where the run stops.
+    const auto store = [&] {
+        ends_.set_count(written, at_written);
+        written_time_ = written;
+        previous_time_ = static_cast<std::int32_t>(wrap(written));
+        running_status_ = running;
+        if (track_.size() != size_before) channel_status_ = running;
+    };
     // The bar and beat of a line before ("4:1:") as text, and the tick
     // where that beat starts: a line in the same beat reads only its tick.
     // The metre map changes only on lines the general reader reads, which
@@ -291,11 +300,7 @@ const char* assembler::quick_score_lines(const char* p, const char* const end, s
                     repeats = repeatable(status);
                 }
             } else {
-                ends_.set_count(written, at_written);
-                written_time_ = written;
-                previous_time_ = static_cast<std::int32_t>(wrap(written));
-                running_status_ = running;
-                if (track_.size() != size_before) channel_status_ = running;
+                store();
                 place_ends_slowly(time);
                 // The ends may say a note runs too long.
                 if (log_.full()) limit = p;
@@ -337,11 +342,7 @@ const char* assembler::quick_score_lines(const char* p, const char* const end, s
     }
     track_.commit(out);
     lines = number;
-    ends_.set_count(written, at_written);
-    written_time_ = written;
-    previous_time_ = static_cast<std::int32_t>(wrap(written));
-    running_status_ = running;
-    if (track_.size() != size_before) channel_status_ = running;
+    store();
     label_set_ = set;
     return p;
 }
