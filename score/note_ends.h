@@ -51,7 +51,7 @@ public:
     bool empty() const { return marked_.empty() && count_ == 0; }
     std::size_t size() const { return marked_.size() + count_; }
     std::size_t unmarked_size() const { return count_; }
-    // The earliest end's time; only when not empty.
+    // The earliest end's time, worked out: what due() keeps.
     std::int64_t first_time() const {
         return std::min(unmarked_time(), marked_.empty() ? none_due : marked_.front().time);
     }
@@ -117,7 +117,7 @@ public:
     const entry* next_unmarked_before(std::int64_t time) {
         if (due_ > time) return nullptr;
         const entry& taken = take_unmarked();
-        due_ = std::min(unmarked_time(), marked_.empty() ? none_due : marked_.front().time);
+        due_ = first_time();
         return &taken;
     }
     // An end as a record of its own.
