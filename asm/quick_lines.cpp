@@ -198,8 +198,7 @@ const char* assembler::quick_score_lines(const char* p, const char* const end, s
                 const score::bar_run& run = score_metre_.run_of_bar(bar);
                 // Bars with no beats fail these too.
                 if (beat > run.beats_per_bar || tick >= run.ticks_per_beat) break;
-                const std::int64_t start =
-                    run.start + (bar - run.first_bar) * run.ticks_per_bar + (beat - 1) * run.ticks_per_beat;
+                const std::int64_t start = run.beat_start(bar, beat);
                 time = start + tick;
                 if (time >= run.next_start) break;
                 const auto size = static_cast<std::size_t>(tick_at - p);
