@@ -215,11 +215,7 @@ private:
     const entry& take_unmarked() {
         if (head_ == run_.size()) settle();
         const std::uint32_t at = run_node(run_[head_++]);
-        if (head_ == run_.size()) {
-            run_.clear();
-            head_ = 0;
-            filed_after_ = base_;
-        }
+        if (head_ == run_.size()) empty_run();
         node& taken = pool_[at];
         taken.next = free_;
         free_ = at;
@@ -238,6 +234,13 @@ private:
     void order_ties();
     // Puts the ends of the run back in the buckets.
     void unrun();
+    // Leaves the run empty, its ends taken or filed: every end added from
+    // now on goes to the buckets.
+    void empty_run() {
+        run_.clear();
+        head_ = 0;
+        filed_after_ = base_;
+    }
     // Takes a bucket's list out, leaving it empty.
     list take_bucket(std::size_t bucket);
     // The nodes of a list, in its order, onto moving_.
