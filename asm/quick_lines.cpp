@@ -32,21 +32,6 @@ assembler::measure_read assembler::quick_measure_time(const char* p, std::int32_
     return {p, time};
 }
 
-// A note-on or note-off counted against the notes sounding, for the
-// hanging-note warnings; false for an off that ends no note, which the
-// general reader says.
-[[gnu::always_inline]] inline bool assembler::quick_sounding(const quick::channel_values& v, std::int64_t number) {
-    const std::size_t index = static_cast<std::size_t>(v.channel - 1) * 128 + static_cast<std::size_t>(v.first);
-    std::uint32_t& sounding = sounding_[index];
-    if (v.slot == slot_note_on && v.second != 0) {
-        if (sounding++ == 0) struck_on_[index] = number + 1;
-        return true;
-    }
-    if (sounding == 0) return false;
-    --sounding;
-    return true;
-}
-
 // The commonest line by far: "1662 On ch=1 n=42 v=15". What the loop
 // changes is kept in locals and stored when it stops.
 template <bool Running>
@@ -76,7 +61,9 @@ const char* assembler::quick_tick_lines(const char* p, const char* const end, st
         if (q == nullptr) break;
         const char* const next = quick::line_end(q);
         if (next == nullptr || !delta_fits(time, previous)) break;
-        if (v.slot <= slot_note_off && !quick_sounding(v, number)) break;
+        if (v.slot <= slot_note_off) {
+            if (!count_note(v.slot == slot_note_on && v.second != 0, v.channel, v.first, number + 1)) break;
+        }
         // Without branches that the mix of events would make hard to
         // foresee: bytes not wanted are written over by the next.
         out = quick::put_delta(out, wrap(time) - wrap(previous));
@@ -262,7 +249,8 @@ const char* assembler::quick_score_lines(const char* p, const char* const end, s
         const char* const next = quick::line_end(q);
         // Measured in full: the score form's times run past 32 bits.
         if (next == nullptr || static_cast<std::uint64_t>(time - written) > largest_step) break;
-        if (!v.note && v.slot <= slot_note_off && !quick_sounding(v, number)) break;
+        const bool struck = v.slot == slot_note_on && v.second != 0;
+        if (!v.note && v.slot <= slot_note_off && !count_note(struck, v.channel, v.first, number + 1)) break;
         if (ends_.due() <= time) {
             track_.commit(out);
             if (ends_.unmarked_only_by(time)) {
