@@ -20,9 +20,6 @@
 #include "score/note_ends.h"
 
 namespace smfasm::assembly {
-namespace quick {
-struct channel_values;
-}
 
 inline bool is_time_start(char c) { return (c >= '0' && c <= '9') || c == '-'; }
 
@@ -191,8 +188,21 @@ private:
     // A note-on or note-off of a key 0 to 127 read by the general reader:
     // counted, and an off that ends no note said.
     void note_event(std::string_view note, std::size_t slot, int channel, int key, int velocity);
-    // A note counted by the quick readers; false for an off that ends none.
-    bool quick_sounding(const quick::channel_values& v, std::int64_t number);
+    // A note-on (`on`: of a velocity above 0, struck on `line`) or
+    // note-off of a key 0 to 127 counted against the notes sounding, for
+    // the hanging-note warnings, by either reader; false for an off that
+    // ends no note.
+    [[gnu::always_inline]] bool count_note(bool on, int channel, int key, std::int64_t line) {
+        const std::size_t index = static_cast<std::size_t>(channel - 1) * 128 + static_cast<std::size_t>(key);
+        std::uint32_t& sounding = sounding_[index];
+        if (on) {
+            if (sounding++ == 0) struck_on_[index] = line;
+            return true;
+        }
+        if (sounding == 0) return false;
+        --sounding;
+        return true;
+    }
     // Says which notes the track leaves sounding, and forgets them.
     void check_sounding_notes(const char* start);
     void put_channel(std::int32_t time, std::size_t slot, int channel, int first, int second);

@@ -87,16 +87,7 @@ void assembler::channel_event(field_cursor& c, std::size_t slot, std::int32_t ti
 }
 
 void assembler::note_event(std::string_view note, std::size_t slot, int channel, int key, int velocity) {
-    const std::size_t index = static_cast<std::size_t>(channel - 1) * 128 + static_cast<std::size_t>(key);
-    std::uint32_t& sounding = sounding_[index];
-    if (slot == slot_note_on && velocity != 0) {
-        if (sounding++ == 0) struck_on_[index] = line_->number;
-        return;
-    }
-    if (sounding != 0) {
-        --sounding;
-        return;
-    }
+    if (count_note(slot == slot_note_on && velocity != 0, channel, key, line_->number)) return;
     log_.warning(*line_, note.data(),
                  std::string(slot == slot_note_on ? "this note-on with velocity 0" : "this note-off") +
                      " ends no note: note " + std::string(note) + " is not sounding on channel " +

@@ -4,9 +4,10 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <string>
 #include <vector>
+
+#include "tests/support/listing_file.h"
 
 namespace smfasm {
 namespace {
@@ -42,14 +43,10 @@ TEST(ListingReader, BlocksNeverChangeTheLines) {
         EXPECT_EQ(expected[5], (read_line{"y", 8, broken_fold::none}));
         EXPECT_EQ(expected[6], (read_line{"0 Last \\", 9, broken_fold::at_end}));
 
-        std::FILE* file = std::tmpfile();
-        ASSERT_NE(file, nullptr);
-        ASSERT_EQ(std::fwrite(text.data(), 1, text.size(), file), text.size());
-        std::fflush(file);
-        ASSERT_EQ(lseek(fileno(file), 0, SEEK_SET), 0);
-        listing_reader from_file(fileno(file));
+        const test::listing_file file(text);
+        ASSERT_GE(file.fd(), 0);
+        listing_reader from_file(file.fd());
         EXPECT_EQ(lines_of(from_file), expected) << before;
-        std::fclose(file);
     }
 }
 

@@ -89,6 +89,16 @@ inline bool is_digit(char c) { return static_cast<unsigned>(c - '0') < 10; }
     return static_cast<int>(value);
 }
 
+// The number that eight digits make, each byte of `values` one of them
+// (0 to 9), the first in the lowest byte: combined in pairs, fours and
+// eights.
+[[gnu::always_inline]] inline std::uint64_t eight_digits(std::uint64_t values) {
+    values = values * 10 + (values >> 8);
+    return ((values & 0x000000FF000000FFu) * (100 + (1000000ull << 32)) +
+            ((values >> 16) & 0x000000FF000000FFu) * (1 + (10000ull << 32))) >>
+           32;
+}
+
 // The same for the time column's longer numbers: up to eight digits are
 // found and converted eight bytes at a time (the reader keeps room behind
 // every line for such a load).
@@ -103,14 +113,9 @@ inline bool is_digit(char c) { return static_cast<unsigned>(c - '0') < 10; }
         const int count = others != 0 ? std::countr_zero(others) / 8 : 8;  // little-endian: the first byte is lowest
         if (count == 0 || count > digits) return -1;
         p += count;
-        // Shifted to the top with zero digits in front, then combined in
-        // pairs, fours and eights.
+        // Shifted to the top with zero digits in front.
         if (count < 8) values <<= 64 - 8 * count;
-        values = values * 10 + (values >> 8);
-        values = ((values & 0x000000FF000000FFu) * (100 + (1000000ull << 32)) +
-                  ((values >> 16) & 0x000000FF000000FFu) * (1 + (10000ull << 32))) >>
-                 32;
-        return static_cast<std::int64_t>(values);
+        return static_cast<std::int64_t>(eight_digits(values));
     }
     return number(p, digits);
 }
@@ -137,12 +142,7 @@ inline bool is_digit(char c) { return static_cast<unsigned>(c - '0') < 10; }
         if (others != 0 && (others & 0x80) == 0) {
             const int count = std::countr_zero(others) / 8;
             p += count;
-            values <<= 64 - 8 * count;
-            values = values * 10 + (values >> 8);
-            values = ((values & 0x000000FF000000FFu) * (100 + (1000000ull << 32)) +
-                      ((values >> 16) & 0x000000FF000000FFu) * (1 + (10000ull << 32))) >>
-                     32;
-            time = static_cast<std::int32_t>(values);
+            time = static_cast<std::int32_t>(eight_digits(values << (64 - 8 * count)));
             return true;
         }
     }

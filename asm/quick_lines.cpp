@@ -32,21 +32,6 @@ assembler::measure_read assembler::quick_measure_time(const char* p, std::int32_
     return {p, time};
 }
 
-// A note-on or note-off counted against the notes sounding, for the
-// hanging-note warnings; false for an off that ends no note, which the
-// general reader says.
-[[gnu::always_inline]] inline bool assembler::quick_sounding(const quick::channel_values& v, std::int64_t number) {
-    const std::size_t index = static_cast<std::size_t>(v.channel - 1) * 128 + static_cast<std::size_t>(v.first);
-    std::uint32_t& sounding = sounding_[index];
-    if (v.slot == slot_note_on && v.second != 0) {
-        if (sounding++ == 0) struck_on_[index] = number + 1;
-        return true;
-    }
-    if (sounding == 0) return false;
-    --sounding;
-    return true;
-}
-
 // The commonest line by far: "1662 On ch=1 n=42 v=15". What the loop
 // changes is kept in locals and stored when it stops.
 template <bool Running>
@@ -76,7 +61,9 @@ const char* assembler::quick_tick_lines(const char* p, const char* const end, st
         if (q == nullptr) break;
         const char* const next = quick::line_end(q);
         if (next == nullptr || !delta_fits(time, previous)) break;
-        if (v.slot <= slot_note_off && !quick_sounding(v, number)) break;
+        if (v.slot <= slot_note_off) {
+            if (!count_note(v.slot == slot_note_on && v.second != 0, v.channel, v.first, number + 1)) break;
+        }
         // Without branches that the mix of events would make hard to
         // foresee: bytes not wanted are written over by the next.
         out = quick::put_delta(out, wrap(time) - wrap(previous));
@@ -156,6 +143,15 @@ const char* assembler::quick_score_lines(const char* p, const char* const end, s
     // Where the run stops: moved to the line being read once the log is
     // full, so that the line is still written but no other.
     const char* limit = end;
+    // The locals handed to the members, for the general writer's ends and
+    // where the run stops.
+    const auto store = [&] {
+        ends_.set_count(written, at_written);
+        written_time_ = written;
+        previous_time_ = static_cast<std::int32_t>(wrap(written));
+        running_status_ = running;
+        if (track_.size() != size_before) channel_status_ = running;
+    };
     // The bar and beat of a line before ("4:1:") as text, and the tick
     // where that beat starts: a line in the same beat reads only its tick.
     // The metre map changes only on lines the general reader reads, which
@@ -189,8 +185,7 @@ const char* assembler::quick_score_lines(const char* p, const char* const end, s
                 const score::bar_run& run = score_metre_.run_of_bar(bar);
                 // Bars with no beats fail these too.
                 if (beat > run.beats_per_bar || tick >= run.ticks_per_beat) break;
-                const std::int64_t start =
-                    run.start + (bar - run.first_bar) * run.ticks_per_bar + (beat - 1) * run.ticks_per_beat;
+                const std::int64_t start = run.beat_start(bar, beat);
                 time = start + tick;
                 if (time >= run.next_start) break;
                 const auto size = static_cast<std::size_t>(tick_at - p);
@@ -254,7 +249,8 @@ const char* assembler::quick_score_lines(const char* p, const char* const end, s
         const char* const next = quick::line_end(q);
         // Measured in full: the score form's times run past 32 bits.
         if (next == nullptr || static_cast<std::uint64_t>(time - written) > largest_step) break;
-        if (!v.note && v.slot <= slot_note_off && !quick_sounding(v, number)) break;
+        const bool struck = v.slot == slot_note_on && v.second != 0;
+        if (!v.note && v.slot <= slot_note_off && !count_note(struck, v.channel, v.first, number + 1)) break;
         if (ends_.due() <= time) {
             track_.commit(out);
             if (ends_.unmarked_only_by(time)) {
@@ -291,11 +287,7 @@ const char* assembler::quick_score_lines(const char* p, const char* const end, s
                     repeats = repeatable(status);
                 }
             } else {
-                ends_.set_count(written, at_written);
-                written_time_ = written;
-                previous_time_ = static_cast<std::int32_t>(wrap(written));
-                running_status_ = running;
-                if (track_.size() != size_before) channel_status_ = running;
+                store();
                 place_ends_slowly(time);
                 // The ends may say a note runs too long.
                 if (log_.full()) limit = p;
@@ -337,11 +329,7 @@ const char* assembler::quick_score_lines(const char* p, const char* const end, s
     }
     track_.commit(out);
     lines = number;
-    ends_.set_count(written, at_written);
-    written_time_ = written;
-    previous_time_ = static_cast<std::int32_t>(wrap(written));
-    running_status_ = running;
-    if (track_.size() != size_before) channel_status_ = running;
+    store();
     label_set_ = set;
     return p;
 }

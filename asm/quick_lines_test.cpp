@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -10,6 +9,7 @@
 
 #include "asm/assembler.h"
 #include "asm/listing_reader.h"
+#include "tests/support/listing_file.h"
 
 namespace smfasm {
 namespace {
@@ -197,14 +197,10 @@ TEST(QuickLines, BlocksChangeNothing) {
     text += "999999 Meta TrkEnd\nTrkEnd\n";
     listing_reader in_memory(text.data(), text.size());
     const std::string expected = assembled(in_memory);
-    std::FILE* file = std::tmpfile();
-    ASSERT_NE(file, nullptr);
-    ASSERT_EQ(std::fwrite(text.data(), 1, text.size(), file), text.size());
-    std::fflush(file);
-    ASSERT_EQ(lseek(fileno(file), 0, SEEK_SET), 0);
-    listing_reader from_file(fileno(file));
+    const test::listing_file file(text);
+    ASSERT_GE(file.fd(), 0);
+    listing_reader from_file(file.fd());
     EXPECT_EQ(assembled(from_file), expected);
-    std::fclose(file);
 }
 
 }  // namespace

@@ -128,8 +128,7 @@ std::int64_t assembler::score_time(field_cursor& c, const char*& at) {
             // Bars with no beats fail these too.
             const score::bar_run& run = score_metre_.run_of_bar(bar);
             if (tick >= 0 && beat <= run.beats_per_bar && tick < run.ticks_per_beat) {
-                const std::int64_t time =
-                    run.start + (bar - run.first_bar) * run.ticks_per_bar + (beat - 1) * run.ticks_per_beat + tick;
+                const std::int64_t time = run.beat_start(bar, beat) + tick;
                 if (time < run.next_start) {
                     c.skip_to(tick_at);
                     return time;

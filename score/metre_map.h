@@ -35,6 +35,11 @@ struct bar_run {
     std::int32_t beats_per_bar = 0;
     // Where the next segment starts, cutting its bar short; or the largest time.
     std::int64_t next_start = 0;
+
+    // The tick where `beat` of `bar`, a bar of the run, starts.
+    std::int64_t beat_start(std::int64_t bar, std::int64_t beat) const {
+        return start + (bar - first_bar) * ticks_per_bar + (beat - 1) * ticks_per_beat;
+    }
 };
 
 struct bar_time {

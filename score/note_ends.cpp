@@ -62,9 +62,7 @@ void note_ends::gather(const list& from) {
 
 void note_ends::unrun() {
     for (std::size_t i = head_; i < run_.size(); ++i) file(run_node(run_[i]));
-    run_.clear();
-    head_ = 0;
-    filed_after_ = base_;
+    empty_run();
 }
 
 void note_ends::add_before_filed(std::uint32_t at) {

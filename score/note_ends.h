@@ -51,7 +51,7 @@ public:
     bool empty() const { return marked_.empty() && count_ == 0; }
     std::size_t size() const { return marked_.size() + count_; }
     std::size_t unmarked_size() const { return count_; }
-    // The earliest end's time; only when not empty.
+    // The earliest end's time, worked out: what due() keeps.
     std::int64_t first_time() const {
         return std::min(unmarked_time(), marked_.empty() ? none_due : marked_.front().time);
     }
@@ -117,7 +117,7 @@ public:
     const entry* next_unmarked_before(std::int64_t time) {
         if (due_ > time) return nullptr;
         const entry& taken = take_unmarked();
-        due_ = std::min(unmarked_time(), marked_.empty() ? none_due : marked_.front().time);
+        due_ = first_time();
         return &taken;
     }
     // An end as a record of its own.
@@ -215,11 +215,7 @@ private:
     const entry& take_unmarked() {
         if (head_ == run_.size()) settle();
         const std::uint32_t at = run_node(run_[head_++]);
-        if (head_ == run_.size()) {
-            run_.clear();
-            head_ = 0;
-            filed_after_ = base_;
-        }
+        if (head_ == run_.size()) empty_run();
         node& taken = pool_[at];
         taken.next = free_;
         free_ = at;
@@ -238,6 +234,13 @@ private:
     void order_ties();
     // Puts the ends of the run back in the buckets.
     void unrun();
+    // Leaves the run empty, its ends taken or filed: every end added from
+    // now on goes to the buckets.
+    void empty_run() {
+        run_.clear();
+        head_ = 0;
+        filed_after_ = base_;
+    }
     // Takes a bucket's list out, leaving it empty.
     list take_bucket(std::size_t bucket);
     // The nodes of a list, in its order, onto moving_.
