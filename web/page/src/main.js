@@ -247,7 +247,7 @@ async function assembleNow() {
   problems.setMessages(messages);
   page.good = ok ? { version, bytes: answer.bytes } : null;
   page.warnings = messages.filter((m) => m.severity === "warning").length;
-  showDownload(ok, messages);
+  showDownload(ok);
   status.assembled(ok, answer.bytes?.length ?? 0, messages, page.partial);
   // Without a song the text was the file's own, whose song the page has.
   if (ok && answer.song) showSong(answer.song, answer.lines);
@@ -258,9 +258,9 @@ async function assembleNow() {
 
 // Download is offered only for a text without errors, and names the
 // warnings of one that has them.
-function showDownload(ok, messages) {
+function showDownload(ok) {
   const button = $("download");
-  const warnings = messages.filter((m) => m.severity === "warning").length;
+  const warnings = page.warnings;
   button.disabled = !ok;
   button.textContent = `Download ${page.partial ? "partial " : ""}MIDI${ok && warnings ? ` (${warnings} warning${warnings === 1 ? "" : "s"})` : ""}`;
   button.title = !ok ? "The listing has errors: fix them first (see the list under the editor)"
