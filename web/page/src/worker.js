@@ -38,10 +38,14 @@ function sendBytes(id, bytes, closing) {
     reply(id, { kind: "piece", bytes: piece }, [piece.buffer]);
     at = end;
   }
-  const song = closing.song;
+  reply(id, { kind: "done", ...closing }, transferOf(closing));
+}
+
+// The buffers of a reply's song and lines, handed over rather than copied.
+function transferOf({ song, lines }) {
   const transfer = song ? songTransfer(song) : [];
-  if (closing.lines) transfer.push(closing.lines.noteLines.buffer, ...(closing.lines.lineTicks ? [closing.lines.lineTicks.buffer] : []));
-  reply(id, { kind: "done", ...closing }, transfer);
+  if (lines) transfer.push(lines.noteLines.buffer, ...(lines.lineTicks ? [lines.lineTicks.buffer] : []));
+  return transfer;
 }
 
 function sameBytes(a, b) {
@@ -148,7 +152,7 @@ const handlers = {
     const lines = await linesOf(file.text, (again) => list(result.bytes, again), options.packets);
     return reply(id, {
       kind: "assembled", ok: true, messages: result.messages, bytes, song, lines,
-    }, [bytes.buffer, lines.noteLines.buffer, ...(lines.lineTicks ? [lines.lineTicks.buffer] : []), ...songTransfer(song)]);
+    }, [bytes.buffer, ...transferOf({ song, lines })]);
   },
 };
 
