@@ -30,7 +30,9 @@ export function noteExtent(song) {
   const end = new Float64Array(count);
   let hangingCount = 0;
   const earliest = new Int32Array(Math.max(song.tracks, 1) * 128).fill(-1);
+  const trackNotes = new Uint32Array(Math.max(song.tracks, 1));
   for (let i = 0; i < count; i++) {
+    trackNotes[track[i]]++;
     const ticks = length[i];
     if (ticks >= 0) {
       end[i] = start[i] + ticks;
@@ -42,8 +44,6 @@ export function noteExtent(song) {
     const first = earliest[run];
     if (first < 0 || start[i] < start[first]) earliest[run] = i;
   }
-  const trackNotes = new Uint32Array(Math.max(song.tracks, 1));
-  for (let i = 0; i < count; i++) trackNotes[track[i]]++;
   const reach = new Float64Array(count);
   let latest = -Infinity;
   if (song.order) {
