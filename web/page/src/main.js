@@ -311,6 +311,11 @@ function stopKey() {
   return true;
 }
 
+// The editor's text has assembled, and the song the page has is its own.
+function current() {
+  return page.good?.version === page.version && page.viewVersion === page.version;
+}
+
 // A command from its key, its button or the help box. The editing ones
 // need the score form and a text that assembled, so that every time and
 // note they touch is read as the core read it.
@@ -330,7 +335,6 @@ async function command(c) {
   };
   if (!page.view) return refuse("Open a file first");
   if (!page.view.score) return refuse("The editing commands work in the score form: tick its box above");
-  const current = () => page.good?.version === page.version && page.viewVersion === page.version;
   if (!current() && !(await assembleNow())) return refuse("The listing has errors: fix them before a command edits it");
   // Typing while it assembled makes it stale again: the next key press will do.
   if (!current()) return refuse("The listing changed while it assembled: try again");
@@ -449,7 +453,7 @@ window.smfasmPage = {
   cursor: () => editor.cursor(),
   state: () => ({
     name: page.name, listings: page.listings, listOptions: page.listOptions, busy: page.busy,
-    assembled: page.good?.version === page.version && page.viewVersion === page.version,
+    assembled: current(),
   }),
   diagnostics: () => editor.diagnostics(),
 };
