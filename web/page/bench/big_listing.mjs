@@ -11,6 +11,7 @@ import { chromium } from "playwright-core";
 import path from "node:path";
 import { fileURLToPath } from "node:url";
 import { startServer } from "../test/server.mjs";
+import { CHROMIUM_ARGS } from "../test/page_session.mjs";
 
 const args = process.argv.slice(2);
 const file = args.find((a) => !a.startsWith("--") && !/^\d+$/.test(a));
@@ -19,11 +20,7 @@ const ticks = args.includes("--ticks");
 if (!file) throw new Error("usage: node bench/big_listing.mjs FILE.mid [RUNS] [--ticks]");
 const dist = path.resolve(path.dirname(fileURLToPath(import.meta.url)), "../dist");
 const server = await startServer(dist);
-const browser = await chromium.launch({
-  executablePath: process.env.CHROMIUM ?? "/usr/bin/chromium",
-  args: ["--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run", "--disable-background-networking",
-    "--disable-component-update", "--disable-sync"],
-});
+const browser = await chromium.launch({ executablePath: process.env.CHROMIUM ?? "/usr/bin/chromium", args: CHROMIUM_ARGS });
 const median = (values) => values.slice().sort((a, b) => a - b)[values.length >> 1];
 
 // Milliseconds from now to the frame after `act` runs in the page.

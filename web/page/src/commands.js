@@ -64,8 +64,7 @@ export function withoutMarks(plan) {
 export function playSpan(editor, view) {
   const { from, to, empty } = editor.selectedLines();
   if (empty) return null;
-  const span = selectionSpan(tracksOf(editor.doc()), view, from, to);
-  return span;
+  return selectionSpan(tracksOf(editor.doc()), view, from, to);
 }
 
 const keyWords = (key) => key.replace(/-/g, "+").replace("ArrowUp", "↑").replace("ArrowDown", "↓")

@@ -45,8 +45,7 @@ export function listingLines(text) {
   let measures = null;
   let line = 1;
   for (let at = 0; at < text.length; line++) {
-    let end = text.indexOf("\n", at);
-    if (end < 0) end = text.length;
+    const end = lineEnd(text, at);
     const first = text.charCodeAt(at);
     if (first === 77 /* M */) {
       if (text.startsWith("MTrk", at) && (end - at === 4 || text.charCodeAt(at + 4) === 32)) {

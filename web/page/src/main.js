@@ -247,7 +247,7 @@ async function assembleNow() {
   problems.setMessages(messages);
   page.good = ok ? { version, bytes: answer.bytes } : null;
   page.warnings = messages.filter((m) => m.severity === "warning").length;
-  showDownload(ok, messages);
+  showDownload(ok);
   status.assembled(ok, answer.bytes?.length ?? 0, messages, page.partial);
   // Without a song the text was the file's own, whose song the page has.
   if (ok && answer.song) showSong(answer.song, answer.lines);
@@ -258,9 +258,9 @@ async function assembleNow() {
 
 // Download is offered only for a text without errors, and names the
 // warnings of one that has them.
-function showDownload(ok, messages) {
+function showDownload(ok) {
   const button = $("download");
-  const warnings = messages.filter((m) => m.severity === "warning").length;
+  const warnings = page.warnings;
   button.disabled = !ok;
   button.textContent = `Download ${page.partial ? "partial " : ""}MIDI${ok && warnings ? ` (${warnings} warning${warnings === 1 ? "" : "s"})` : ""}`;
   button.title = !ok ? "The listing has errors: fix them first (see the list under the editor)"
@@ -311,6 +311,11 @@ function stopKey() {
   return true;
 }
 
+// The editor's text has assembled, and the song the page has is its own.
+function current() {
+  return page.good?.version === page.version && page.viewVersion === page.version;
+}
+
 // A command from its key, its button or the help box. The editing ones
 // need the score form and a text that assembled, so that every time and
 // note they touch is read as the core read it.
@@ -330,7 +335,6 @@ async function command(c) {
   };
   if (!page.view) return refuse("Open a file first");
   if (!page.view.score) return refuse("The editing commands work in the score form: tick its box above");
-  const current = () => page.good?.version === page.version && page.viewVersion === page.version;
   if (!current() && !(await assembleNow())) return refuse("The listing has errors: fix them before a command edits it");
   // Typing while it assembled makes it stale again: the next key press will do.
   if (!current()) return refuse("The listing changed while it assembled: try again");
@@ -449,7 +453,7 @@ window.smfasmPage = {
   cursor: () => editor.cursor(),
   state: () => ({
     name: page.name, listings: page.listings, listOptions: page.listOptions, busy: page.busy,
-    assembled: page.good?.version === page.version && page.viewVersion === page.version,
+    assembled: current(),
   }),
   diagnostics: () => editor.diagnostics(),
 };

@@ -1,7 +1,6 @@
 // What the synthesizer plays, arranged from the core's song: the notes in
 // order of their start with the program their channel has then, and the
 // tempo map, in the shape synth.js and song_time.js take.
-import { countWhile } from "./sorted.js";
 
 export function arrangeSong(view) {
   const song = view.song;
@@ -34,7 +33,5 @@ export function arrangeSong(view) {
   const tempos = Array.from(t.tick, (tick, i) => ({ tick, micros: t.microsPerQuarter[i] })).sort((a, b) => a.tick - b.tick);
   return {
     notes, tempos, division: song.division || 96, ticksPerSecond: song.ticksPerSecond, endTick: song.endTick,
-    // The index of the first note that starts at or after tick.
-    firstFrom: (tick) => countWhile(count, (k) => notes.start[k] < tick),
   };
 }

@@ -103,10 +103,12 @@ function closeTrack(blocks, position) {
 
 const flatten = (blocks, trailing) => [...blocks.flatMap((b) => b.lines.map((l) => l.text)), ...trailing.map((l) => l.text)];
 
-// The tracks a command on lines from..to works in, and the selection's span.
+// The tracks a command on lines from..to works in, and the selection's
+// span: from the first start to the last end, and the last start.
 export function selectionSpan(tracks, view, from, to) {
   let first = Infinity;
   let last = -Infinity;
+  let lastStart = -Infinity;
   const touched = [];
   tracks.forEach((track, index) => {
     if (track.end < from || track.start > to) return;
@@ -115,9 +117,10 @@ export function selectionSpan(tracks, view, from, to) {
       if (!selected(block, from, to)) continue;
       first = Math.min(first, block.tick);
       last = Math.max(last, noteEnd(block));
+      lastStart = Math.max(lastStart, block.tick);
     }
   });
-  return first === Infinity ? null : { first, last, touched };
+  return first === Infinity ? null : { first, last, lastStart, touched };
 }
 
 function refuse(reason) {
@@ -282,7 +285,7 @@ export function deleteBars(tracks, view, from, to) {
   if (!span) return refuse("select lines with times to delete their bars");
   const own = view.song.format === 2 ? span.touched[0] : 0;
   const firstBar = view.barAt(span.first, own);
-  const lastBar = view.barAt(Math.max(span.first, selectedStarts(tracks, view, from, to)), own);
+  const lastBar = view.barAt(Math.max(span.first, span.lastStart), own);
   if (!firstBar || firstBar.ticksPerBeat === 0) return refuse("this file has no bars (its times are in SMPTE frames)");
   const after = view.barNumbered(lastBar.number + 1, own);
   const count = lastBar.number - firstBar.number + 1;
@@ -303,15 +306,6 @@ export function deleteBars(tracks, view, from, to) {
     return null;
   });
   return changes.length ? { changes, bars: [firstBar.number, lastBar.number] } : refuse("the bars are empty already");
-}
-
-// The latest start of a selected event line (not its end).
-function selectedStarts(tracks, view, from, to) {
-  let last = -Infinity;
-  tracks.forEach((track, index) => {
-    for (const block of blocksOf(track.lines, view, index).blocks) if (selected(block, from, to)) last = Math.max(last, block.tick);
-  });
-  return last;
 }
 
 // Inserts an empty bar before the bar the cursor's line is in, of that

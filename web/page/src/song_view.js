@@ -30,7 +30,9 @@ export function noteExtent(song) {
   const end = new Float64Array(count);
   let hangingCount = 0;
   const earliest = new Int32Array(Math.max(song.tracks, 1) * 128).fill(-1);
+  const trackNotes = new Uint32Array(Math.max(song.tracks, 1));
   for (let i = 0; i < count; i++) {
+    trackNotes[track[i]]++;
     const ticks = length[i];
     if (ticks >= 0) {
       end[i] = start[i] + ticks;
@@ -42,8 +44,6 @@ export function noteExtent(song) {
     const first = earliest[run];
     if (first < 0 || start[i] < start[first]) earliest[run] = i;
   }
-  const trackNotes = new Uint32Array(Math.max(song.tracks, 1));
-  for (let i = 0; i < count; i++) trackNotes[track[i]]++;
   const reach = new Float64Array(count);
   let latest = -Infinity;
   if (song.order) {
@@ -72,7 +72,6 @@ export class SongView {
     this.mapped = lines !== null && lines.noteLines.length === this.count;
   }
 
-  // The index of the first note, by start, that starts at or after tick.
   // The index, by start, of the first note that may sound at or after tick.
   firstReaching(tick) {
     const { reach } = this;
@@ -115,12 +114,15 @@ export class SongView {
 
   #makeBarList(track) {
     const { first, count } = this.#bars(track);
-    const b = this.song.bars;
     const list = [];
-    for (let i = first; i < first + count; i++) {
-      list.push({ number: b.number[i], tick: b.tick[i], numerator: b.numerator[i], ticksPerBeat: b.ticksPerBeat[i] });
-    }
+    for (let i = first; i < first + count; i++) list.push(this.#bar(i));
     return list;
+  }
+
+  // The core's bar i as a record.
+  #bar(i) {
+    const b = this.song.bars;
+    return { number: b.number[i], tick: b.tick[i], numerator: b.numerator[i], ticksPerBeat: b.ticksPerBeat[i] };
   }
 
   // The bar (as barList gives one) that holds tick, continuing the last
@@ -130,7 +132,7 @@ export class SongView {
     if (count === 0) return null;
     const b = this.song.bars;
     const i = first + Math.max(0, countWhile(count, (k) => b.tick[first + k] <= tick) - 1);
-    const bar = { number: b.number[i], tick: b.tick[i], numerator: b.numerator[i], ticksPerBeat: b.ticksPerBeat[i] };
+    const bar = this.#bar(i);
     const length = bar.numerator * bar.ticksPerBeat;
     if (i === first + count - 1 && length > 0 && tick >= bar.tick + length) {
       const more = Math.floor((tick - bar.tick) / length);
@@ -146,10 +148,8 @@ export class SongView {
     const b = this.song.bars;
     const i = first + Math.min(count - 1, countWhile(count, (k) => b.number[first + k] <= number) - 1);
     if (i < first) return null;
-    const length = b.numerator[i] * b.ticksPerBeat[i];
-    return {
-      number, tick: b.tick[i] + (number - b.number[i]) * length, numerator: b.numerator[i], ticksPerBeat: b.ticksPerBeat[i],
-    };
+    const bar = this.#bar(i);
+    return { ...bar, number, tick: bar.tick + (number - bar.number) * (bar.numerator * bar.ticksPerBeat) };
   }
 
   // The tick a time column stands for in a track, or null: plain ticks in

@@ -38,10 +38,14 @@ function sendBytes(id, bytes, closing) {
     reply(id, { kind: "piece", bytes: piece }, [piece.buffer]);
     at = end;
   }
-  const song = closing.song;
+  reply(id, { kind: "done", ...closing }, transferOf(closing));
+}
+
+// The buffers of a reply's song and lines, handed over rather than copied.
+function transferOf({ song, lines }) {
   const transfer = song ? songTransfer(song) : [];
-  if (closing.lines) transfer.push(closing.lines.noteLines.buffer, ...(closing.lines.lineTicks ? [closing.lines.lineTicks.buffer] : []));
-  reply(id, { kind: "done", ...closing }, transfer);
+  if (lines) transfer.push(lines.noteLines.buffer, ...(lines.lineTicks ? [lines.lineTicks.buffer] : []));
+  return transfer;
 }
 
 function sameBytes(a, b) {
@@ -138,17 +142,15 @@ const handlers = {
   async assemble(id, { assemble: options }) {
     const result = await assemble(file.text, options);
     if (!result.ok) return reply(id, { kind: "assembled", ok: false, messages: result.messages });
+    // The package's bytes are a copy of the worker's own: handed over as they are.
+    const { bytes, messages } = result;
     // Unedited text that gives the file back: the page has its song already.
-    if (file.source && sameBytes(file.source, result.bytes)) {
-      const bytes = result.bytes.slice();
-      return reply(id, { kind: "assembled", ok: true, messages: result.messages, bytes, song: null }, [bytes.buffer]);
+    if (file.source && sameBytes(file.source, bytes)) {
+      return reply(id, { kind: "assembled", ok: true, messages, bytes, song: null }, [bytes.buffer]);
     }
-    const song = await readSongData(result.bytes);
-    const bytes = result.bytes.slice();
-    const lines = await linesOf(file.text, (again) => list(result.bytes, again), options.packets);
-    return reply(id, {
-      kind: "assembled", ok: true, messages: result.messages, bytes, song, lines,
-    }, [bytes.buffer, lines.noteLines.buffer, ...(lines.lineTicks ? [lines.lineTicks.buffer] : []), ...songTransfer(song)]);
+    const song = await readSongData(bytes);
+    const lines = await linesOf(file.text, (again) => list(bytes, again), options.packets);
+    return reply(id, { kind: "assembled", ok: true, messages, bytes, song, lines }, [bytes.buffer, ...transferOf({ song, lines })]);
   },
 };
 

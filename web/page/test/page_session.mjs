@@ -8,15 +8,16 @@ import { startServer } from "./server.mjs";
 
 export const dist = path.resolve(path.dirname(fileURLToPath(import.meta.url)), "../dist");
 
+// Chromium's own connections (updates, sync) are not the page's: a closed
+// network refuses them, and the request test would see them.
+export const CHROMIUM_ARGS = ["--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
+  "--disable-background-networking", "--disable-component-update", "--disable-sync"];
+
 // `watch` sees the page before it loads (to record its requests, say).
 export async function openPageSession({ height = 860, args = [], watch = () => {} } = {}) {
   const server = await startServer(dist);
   const browser = await chromium.launch({
-    executablePath: process.env.CHROMIUM ?? "/usr/bin/chromium", timeout: 30000,
-    // Chromium's own connections (updates, sync) are not the page's: a closed
-    // network refuses them, and the request test would see them.
-    args: ["--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run", "--disable-background-networking",
-      "--disable-component-update", "--disable-sync", ...args],
+    executablePath: process.env.CHROMIUM ?? "/usr/bin/chromium", timeout: 30000, args: [...CHROMIUM_ARGS, ...args],
   });
   const page = await browser.newPage({ viewport: { width: 1280, height }, acceptDownloads: true });
   page.setDefaultTimeout(60000);
